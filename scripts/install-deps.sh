@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Vorlo need.
+set -euo pipefail
+packages=(
+  build-essential cmake pkg-config
+  libwxgtk3.2-dev      # wxWidgets base + xml: XML container, configuration store
+  libudev-dev          # serial port enumeration
+  libgpiod-dev         # CP2103 GPIO pins through the cp210x gpiochip
+  libgtest-dev libgmock-dev
+  srecord              # srec_cat: cross-checks of the code file formats
+  binutils             # objcopy: cross-checks and the conversion benchmark
+  socat python3 time
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

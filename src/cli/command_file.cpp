@@ -1,0 +1,164 @@
+#include "cli/command_file.hpp"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "cli/exit.hpp"
+#include "cli/messages.hpp"
+#include "cli/run_flags.hpp"
+#include "cli/version_info.hpp"
+#include "commands/dispatcher.hpp"
+
+namespace {
+constexpr size_t kLineBuffer = 256;      // lines of at most 255 characters
+constexpr size_t kLongOptionChars = 128; // characters looked at after "--"
+constexpr int kMaxCommandFileDepth = 16; // command files naming command files
+
+bool g_verboseHelp = false;
+int g_commandFileDepth = 0;
+
+bool IsOptionPrefix(char c) { return c == '-' || c == '/'; }
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool EqualsNoCase(const char* text, const char* upperName) { return Upper(text) == upperName; }
+
+[[noreturn]] void ShowHelpAndExit() {
+    PrintHelp(g_verboseHelp);
+    AppExit(0);
+}
+
+void SwitchDebugOn() {
+    MsgSetDebug(true);
+    MsgPrint(MSG_DEBUG, "Debug mode on.");
+}
+
+bool RedirectStdout(const char* path, const char* mode) {
+    if (!freopen(path, mode, stdout)) MsgError("Redirecting stdout failed.");
+    return true;
+}
+
+// A file-name option needs a file name: say so instead of opening "".
+void RequireFileName(const char* value, const char* option) {
+    if (!*value) MsgError("Missing file name for '--%s'.", option);
+}
+
+void RunNestedCommandFile(const char* path) {
+    if (g_commandFileDepth >= kMaxCommandFileDepth)
+        MsgError("Command files nested deeper than %i levels at '%s'.", kMaxCommandFileDepth, path);
+    FILE* file = FileOpen(path, "rt");
+    ++g_commandFileDepth;
+    CmdFileRun(file);
+    --g_commandFileDepth;
+    fclose(file);
+}
+
+bool RunLongOption(const char* line) {
+    std::string option(line + 2, strnlen(line + 2, kLongOptionChars));
+    size_t equals = option.find('=');
+    std::string name = Upper(option.substr(0, equals));
+    std::string value = equals == std::string::npos ? std::string() : option.substr(equals + 1);
+
+    if (name == "VERSION") {
+        PrintVersionBanner();
+        return true;
+    }
+    if (name == "HELP") ShowHelpAndExit();
+    if (name == "DEBUG") {
+        MsgSetDebug(true);
+        if (value.empty()) return true;
+        if (Upper(value) != "VERBOSE") return false;
+        MsgSetVerbose(true);
+        return true;
+    }
+    if (name == "REDIROUT") {
+        RequireFileName(value.c_str(), "redirout");
+        return RedirectStdout(value.c_str(), "w+");
+    }
+    if (name == "DEBUGLOG") {
+        RequireFileName(value.c_str(), "debuglog");
+        MsgSetDebugLog(FileOpen(value.c_str(), "w+t"));
+        return true;
+    }
+    if (name == "SILENT") return RedirectStdout("/dev/null", "w");
+    if (name == "CMDFILE") {
+        RequireFileName(value.c_str(), "cmdfile");
+        RunNestedCommandFile(value.c_str());
+        return true;
+    }
+    if (name == "LOCALHOSTONLY") return true;  // acts when the arguments are translated
+    return CmdDispatch(line);
+}
+}  // namespace
+
+bool VerboseHelpRequested() { return g_verboseHelp; }
+
+char* TrimSpace(char* line) {
+    while (*line && isspace(static_cast<unsigned char>(*line))) ++line;
+    size_t length = strlen(line);
+    while (length > 0 && isspace(static_cast<unsigned char>(line[length - 1]))) line[--length] = '\0';
+    return line;
+}
+
+void TranslateArguments(int argc, char** argv, int first, FILE* commandFile) {
+    for (int i = first; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (IsOptionPrefix(arg[0]) && arg[1] == 'D') {
+            g_daemonRequested = true;
+            MsgPrint(MSG_DEBUG, "Daemon mode on.");
+            continue;
+        }
+        if (IsOptionPrefix(arg[0]) && arg[1] == 'd') SwitchDebugOn();
+        if (arg[0] == '-' && arg[1] == '-') {
+            if (EqualsNoCase(arg + 2, "DAEMON")) {
+                g_daemonRequested = true;
+                continue;
+            }
+            if (EqualsNoCase(arg + 2, "LOCALHOSTONLY")) {
+                g_serverBindAddress = 0x7F000001u;
+                continue;
+            }
+        }
+        fprintf(commandFile, "%s\n", arg);
+    }
+    fflush(commandFile);
+}
+
+void CmdFileRun(FILE* stream) {
+    fseek(stream, 0, SEEK_SET);
+    char buffer[kLineBuffer];
+    while (!feof(stream)) {
+        if (!fgets(buffer, sizeof buffer, stream)) continue;
+        char* line = TrimSpace(buffer);
+        // Empty lines carry no command and are skipped, like comments.
+        if (line[0] == '#' || line[0] == '\0') continue;
+        if (char* lf = strchr(line, '\n')) *lf = '\0';
+        if (!CmdFrameworkExec(line)) MsgError("Unknown argument '%s'.", line);
+    }
+    clearerr(stream);
+    fseek(stream, 0, SEEK_SET);
+}
+
+bool CmdFrameworkExec(const char* line) {
+    if (!IsOptionPrefix(line[0])) return CmdDispatch(line);
+    switch (line[1]) {
+    case 'H':
+        g_verboseHelp = true;
+        ShowHelpAndExit();
+    case 'h':
+    case '?':
+        if (line[2] == '?') g_verboseHelp = true;
+        ShowHelpAndExit();
+    case 'd':
+        MsgSetDebug(true);
+        return true;
+    case '-':
+        return RunLongOption(line);
+    default:
+        return CmdDispatch(line);
+    }
+}

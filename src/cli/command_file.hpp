@@ -1,0 +1,21 @@
+// Arguments become lines of a command file; the command file is run line by line.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+// Writes the arguments from argv[first] on into the command file, one per line,
+// acting at once on the options that decide how the process starts.
+void TranslateArguments(int argc, char** argv, int first, FILE* commandFile);
+
+// Runs every line of an open command file, from its start; leaves it at its start.
+void CmdFileRun(FILE* stream);
+
+// Runs one line: a framework option, or an application command. False: unknown.
+bool CmdFrameworkExec(const char* line);
+
+// Strips leading and trailing white space; the trailing part is cut in place.
+char* TrimSpace(char* line);
+
+// Whether verbose help was asked for (-H, -h?, /?? ...).
+bool VerboseHelpRequested();

@@ -1,0 +1,112 @@
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "cli/version_info.hpp"
+
+namespace {
+// The help screen. Every line ends with CR LF and the text starts with an empty line.
+// Placeholders stand between two '$'; trailing blanks are part of the text.
+const char kHelpTemplate[] =
+    "\r\n"
+    "$APPDESC$ v$VERSION$ $STATE$ / $AUTHOR$\r\n"
+    "   $COPYRIGHT$\r\n"
+    "\r\n"
+    "   --version            : Show program version\r\n"
+    "   --help [topic]       : Show help [of selected topic *NOT IMPLM*]\r\n"
+    "   --history            : Show revision history\r\n"
+    "   --redirout=fname     : Redirect output into file 'fname'\r\n"
+    "   --cmdfile=fname      : Read  commands from 'fname'\r\n"
+    "   --silent             : No output\r\n"
+    "   -d,--debug[=verbose] : Enable debug mode\r\n"
+    "   --debuglog=fname     : Open logfile 'fname' for debug info\r\n"
+    "   --drvlist            : Get list of available drivers \r\n"
+    "   --driver=drv_name[,opt1,...,optN]\r\n"
+    "                        : Select driver to use and optional parameters\r\n"
+    "   --importcode=fname   : Read code from file 'fname'\r\n"
+    "   --exportcode=fname   : Write code into file 'fname'\r\n"
+    "   --format=format      : Set code import/export format\r\n"
+    "   --connection=params  : Set connection params e.g. COM1,9600,8,N,1\r\n"
+    "   --contout=seconds    : Connection timeout in seconds, use only if\r\n"
+    "                          default value is not long enough\r\n"
+    "   --deviceinfo         : Show device information\r\n"
+    "   --seckey=hexstr      : Use 'hexstr' as security key\r\n"
+    "   --reqisp[=req[,resp]]: Ask device to enter programming mode\r\n"
+    "   --write              : Write code into device\r\n"
+    "   --erase              : Erase FLASH memory\r\n"
+    "   --read               : Read FLASH memory\r\n"
+    "   --exec               : Start executing code in target device\r\n"
+    "   --blankcheck         : Check that device is empty \r\n"
+    "   --resettime=time     : Sets reset pulse width, unit ms\r\n"
+    "                          default 50ms\r\n"
+    "   --ispholdtime=time   : Time to hold ISP low after RESET is released\r\n"
+    "                          default 50ms, -1 keeps ISP down all programming\r\n"
+    "   --resetctrl=method\t: Available metods: CP2103GPIO_x,state where\r\n"
+    "                          x=0..3 and state=1|0, DTR,state, RTS,state\r\n"
+    "   --pgmenctrl=method\t: Available metods: CP2103GPIO_x,state where\r\n"
+    "                          x=0..3 and state=1|0, DTR,state, RTS,state\r\n"
+    "   --codeinfo           : Show embedded version information of loaded code\r\n"
+    "   --listcode           : List code records\r\n"
+    "   --listdata           : Dump data of code records\r\n"
+    "   --portlist           : List detected com ports\r\n"
+    "      \r\n"
+    "   Commands are processed in the order which they are entered in command\r\n"
+    "   line or in command file.\r\n"
+    "   \r\n"
+    "  Drivers\r\n"
+    "  -------\r\n"
+    "  lpc2000_isp[[,xtal],baudrate]\r\n"
+    "   - NXP LPC2xxx and LPC1xxx devices using built-in serial port bootloader\r\n"
+    "   \r\n"
+    "   xtal: external crystal frequency in kHz passed to built-in bootloader.\r\n"
+    "         mandatory but don't-care in modern devices that have internal \r\n"
+    "         RC-oscilator.\r\n"
+    "   baudrate: Baudrate used for high speed program uploading. If specified\r\n"
+    "             whole chip is always erased to execute driver code in RAM.\r\n"
+    "             Supported baudrates 115200, 153600, 230400, 250000, 256000,\r\n"
+    "\t         460800, 500000, 576000, 921600.\r\n"
+    "  \r\n"
+    "  modbus,mb_slave_num\r\n"
+    "   - uses modbus and special bootloader\r\n"
+    "\r\n"
+    "  MSP430BSL\r\n"
+    "   - Texas MPS430F5xxx/6xxx family processor BSL through serial port\r\n"
+    "   \r\n"
+    "$END$\r\n";
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+}  // namespace
+
+void WriteHelp(FILE* out, const VersionInfo& info, bool verbose) {
+    for (const char* p = kHelpTemplate; *p; ++p) {
+        if (*p != '$') {
+            fputc(*p, out);
+            continue;
+        }
+        const char* end = strchr(p + 1, '$');
+        if (!end) break;
+        std::string name = Upper(std::string(p + 1, end - p - 1).substr(0, 127));
+        p = end;
+        if (name == "VERSION") {
+            char number[64];
+            FormatVersionNumber(info, number, sizeof number);
+            fprintf(out, "%s %s", number, info.state);
+        } else if (name == "COPYRIGHT") {
+            fputs(info.copyright, out);
+        } else if (name == "APPDESC") {
+            fputs(info.description, out);
+        } else if (name == "AUTHOR") {
+            fputs(info.author, out);
+        } else if (name == "END" || (name == "VERBOSEHELP" && !verbose)) {
+            break;
+        }
+        // STATE and unknown placeholders print nothing.
+    }
+    fflush(out);
+}
+
+void PrintHelp(bool verbose) { WriteHelp(stdout, ProgramVersion(), verbose); }

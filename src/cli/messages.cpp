@@ -1,0 +1,106 @@
+#include "cli/messages.hpp"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+#include "cli/exit.hpp"
+
+namespace {
+bool g_debug = false;
+bool g_verbose = false;
+FILE* g_debugLog = nullptr;
+
+constexpr size_t kMessageBuffer = 120;
+
+const char* PrefixOf(unsigned level) {
+    switch (level) {
+    case MSG_NOTE: return "NOTE: ";
+    case MSG_WARNING: return "WARNING: ";
+    case MSG_ERROR: return "ERROR: ";
+    case MSG_FATAL: return "FATAL ERROR: ";
+    case MSG_DEBUG: return "  ";
+    case MSG_VERBOSE: return "    ";
+    default: return "";
+    }
+}
+
+void Emit(unsigned level, const char* text) {
+    const char* prefix = PrefixOf(level);
+    switch (level) {
+    case MSG_ERROR:
+    case MSG_FATAL:
+        fprintf(stderr, "\n%s%s", prefix, text);
+        if (g_debugLog) fprintf(g_debugLog, "\n%s%s", prefix, text);
+        fflush(stderr);
+        fflush(stdout);
+        if (g_debugLog) fflush(g_debugLog);
+        AppExit(70);
+    case MSG_DEBUG:
+    case MSG_VERBOSE:
+        if (g_debugLog) fprintf(g_debugLog, "\n%s%s", prefix, text);
+        if (level == MSG_DEBUG ? g_debug : g_verbose) fprintf(stdout, "\n%s%s", prefix, text);
+        break;
+    case MSG_RAW:
+        // Written as it stands: a percent sign in a device reply prints as itself.
+        fputs(text, stdout);
+        break;
+    case MSG_WARNING:
+        fprintf(stdout, "\n%s%s", prefix, text);
+        if (g_debugLog) fprintf(g_debugLog, "\n%s%s", prefix, text);
+        break;
+    default:
+        fprintf(stdout, "\n%s%s", prefix, text);
+        break;
+    }
+    fflush(stdout);
+    if (g_debugLog) fflush(g_debugLog);
+}
+
+void Print(unsigned level, const char* format, va_list args) {
+    char text[kMessageBuffer];
+    // vsnprintf cuts to the buffer size minus the terminator: 119 characters.
+    vsnprintf(text, sizeof text, format, args);
+    Emit(level, text);
+}
+}  // namespace
+
+void MsgPrint(unsigned level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Print(level, format, args);
+    va_end(args);
+}
+
+void MsgError(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    Print(MSG_ERROR, format, args);
+    va_end(args);
+    AppExit(70);  // not reached: Print ends the process
+}
+
+FILE* FileOpen(const char* path, const char* mode) {
+    std::string posixMode;
+    for (const char* m = mode; *m; ++m)
+        if (*m != 't') posixMode += *m;
+    FILE* file = fopen(path, posixMode.c_str());
+    if (!file) MsgError("Can't open file %s.", path);
+    return file;
+}
+
+char* MakePrintable(char* text) {
+    for (char* p = text; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c < 0x20 || c > 0x7E) *p = '.';
+    }
+    return text;
+}
+
+void MsgSetDebug(bool on) { g_debug = on; }
+void MsgSetVerbose(bool on) { g_verbose = on; }
+bool MsgDebug() { return g_debug; }
+bool MsgVerbose() { return g_verbose; }
+void MsgSetDebugLog(FILE* log) { g_debugLog = log; }
+FILE* MsgDebugLog() { return g_debugLog; }

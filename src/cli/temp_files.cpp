@@ -1,0 +1,54 @@
+#include "cli/temp_files.hpp"
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+
+#include "cli/messages.hpp"
+#include "platform/process.hpp"
+
+namespace {
+struct TempEntry {
+    FILE* stream = nullptr;
+    std::string path;
+};
+constexpr int kTempEntries = 5;
+TempEntry g_temps[kTempEntries];
+std::mutex g_tempsLock;
+}  // namespace
+
+FILE* TmpFileCreate(const char* mode) {
+    std::string path;
+    int fd = CreateUniqueTempFile(path);
+    if (fd < 0) MsgError("Can't open file %s.", path.c_str());
+    close(fd);
+    FILE* stream = FileOpen(path.c_str(), mode);
+    std::lock_guard<std::mutex> lock(g_tempsLock);
+    for (TempEntry& entry : g_temps) {
+        if (!entry.stream) {
+            entry.stream = stream;
+            entry.path = path;
+            break;
+        }
+    }
+    return stream;
+}
+
+bool TmpFileClose(FILE* stream) {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lock(g_tempsLock);
+        for (TempEntry& entry : g_temps) {
+            if (entry.stream == stream) {
+                path = entry.path;
+                entry.stream = nullptr;
+                entry.path.clear();
+                break;
+            }
+        }
+    }
+    fclose(stream);
+    if (!path.empty()) unlink(path.c_str());
+    return true;
+}

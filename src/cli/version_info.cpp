@@ -1,0 +1,27 @@
+#include "cli/version_info.hpp"
+
+#include <cstdio>
+
+const VersionInfo& ProgramVersion() {
+    // On Linux the version block is compiled in; the build system supplies the values.
+    static const VersionInfo info = {
+        VORLO_COMPANY,        VORLO_COPYRIGHT, VORLO_DESCRIPTION,   VORLO_AUTHOR,
+        VORLO_INTERNAL_NAME,  VORLO_STATE,     VORLO_VERSION_MAJOR, VORLO_VERSION_MINOR,
+        VORLO_VERSION_BUILD,  VORLO_VERSION_REVISION,
+    };
+    return info;
+}
+
+void FormatVersionNumber(const VersionInfo& info, char* out, unsigned size) {
+    int n = snprintf(out, size, "%i.%i", info.major, info.minor);
+    if ((info.build != 0 || info.revision != 0) && n >= 0 && static_cast<unsigned>(n) < size)
+        snprintf(out + n, size - n, ".%i.%i", info.build, info.revision);
+}
+
+void PrintVersionBanner() {
+    const VersionInfo& info = ProgramVersion();
+    char number[64];
+    FormatVersionNumber(info, number, sizeof number);
+    printf("%s %s %s", info.internalName, number, "");
+    fflush(stdout);
+}

@@ -1,0 +1,16 @@
+// The application command table and its dispatcher.
+#pragma once
+
+using CommandHandler = void (*)(const char* value);
+
+struct CommandEntry {
+    const char* name;  // upper case
+    CommandHandler handler;
+};
+
+// Looks the command name up (the line's first two characters are skipped) and runs
+// its handler with the value after the first '='. False: no such command.
+bool CmdDispatch(const char* line);
+
+// The table, ended by an entry without a name.
+extern const CommandEntry g_commandTable[];

@@ -1,0 +1,51 @@
+// Handlers of the application command table, grouped by the module that owns them.
+#pragma once
+
+// Small setting commands.
+void CmdDevice(const char* value);
+void CmdAccepted(const char* value);  // READ, NOLOCALECHO, USERMODE, EXTMEM, NOEXEC
+void CmdBlankCheck(const char* value);
+void CmdDeviceInfo(const char* value);
+void CmdSecKey(const char* value);
+void CmdConnection(const char* value);
+void CmdClockFreq(const char* value);
+void CmdHistory(const char* value);
+void CmdBootLdr(const char* value);
+void CmdContOut(const char* value);
+void CmdStoreCtx(const char* value);
+void CmdRestoreCtx(const char* value);
+void CmdSleep(const char* value);
+void CmdEcho(const char* value);
+void CmdExit(const char* value);
+
+// Code file commands.
+void CmdImportCode(const char* value);
+void CmdExportCode(const char* value);
+void CmdListCode(const char* value);
+void CmdFormat(const char* value);
+void CmdCodeInfo(const char* value);
+void CmdTestFunc(const char* value);
+void CmdDriverBin(const char* value);
+void CmdGetEntryAddr(const char* value);
+void CmdCompactCode(const char* value);
+void CmdListData(const char* value);
+// Releases the program's code image (run at exit).
+void ReleaseProgramCode();
+
+// Programming commands.
+void CmdWrite(const char* value);
+void CmdErase(const char* value);
+void CmdExec(const char* value);
+void CmdDisconnect(const char* value);
+
+// Reset and programming-enable line control.
+void CmdResetTime(const char* value);
+void CmdIspHoldTime(const char* value);
+void CmdReqIsp(const char* value);
+void CmdResetCtrl(const char* value);
+void CmdPgmEnCtrl(const char* value);
+void CmdCp210xTest(const char* value);
+
+// Serial port commands.
+void CmdLoopTest(const char* value);
+void CmdPortList(const char* value);

@@ -1,0 +1,45 @@
+#include "commands/settings.hpp"
+
+#include <cstring>
+
+namespace {
+char g_connectionString[kConnectionStringSize] = "COM1,9600,8,N,1";
+char g_connectKey[kConnectKeySize] = "";
+int32_t g_connectTimeout = 0;
+constexpr size_t kSecKeyChars = 17;
+
+void CopyCut(char* to, size_t size, const char* from, size_t maxChars) {
+    size_t n = strnlen(from, maxChars < size - 1 ? maxChars : size - 1);
+    memcpy(to, from, n);
+    to[n] = '\0';
+}
+}  // namespace
+
+const char* ConnectionString() { return g_connectionString; }
+void SetConnectionString(const char* text) {
+    CopyCut(g_connectionString, sizeof g_connectionString, text, sizeof g_connectionString - 1);
+}
+
+const char* ConnectKey() { return g_connectKey; }
+void SetConnectKey(const char* text) { CopyCut(g_connectKey, sizeof g_connectKey, text, kSecKeyChars); }
+void AppendConnectKey(const char* text) {
+    size_t used = strlen(g_connectKey);
+    CopyCut(g_connectKey + used, sizeof g_connectKey - used, text, sizeof g_connectKey - 1 - used);
+}
+
+int32_t ConnectTimeout() { return g_connectTimeout; }
+void SetConnectTimeout(int32_t seconds) { g_connectTimeout = seconds; }
+
+namespace {
+bool g_connected = false;
+char g_commandArgument[kCommandArgumentSize] = "";
+}  // namespace
+
+bool IsConnected() { return g_connected; }
+void SetConnected(bool connected) { g_connected = connected; }
+
+void SetCommandArgument(const char* text) {
+    CopyCut(g_commandArgument, sizeof g_commandArgument, text, sizeof g_commandArgument - 1);
+}
+void ClearCommandArgument() { g_commandArgument[0] = '\0'; }
+const char* CmdArgGet() { return g_commandArgument[0] ? g_commandArgument : nullptr; }

@@ -1,0 +1,28 @@
+// Descriptors of the drivers whose protocols are not built yet. Each moves into a
+// file of its own when its protocol is written.
+#include "drivers/driver.hpp"
+
+namespace {
+constexpr DriverDescriptor Pending(int32_t classCode, int32_t blockSize, int32_t lengthMultiple) {
+    return {classCode,
+            blockSize,
+            lengthMultiple,
+            "",
+            DriverNotAvailableOpen,
+            DriverNotAvailableClose,
+            DriverNotAvailableConnect,
+            DriverNotAvailableOp,
+            DriverNotAvailableOp,
+            DriverNotAvailableOp,
+            DriverNotAvailableWrite,
+            DriverNotAvailableOp};
+}
+}  // namespace
+
+DriverDescriptor g_drvLpc2000Iap = Pending(1, 256, 16);
+DriverDescriptor g_drvLpc2000Isp = Pending(1, 256, 16);
+DriverDescriptor g_drvModbus = Pending(1, 128, 16);
+DriverDescriptor g_drvMecIap = Pending(4, 256, 16);
+DriverDescriptor g_drvGenIap = Pending(0, 256, 16);
+DriverDescriptor g_drvMicExtmem = Pending(0, 256, 256);
+DriverDescriptor g_drvMsp430Bsl = Pending(0, 128, 1);
