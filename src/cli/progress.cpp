@@ -51,7 +51,8 @@ void ProgressBar(int phase, long value) {
             if (done < 1024) printf(" %li", done);
             else printf(" %likiB", (done + 512) / 1024);
         }
-        ++drawn;
+        // An empty image has no steps to grow through: its full bar is drawn once.
+        drawn = total <= 0 ? columns : drawn + 1;
     }
     fflush(stdout);
 }
