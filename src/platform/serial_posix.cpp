@@ -248,6 +248,7 @@ bool RestoreAndClose(int fd) {
     Flush(fd);
     usleep(1000);
     Flush(fd);
+    ioctl(fd, TIOCNXCL);  // another holder of the device keeps it otherwise locked
     return close(fd) == 0;
 }
 
