@@ -23,19 +23,26 @@ constexpr int kLineCapacity = 300;  // request lines of up to 299 characters
 std::mutex g_queueLock;
 std::deque<std::string> g_queue;
 
-bool IsBlank(const char* text) {
+constexpr size_t kCommandLineChars = 255;  // what one line of the command file holds
+
+std::string Trimmed(const char* text) {
     while (*text && isspace(static_cast<unsigned char>(*text))) ++text;
-    return *text == '\0';
+    size_t length = strlen(text);
+    while (length > 0 && isspace(static_cast<unsigned char>(text[length - 1]))) --length;
+    return std::string(text, length);
 }
 
 bool Ending() { return g_kill || g_abort; }
 
 // Queues a command line for the run loop. A line without a command runs nothing but
-// still wakes the waiting run loop, which starts its idle time afresh.
+// still wakes the waiting run loop, which starts its idle time afresh. A command longer
+// than a command file line would be run as two broken commands: it is refused.
 bool QueueCommand(const char* text) {
+    std::string command = Trimmed(text);
+    if (command.size() > kCommandLineChars) return false;
     std::lock_guard<std::mutex> lock(g_queueLock);
     if (Ending()) return false;
-    if (!IsBlank(text)) g_queue.emplace_back(text);
+    if (!command.empty()) g_queue.push_back(std::move(command));
     g_newCommand = true;
     return true;
 }
