@@ -140,7 +140,8 @@ int VorloMain(int argc, char** argv) {
     TranslateArguments(argc, argv, g_daemonChild ? 2 : 1, g_commandFile);
 
     if (g_daemonRequested && MsgDebug()) g_daemonChild = true;
-    else if (g_daemonRequested) StartDaemonProcess(argv[0]);
+    // A daemon asked for a daemon would only start a rival for its own port.
+    else if (g_daemonRequested && !g_daemonChild) StartDaemonProcess(argv[0]);
     if (g_daemonChild) BecomeDaemon();
 
     RunLoop();
