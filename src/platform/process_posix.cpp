@@ -7,6 +7,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <poll.h>
@@ -119,6 +120,10 @@ bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, int* sta
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         StreamsToNull();
+        // The copy inherits nothing of this process but its status pipe: no command
+        // file, no debug log, no port.
+        if (close_range(3, ~0u, CLOSE_RANGE_CLOEXEC) != 0)
+            for (int fd = 3; fd < 1024; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
         if (status[1] >= 0) fcntl(status[1], F_SETFD, 0);
         execve(self.c_str(), args.data(), env.data());
         char failed = 1;
