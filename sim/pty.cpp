@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -44,13 +45,26 @@ bool PtyOpen(Pty& pty, uint32_t rate, std::string& error) {
     }
     int flags = fcntl(pty.master, F_GETFL);
     fcntl(pty.master, F_SETFL, flags | O_NONBLOCK);
+    pty.hostWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (pty.hostWatch < 0 || inotify_add_watch(pty.hostWatch, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) < 0) {
+        error = std::string("inotify on the terminal failed: ") + std::strerror(errno);
+        return false;
+    }
     return true;
 }
 
+void PtyAllowReopen(const Pty& pty) {
+    char events[4096];
+    while (read(pty.hostWatch, events, sizeof events) > 0) {
+    }
+    ioctl(pty.slaveHold, TIOCNXCL);
+}
+
 void PtyClose(Pty& pty) {
+    if (pty.hostWatch >= 0) close(pty.hostWatch);
     if (pty.slaveHold >= 0) close(pty.slaveHold);
     if (pty.master >= 0) close(pty.master);
-    pty.slaveHold = pty.master = -1;
+    pty.hostWatch = pty.slaveHold = pty.master = -1;
 }
 
 size_t PtyUnreadByHost(const Pty& pty) {

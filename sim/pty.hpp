@@ -10,6 +10,7 @@
 struct Pty {
     int master = -1;
     int slaveHold = -1;  // kept open so the master never sees a hang-up between host runs
+    int hostWatch = -1;  // inotify: a host opened or closed the slave
     std::string slavePath;
 };
 
@@ -23,3 +24,9 @@ uint32_t PtyLineRate(int fd);
 bool PtySetLineRate(int fd, uint32_t rate);
 // Bytes the simulator has written that the host has not read yet.
 size_t PtyUnreadByHost(const Pty& pty);
+// The host's serial layer makes the port exclusive (TIOCEXCL). A real port forgets that
+// on its last close, but the held slave keeps this terminal alive, so the flag would
+// outlive the host and its next open (after DISCONNECT, or the next run) would fail
+// with EBUSY. Called on every wake-up: clears the flag and drains `hostWatch`. Two
+// hosts are still kept apart by the lock (flock) the host's serial layer takes.
+void PtyAllowReopen(const Pty& pty);

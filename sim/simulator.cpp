@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -36,6 +37,9 @@ void SimInstallSignals() {
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGINT, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
+    // Paced answers must leave on time: at 921600 baud a byte lasts 11 us, far below the
+    // default 50 us timer slack.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
 }
 
 Simulator::Simulator(const SimOptions& options, const Pty& pty, Protocol& protocol, FlashMemory& memory, WireLog& log)
@@ -156,11 +160,11 @@ void Simulator::WriteDue(SimTime realNow) {
     size_t written = 0;
     while (written < chunk.size()) {
         ssize_t n = write(pty_.master, chunk.data() + written, chunk.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
+        if (n >= 0) {
+            written += static_cast<size_t>(n);
+        } else if (errno != EINTR) {
             break;  // the host is not reading: keep the rest for later
         }
-        written += static_cast<size_t>(n);
     }
     log_.Traffic(realNow, false, std::span<const uint8_t>(chunk.data(), written));
     for (size_t i = due.size(); i-- > written;) out_.push_front(due[i]);
@@ -203,9 +207,10 @@ EndReason Simulator::Run() {
         auto wait = std::max(SimClock::duration::zero(), wake - realNow);
         timespec ts{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(wait).count()),
                     static_cast<long>((wait % std::chrono::seconds(1)) / std::chrono::nanoseconds(1))};
-        pollfd fd{pty_.master, static_cast<short>(exit_ ? 0 : POLLIN), 0};
-        if (writeBlocked_) fd.events |= POLLOUT;
-        int ready = ppoll(&fd, 1, &ts, &g_waitMask);
-        if (ready > 0 && (fd.revents & POLLIN)) ReadFromHost();
+        pollfd fds[2] = {{pty_.master, static_cast<short>(exit_ ? 0 : POLLIN), 0}, {pty_.hostWatch, POLLIN, 0}};
+        if (writeBlocked_) fds[0].events |= POLLOUT;
+        int ready = ppoll(fds, 2, &ts, &g_waitMask);
+        PtyAllowReopen(pty_);
+        if (ready > 0 && (fds[0].revents & POLLIN)) ReadFromHost();
     }
 }

@@ -3,6 +3,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "sim/sim_process.hpp"
@@ -130,6 +132,22 @@ TEST(SimRun, EndsAfterExecOnInactivityAndOnSignalWritingTheDump) {
         EXPECT_NE(log.find(" T>H 06\n"), std::string::npos) << log;
         EXPECT_NE(log.find("#   end on signal"), std::string::npos) << log;
     }
+}
+
+TEST(SimRun, PortCanBeOpenedAgainAfterAnExclusiveHostClosedIt) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.Ready());
+    // A host's serial layer marks the port exclusive. The simulator keeps the terminal
+    // alive between hosts, so it must not keep that mark, or the next open fails (EBUSY
+    // for everyone but root, so the flag itself is checked here).
+    int host = open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(host, 0);
+    ASSERT_EQ(ioctl(host, TIOCEXCL), 0);
+    EXPECT_EQ(sim.Exchange({'C'}, 1), kAck);
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(host, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(host);
 }
 
 TEST(SimRun, LineModelTakesThePhysicalTimeOfTheBytes) {
