@@ -33,7 +33,7 @@ void StoreRepackIfWasteful(CodeImage& image) {
     size_t live = 0;
     for (const CodeRecord& r : image.records) live += r.length;
     if (image.store.size() <= 2 * live + (1u << 20)) return;
-    std::vector<uint8_t> packed;
+    CodeByteStore packed;
     packed.reserve(live);
     for (CodeRecord& r : image.records) {
         size_t at = packed.size();
@@ -49,7 +49,7 @@ void RecordsShrinkIfWasteful(CodeImage& image) {
 
 // Merges every record with the ones that continue it (next address == end).
 void MergeNeighbours(CodeImage& image) {
-    std::vector<CodeRecord>& recs = image.records;
+    CodeRecordList& recs = image.records;
     size_t kept = 0;
     for (size_t i = 0; i < recs.size(); ++i) {
         const CodeRecord s = recs[i];
@@ -159,15 +159,15 @@ void CodeFree(CodeImage& image) {
     // a later import must not inherit the previous file's S0 name.
     image.name.reset();
     if (image.records.empty()) {
-        std::vector<uint8_t>().swap(image.store);
+        CodeByteStore().swap(image.store);
         return;
     }
     for (const CodeRecord& r : image.records) {
         image.numBytes -= static_cast<int32_t>(r.length);
         image.numRecords -= 1;
     }
-    std::vector<CodeRecord>().swap(image.records);
-    std::vector<uint8_t>().swap(image.store);
+    CodeRecordList().swap(image.records);
+    CodeByteStore().swap(image.store);
     if (image.numRecords != 0 || image.numBytes != 0) {
         MsgPrint(MSG_WARNING, "CodeFree(): numRecords %i, should be 0", image.numRecords);
         MsgPrint(MSG_WARNING, "CodeFree(): numBytes %i, should be 0", image.numBytes);
@@ -201,7 +201,7 @@ void CodeAlignBlocks(CodeImage& image, uint32_t blockSize, uint8_t fill) {
     CodeRejectOverlaps(image);
 
     // Holes that lie inside one block are filled, so the block is written whole.
-    std::vector<CodeRecord> filled;
+    CodeRecordList filled;
     filled.reserve(image.records.size());
     for (size_t i = 0; i < image.records.size(); ++i) {
         const CodeRecord r = image.records[i];
@@ -215,12 +215,12 @@ void CodeAlignBlocks(CodeImage& image, uint32_t blockSize, uint8_t fill) {
         }
     }
     image.records.swap(filled);
-    std::vector<CodeRecord>().swap(filled);
+    CodeRecordList().swap(filled);
     CodeCompact(image);
 
     // Front padding: every record is extended down to its block boundary, or down to
     // the end of its predecessor when that one ends inside the same block.
-    std::vector<CodeRecord> padded;
+    CodeRecordList padded;
     padded.reserve(image.records.size());
     for (size_t i = 0; i < image.records.size(); ++i) {
         const CodeRecord s = image.records[i];
@@ -237,7 +237,7 @@ void CodeAlignBlocks(CodeImage& image, uint32_t blockSize, uint8_t fill) {
         padded.push_back(s);
     }
     image.records.swap(padded);
-    std::vector<CodeRecord>().swap(padded);
+    CodeRecordList().swap(padded);
     CodeCompact(image);
     CodeRecount(image);
     CompCodeSize(image);
@@ -248,7 +248,7 @@ void CodeSplit(CodeImage& image, uint32_t pieceSize) {
     size_t pieces = 0;
     for (const CodeRecord& r : image.records) pieces += (uint64_t{r.length} + pieceSize - 1) / pieceSize;
     // Pieces refer to slices of the same stored bytes: nothing is copied.
-    std::vector<CodeRecord> split;
+    CodeRecordList split;
     split.reserve(pieces);
     for (const CodeRecord& r : image.records) {
         for (uint32_t done = 0; done < r.length;) {

@@ -15,19 +15,24 @@
 #include <string>
 #include <vector>
 
+#include "image/image_allocator.hpp"
+
 struct CodeRecord {
     uint32_t address = 0;  // target address of the first data byte
     uint32_t length = 0;   // number of data bytes; never 0 inside an image
     size_t offset = 0;     // position of the first byte in the image's byte store
 };
 
+using CodeRecordList = std::vector<CodeRecord, ImageAllocator<CodeRecord>>;
+using CodeByteStore = std::vector<uint8_t, ImageAllocator<uint8_t>>;
+
 struct CodeImage {
     std::optional<std::string> name;  // header text (S0 record), none when absent
     uint32_t entryAddress = 0;
     int32_t numBytes = 0;
     int32_t numRecords = 0;
-    std::vector<CodeRecord> records;  // list order
-    std::vector<uint8_t> store;       // bytes of all records (and released leftovers)
+    CodeRecordList records;  // list order
+    CodeByteStore store;     // bytes of all records (and released leftovers)
 };
 
 inline uint8_t* CodeData(CodeImage& image, const CodeRecord& record) {

@@ -31,11 +31,12 @@ int IntelHexImport(FILE* stream, CodeImage& image, int format) {
     image.entryAddress = 0;
     uint32_t segmentBase = 0;
     ByteSource source(stream);
-    char line[kLineLimit + 1];
+    char buffer[kLineLimit + 1];
     bool reserved = false;
     for (;;) {
         size_t len = 0;
-        switch (ReadCodeLine(source, line, kLineLimit, len)) {
+        const char* line = nullptr;
+        switch (ReadCodeLine(source, buffer, kLineLimit, len, line)) {
         case LINE_EOF:
         case LINE_CUT: return Fail(image, CODE_ERR_EOF);
         case LINE_EMPTY: return Fail(image, CODE_ERR_LINE_LENGTH);

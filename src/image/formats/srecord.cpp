@@ -49,7 +49,7 @@ int SRecordImport(FILE* stream, CodeImage& image, int format) {
         format != FORMAT_MOTSREC32)
         return CODE_ERR_FORMAT;
     ByteSource source(stream);
-    char line[kLineLimit + 1];
+    char buffer[kLineLimit + 1];
     uint8_t bytes[256];
     uint32_t dataRecords = 0;
     // A file may end after a record count that confirms every data record instead of
@@ -58,7 +58,8 @@ int SRecordImport(FILE* stream, CodeImage& image, int format) {
     bool countConfirmsAll = false;
     for (;;) {
         size_t len = 0;
-        switch (ReadCodeLine(source, line, kLineLimit, len)) {
+        const char* line = nullptr;
+        switch (ReadCodeLine(source, buffer, kLineLimit, len, line)) {
         case LINE_EOF: return countConfirmsAll ? CODE_OK : Fail(image, CODE_ERR_EOF);
         case LINE_CUT: return Fail(image, CODE_ERR_EOF);
         case LINE_EMPTY: return Fail(image, CODE_ERR_LINE_LENGTH);

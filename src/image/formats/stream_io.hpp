@@ -26,6 +26,13 @@ public:
         return buffer_[pos_];
     }
 
+    // Bytes buffered and not yet taken; Take() moves past `count` of them.
+    const unsigned char* Buffered(size_t& count) const {
+        count = len_ - pos_;
+        return buffer_ + pos_;
+    }
+    void Take(size_t count) { pos_ += count; }
+
 private:
     bool Fill() {
         len_ = fread(buffer_, 1, sizeof buffer_, stream_);
@@ -153,12 +160,32 @@ enum LineResult {
     LINE_FULL,      // `limit` characters taken without an end of line
 };
 
-// Reads one text line of a code file into `line`. The byte 0xFF counts as end of
+// Reads one text line of a code file; `text` points to it, either inside the
+// source's buffer or into `line` (room for `limit` characters), valid until the next
+// read. The byte 0xFF counts as end of
 // file, as it did on systems whose readers compared a plain char with EOF. CR or LF
 // ends the line and any further CR and LF directly behind it are consumed. Reading
 // stops without an end of line when `limit` characters were taken (LINE_FULL).
-inline LineResult ReadCodeLine(ByteSource& source, char* line, size_t limit, size_t& length) {
+inline LineResult ReadCodeLine(ByteSource& source, char* line, size_t limit, size_t& length, const char*& text) {
     length = 0;
+    text = line;
+    // Fast path: the whole line and its line end lie in the buffer.
+    size_t avail;
+    const unsigned char* p = source.Buffered(avail);
+    if (avail > limit + 1) {
+        size_t n = 0;
+        while (n < limit && p[n] != '\r' && p[n] != '\n' && p[n] != 0xFF) ++n;
+        if (n > 0 && n < limit && p[n] != 0xFF) {
+            size_t end = n;
+            while (end < avail && (p[end] == '\r' || p[end] == '\n')) ++end;
+            if (end < avail) {
+                text = reinterpret_cast<const char*>(p);
+                length = n;
+                source.Take(end);
+                return LINE_OK;
+            }
+        }
+    }
     for (;;) {
         if (length == limit) return LINE_FULL;
         int c = source.Get();
