@@ -49,7 +49,7 @@ int SRecordImport(FILE* stream, CodeImage& image, int format) {
         format != FORMAT_MOTSREC32)
         return CODE_ERR_FORMAT;
     ByteSource source(stream);
-    char buffer[kLineLimit + 1];
+    char buffer[kLineLimit + 2];
     uint8_t bytes[256];
     uint32_t dataRecords = 0;
     // A file may end after a record count that confirms every data record instead of
@@ -59,14 +59,11 @@ int SRecordImport(FILE* stream, CodeImage& image, int format) {
     for (;;) {
         size_t len = 0;
         const char* line = nullptr;
-        switch (ReadCodeLine(source, buffer, kLineLimit, len, line)) {
+        switch (ReadCodeLine(source, buffer, kLineLimit + 1, len, line)) {
         case LINE_EOF: return countConfirmsAll ? CODE_OK : Fail(image, CODE_ERR_EOF);
         case LINE_CUT: return Fail(image, CODE_ERR_EOF);
         case LINE_EMPTY: return Fail(image, CODE_ERR_LINE_LENGTH);
-        case LINE_FULL:
-            // Longer than any record can be: not a line of this file.
-            if (source.Peek() != '\r' && source.Peek() != '\n') return Fail(image, CODE_ERR_LINE_OVERFLOW);
-            break;
+        case LINE_FULL: return Fail(image, CODE_ERR_LINE_OVERFLOW);  // longer than any record
         case LINE_OK: break;
         }
         if (len % 2 != 0) return Fail(image, CODE_ERR_LINE_LENGTH);
