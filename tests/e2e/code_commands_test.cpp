@@ -48,7 +48,9 @@ TEST(CodeCommands, FormatKeywordsAndDetection) {
     EXPECT_EQ(ReadFile(d / "o1"), ":020100000102FA\r\n:00000001FF\r\n");
     r = RunVorlo({"--importcode=" + (d / "a.s19"), "--exportcode=" + (d / "o2")});
     EXPECT_EQ(ReadFile(d / "o2"), "S0030000FC\r\nS10500000102F7\r\nS9030000FC\r\n");
-    r = RunVorlo({"--importcode=" + (d / "a.xml"), "--exportcode=" + (d / "o3")}, {.workDir = d.path});
+    RunOptions inDir;
+    inDir.workDir = d.path;
+    r = RunVorlo({"--importcode=" + (d / "a.xml"), "--exportcode=" + (d / "o3")}, inDir);
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadFile(d / "o3").substr(0, 14), "S0030000FC\r\nS3");
     // The container is parsed in memory: nothing is left in the working directory.

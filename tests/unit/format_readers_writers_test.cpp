@@ -110,7 +110,9 @@ TEST(FormatIntelHex, ReaderRecordsAndStatuses) {
     for (const auto& d : damaged) {
         CodeImage broken;
         EXPECT_EQ(Read(IntelHexImport, d.text, broken, 0), d.status) << d.text;
-        if (d.status != CODE_ERR_LINE_OVERFLOW) EXPECT_EQ(broken.numRecords, 0) << d.text;
+        if (d.status != CODE_ERR_LINE_OVERFLOW) {
+            EXPECT_EQ(broken.numRecords, 0) << d.text;
+        }
     }
     EXPECT_EQ(Read(IntelHexImport, ":00000001FF\n", image, FORMAT_BINARY), CODE_ERR_FORMAT);
 }
