@@ -18,19 +18,3 @@ void CmdGetEntryAddr(const char*) { NotAvailable("GETENTRYADDR"); }
 void CmdCompactCode(const char*) { NotAvailable("COMPACTCODE"); }
 void CmdListData(const char*) { NotAvailable("LISTDATA"); }
 void ReleaseProgramCode() {}
-
-
-
-// Reset and programming-enable line control.
-void CmdResetTime(const char*) { NotAvailable("RESETTIME"); }
-void CmdIspHoldTime(const char*) { NotAvailable("ISPHOLDTIME"); }
-void CmdReqIsp(const char*) { NotAvailable("REQISP"); }
-void CmdResetCtrl(const char*) { NotAvailable("RESETCTRL"); }
-void CmdPgmEnCtrl(const char*) { NotAvailable("PGMENCTRL"); }
-void CmdCp210xTest(const char*) { NotAvailable("CP210XTEST"); }
-
-
-
-// Serial port commands.
-void CmdLoopTest(const char*) { NotAvailable("LOOPTEST"); }
-void CmdPortList(const char*) { NotAvailable("PORTLIST"); }

@@ -1,0 +1,108 @@
+#include "platform/gpio_cp210x.hpp"
+
+#include <dirent.h>
+#include <gpiod.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace cp210xgpio {
+namespace {
+constexpr int kPins = 4;
+gpiod_chip* g_chip = nullptr;
+gpiod_line* g_lines[kPins] = {};
+std::string g_device;
+
+std::string RealPath(const std::string& path) {
+    char resolved[PATH_MAX];
+    return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+// The gpiochip directory beside the tty in the USB interface's sysfs directory.
+std::string FindChipName(const std::string& devicePath) {
+    std::string node = RealPath(devicePath);
+    if (node.empty()) return "";
+    std::string tty = node.substr(node.rfind('/') + 1);
+    std::string ttyDevice = RealPath("/sys/class/tty/" + tty + "/device");  // .../1-1:1.0/ttyUSB0
+    if (ttyDevice.empty()) return "";
+    std::string interfaceDir = ttyDevice.substr(0, ttyDevice.rfind('/'));
+    DIR* dir = opendir(interfaceDir.c_str());
+    if (!dir) return "";
+    std::string found;
+    while (dirent* entry = readdir(dir)) {
+        if (strncmp(entry->d_name, "gpiochip", 8) == 0) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    closedir(dir);
+    return found;
+}
+}  // namespace
+
+bool Attach(const std::string& devicePath, std::string& lookedFor) {
+    Detach();
+    lookedFor = "cp210x gpiochip of " + devicePath;
+    std::string chipName = FindChipName(devicePath);
+    if (chipName.empty()) return false;
+    g_chip = gpiod_chip_open_by_name(chipName.c_str());
+    if (!g_chip) return false;
+    if (gpiod_chip_num_lines(g_chip) < static_cast<unsigned>(kPins)) {
+        Detach();
+        return false;
+    }
+    g_device = devicePath;
+    return true;
+}
+
+bool Attached() { return g_chip != nullptr; }
+const std::string& AttachedDevice() { return g_device; }
+
+bool WriteLatch(uint8_t mask, uint8_t latch) {
+    if (!g_chip) return false;
+    bool ok = true;
+    for (int pin = 0; pin < kPins; ++pin) {
+        if (!(mask & (1u << pin))) continue;
+        int value = (latch >> pin) & 1;
+        if (g_lines[pin]) {
+            ok = gpiod_line_set_value(g_lines[pin], value) == 0 && ok;
+            continue;
+        }
+        gpiod_line* line = gpiod_chip_get_line(g_chip, static_cast<unsigned>(pin));
+        if (line && gpiod_line_request_output(line, "vorlo", value) == 0)
+            g_lines[pin] = line;
+        else
+            ok = false;
+    }
+    return ok;
+}
+
+bool ReadLatch(uint8_t assumed, uint8_t& latch) {
+    if (!g_chip) return false;
+    latch = assumed;
+    bool ok = true;
+    for (int pin = 0; pin < kPins; ++pin) {
+        if (!g_lines[pin]) continue;
+        int value = gpiod_line_get_value(g_lines[pin]);
+        if (value < 0) {
+            ok = false;
+            continue;
+        }
+        latch = static_cast<uint8_t>((latch & ~(1u << pin)) | (static_cast<unsigned>(value) << pin));
+    }
+    return ok;
+}
+
+void Detach() {
+    for (gpiod_line*& line : g_lines) {
+        if (line) gpiod_line_release(line);
+        line = nullptr;
+    }
+    if (g_chip) gpiod_chip_close(g_chip);
+    g_chip = nullptr;
+    g_device.clear();
+}
+
+}  // namespace cp210xgpio

@@ -1,0 +1,255 @@
+// Serial devices on Linux through termios2 (any baud rate with BOTHER), modem-line
+// ioctls and poll on the monotonic clock. glibc's <termios.h> cannot be combined with
+// the kernel's termios2, so this file talks to the kernel headers only.
+#include "platform/serial_device.hpp"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept;
+
+#ifndef TIOCM_DTR
+#define TIOCM_DTR 0x002
+#define TIOCM_RTS 0x004
+#endif
+
+namespace serialdev {
+namespace {
+
+struct SavedState {
+    struct termios2 settings;
+    bool modemKnown;
+    int modemBits;
+};
+std::map<int, SavedState> g_saved;
+
+uint64_t NowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+}
+
+// Standard rates keep their Bnnn code for drivers that know nothing else; every
+// other rate goes to the kernel as a number with BOTHER.
+struct BaudCode {
+    uint32_t rate;
+    unsigned code;
+};
+const BaudCode kBaudCodes[] = {
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},         {150, B150},
+    {200, B200},       {300, B300},       {600, B600},       {1200, B1200},       {1800, B1800},
+    {2400, B2400},     {4800, B4800},     {9600, B9600},     {19200, B19200},     {38400, B38400},
+    {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},   {500000, B500000},
+    {576000, B576000}, {921600, B921600}, {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
+void MakeRaw(struct termios2& t) {
+    t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF | IXANY);
+    t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    t.c_cflag |= CREAD | CLOCAL;
+    t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    // Reads are timed with poll; the driver returns whatever is there.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+}
+
+int OpenExclusive(const std::string& path) {
+    // O_NONBLOCK so that a port without carrier does not hang the open.
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        int err = errno == EWOULDBLOCK ? EBUSY : errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    struct termios2 t;
+    if (ioctl(fd, TCGETS2, &t) != 0) {  // not a terminal
+        int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    if (ioctl(fd, TIOCEXCL) != 0) {
+        int err = errno;
+        close(fd);
+        errno = err;
+        return -1;
+    }
+    return fd;
+}
+}  // namespace
+
+std::string DevicePath(const char* portName) {
+    std::string name = portName ? portName : "";
+    if (name.find('/') != std::string::npos) return name;
+    if (name.size() > 3 && strncasecmp(name.c_str(), "COM", 3) == 0) {
+        bool digits = true;
+        for (size_t i = 3; i < name.size(); ++i)
+            if (name[i] < '0' || name[i] > '9') digits = false;
+        if (digits) {
+            long n = strtol(name.c_str() + 3, nullptr, 10);
+            if (n >= 1) return "/dev/ttyS" + std::to_string(n - 1);
+        }
+    }
+    return "/dev/" + name;
+}
+
+int Open(const std::string& path) {
+    int fd = OpenExclusive(path);
+    if (fd < 0) return -1;
+    SavedState saved{};
+    ioctl(fd, TCGETS2, &saved.settings);
+    saved.modemKnown = ioctl(fd, TIOCMGET, &saved.modemBits) == 0;
+    g_saved[fd] = saved;
+
+    struct termios2 t = saved.settings;
+    MakeRaw(t);
+    ioctl(fd, TCSETS2, &t);
+    // Back to blocking writes: a write returns when the driver took every byte.
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
+}
+
+bool Probe(const std::string& path) {
+    int fd = OpenExclusive(path);
+    if (fd < 0) return false;
+    close(fd);
+    return true;
+}
+
+bool CanReadLine(int fd) {
+    struct termios2 t;
+    return ioctl(fd, TCGETS2, &t) == 0;
+}
+
+bool SetLine(int fd, uint32_t baud, int dataBits, int parity, int stopBits) {
+    struct termios2 t;
+    if (ioctl(fd, TCGETS2, &t) != 0) return false;
+    MakeRaw(t);
+
+    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    unsigned code = BOTHER;
+    for (const BaudCode& b : kBaudCodes)
+        if (b.rate == baud) code = b.code;
+    t.c_cflag |= code | (code << IBSHIFT);
+    t.c_ispeed = baud;
+    t.c_ospeed = baud;
+
+    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+    switch (dataBits) {
+    case 5: t.c_cflag |= CS5; break;
+    case 6: t.c_cflag |= CS6; break;
+    case 7: t.c_cflag |= CS7; break;
+    case 8: t.c_cflag |= CS8; break;
+    default: errno = EINVAL; return false;  // 4 data bits: no UART under Linux does them
+    }
+
+    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
+    t.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+    switch (parity) {
+    case 0: break;
+    case 1: t.c_cflag |= PARENB | PARODD; break;
+    case 2: t.c_cflag |= PARENB; break;
+    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;  // mark: the parity bit is always 1
+    case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space: always 0
+    default: errno = EINVAL; return false;
+    }
+
+    // One and a half stop bits exist only with 5 data bits; the kernel offers CSTOPB,
+    // which the UART turns into 1.5 there and 2 elsewhere.
+    if (stopBits == 0)
+        t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+    else
+        t.c_cflag |= CSTOPB;
+
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+size_t ReadTimed(int fd, uint8_t* buf, size_t n, uint32_t intervalMs, uint32_t totalMs) {
+    size_t got = 0;
+    uint64_t start = NowMs();
+    uint64_t lastByte = start;
+    while (got < n) {
+        uint64_t now = NowMs();
+        int64_t wait = -1;
+        if (totalMs) wait = static_cast<int64_t>(start + totalMs) - static_cast<int64_t>(now);
+        if (intervalMs && got > 0) {
+            int64_t gap = static_cast<int64_t>(lastByte + intervalMs) - static_cast<int64_t>(now);
+            if (wait < 0 || gap < wait) wait = gap;
+        }
+        if (wait == 0 || (wait < 0 && (totalMs || (intervalMs && got > 0)))) break;
+        pollfd p{fd, POLLIN, 0};
+        int r = poll(&p, 1, static_cast<int>(wait));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (r == 0) break;
+        if (!(p.revents & POLLIN)) break;  // hang-up or error: the device is gone
+        ssize_t k = read(fd, buf + got, n - got);
+        if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (k <= 0) break;
+        got += static_cast<size_t>(k);
+        lastByte = NowMs();
+    }
+    return got;
+}
+
+long WriteAll(int fd, const uint8_t* data, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t k = write(fd, data + done, n - done);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        done += static_cast<size_t>(k);
+    }
+    return static_cast<long>(done);
+}
+
+size_t InputWaiting(int fd) {
+    int n = 0;
+    if (ioctl(fd, FIONREAD, &n) != 0 || n < 0) return 0;
+    return static_cast<size_t>(n);
+}
+
+void Flush(int fd) { ioctl(fd, TCFLSH, TCIOFLUSH); }
+
+bool SetDtr(int fd, bool on) {
+    int bits = TIOCM_DTR;
+    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+bool SetRts(int fd, bool on) {
+    int bits = TIOCM_RTS;
+    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+}
+
+bool SetBreak(int fd, bool on) { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
+
+bool RestoreAndClose(int fd) {
+    auto it = g_saved.find(fd);
+    if (it != g_saved.end()) {
+        ioctl(fd, TCSETS2, &it->second.settings);
+        if (it->second.modemKnown) ioctl(fd, TIOCMSET, &it->second.modemBits);
+        g_saved.erase(it);
+    }
+    Flush(fd);
+    usleep(1000);
+    Flush(fd);
+    ioctl(fd, TIOCNXCL);  // another holder of the device keeps it otherwise locked
+    return close(fd) == 0;
+}
+
+}  // namespace serialdev

@@ -1,0 +1,146 @@
+#include "serial/auto_search.hpp"
+
+#include <cstring>
+#include <string>
+
+#include "cli/messages.hpp"
+#include "cli/run_flags.hpp"
+#include "commands/settings.hpp"
+#include "platform/process.hpp"
+#include "serial/interface.hpp"
+#include "serial/port_list.hpp"
+#include "serial/remembered_port.hpp"
+#include "serial/serial_port.hpp"
+
+namespace {
+// Serial parameters used when an AUTO string names none.
+constexpr const char* kDefaultParams = ",9600,8,N,1";
+
+void CopyCut(char* to, size_t size, const char* from) {
+    size_t n = strnlen(from, size - 1);
+    memcpy(to, from, n);
+    to[n] = '\0';
+}
+
+// The serial parameters of an AUTO string: everything from its first comma on. A
+// string written with blanks only ("AUTO 9600 8 N 1") gives its parameters from the
+// first blank after the AUTO word and its filter.
+std::string AutoParams(const char* autoString) {
+    const char* comma = strchr(autoString, ',');
+    if (comma) return comma;
+    const char* afterWord = strstr(autoString, "AUTO");
+    afterWord = afterWord ? afterWord + 4 : autoString;
+    const char* close = strchr(afterWord, ')');
+    if (strchr(afterWord, '(') && close) afterWord = close + 1;
+    const char* blank = strchr(afterWord, ' ');
+    if (blank && blank[strspn(blank, " ")] != '\0') return blank;
+    return kDefaultParams;
+}
+
+// Opens the candidate with the driver's own open and connect. One attempt, or with
+// retryUntilTimeout attempts until the search's time-out has passed.
+bool TryCandidate(SerialDriverState& state, const SerialDriverOps& ops, const char* key, char* info,
+                  const AutoSearchOptions& options, const std::string& name, const std::string& params,
+                  uint32_t searchStart) {
+    if (!ComProbe(name.c_str())) return false;
+    std::string connection = name + params;
+    SetConnectionString(connection.c_str());
+    CopyCut(state.lastTried, sizeof state.lastTried, connection.c_str());
+    for (;;) {
+        if (ops.open(state.lastTried) && ops.connect(key, info)) {
+            if (options.announceFound) MsgPrint(MSG_DEBUG, "Device found on port %s", name.c_str());
+            return true;
+        }
+        ops.close(0);
+        if (!options.retryUntilTimeout || g_abort) return false;
+        uint32_t elapsed = TickCountMs() - searchStart;
+        if (ConnectTimeout() <= 0 || elapsed >= static_cast<uint32_t>(ConnectTimeout()) * 1000u) return false;
+    }
+}
+
+bool SearchFailed(const std::string& params) {
+    std::string autoForm = "AUTO" + params;
+    SetConnectionString(autoForm.c_str());
+    RememberedPortWrite("");
+    return false;
+}
+}  // namespace
+
+bool SerialDriverOpen(SerialDriverState& state, const char* connection) {
+    if (connection && strstr(connection, "AUTO")) {
+        const char* paren = strchr(connection, '(');
+        if (paren) {
+            CopyCut(state.autoFilter, sizeof state.autoFilter, paren + 1);
+            char* close = strchr(state.autoFilter, ')');
+            if (close)
+                *close = '\0';
+            else
+                state.autoFilter[0] = '\0';  // no closing bracket: every port qualifies
+        }
+        state.autoPending = true;
+        CopyCut(state.autoString, sizeof state.autoString, connection);
+        return true;
+    }
+    state.portOpen = OpenInterfaceCom(connection);
+    if (state.portOpen && connection) {
+        size_t start = strspn(connection, " ,");
+        size_t length = strcspn(connection + start, " ,");
+        if (length > sizeof state.portName - 1) length = sizeof state.portName - 1;
+        memcpy(state.portName, connection + start, length);
+        state.portName[length] = '\0';
+    }
+    return state.portOpen;
+}
+
+bool SerialAutoSearch(SerialDriverState& state, const SerialDriverOps& ops, const char* key, char* info,
+                      const AutoSearchOptions& options) {
+    state.autoPending = false;
+    const std::string params = AutoParams(state.autoString);
+    const std::string remembered = RememberedPortRead();
+    const uint32_t searchStart = TickCountMs();
+
+    if (!remembered.empty()) {
+        if (TryCandidate(state, ops, key, info, options, remembered, params, searchStart)) {
+            RememberedPortWrite(remembered.c_str());
+            return true;
+        }
+        if (options.retryUntilTimeout && g_abort) return SearchFailed(params);
+    }
+
+    if (PortEnumerate(state.autoFilter, false, true, true) == 0) {
+        MsgPrint(MSG_PLAIN, "No connection found!");
+        RememberedPortWrite("");
+        return false;
+    }
+    while (const char* taken = PortTakeNext()) {
+        std::string name = taken;
+        MsgPrint(MSG_PLAIN, "Trying port %s", name.c_str());
+        MsgPrint(MSG_DEBUG, "Trying port %s", name.c_str());
+        if (name == remembered) continue;  // tried first already
+        if (TryCandidate(state, ops, key, info, options, name, params, searchStart)) {
+            RememberedPortWrite(name.c_str());
+            return true;
+        }
+        if (options.retryUntilTimeout && g_abort) break;
+    }
+    return SearchFailed(params);
+}
+
+bool SerialDriverConnectPrologue(SerialDriverState& state, const SerialDriverOps& ops, const char* key, char* info,
+                                 bool& handled, const AutoSearchOptions& options) {
+    handled = false;
+    if (state.autoPending) {
+        handled = true;
+        return SerialAutoSearch(state, ops, key, info, options);
+    }
+    if (!state.portOpen && state.lastTried[0]) {
+        MsgPrint(MSG_DEBUG, "Reopen port for AUTO & contimeout");
+        ops.open(state.lastTried);
+    }
+    return false;
+}
+
+void SerialDriverClose(SerialDriverState& state) {
+    CloseInterfaceCom();
+    state.portOpen = false;
+}

@@ -1,0 +1,14 @@
+// Turning a connection string into an open, configured serial port, and closing it.
+#pragma once
+
+constexpr unsigned kMaxConnectionChars = 49;  // longer strings are refused
+
+// Opens and configures the port named by the connection string (null: "COM1" at
+// 9600 baud, 8N1). Every failure ends the run with an ERROR or FATAL ERROR message:
+// too long a string, a port that cannot be opened, an unknown keyword, a missing
+// field. Returns true.
+bool OpenInterfaceCom(const char* connection);
+
+// Closes the port when OpenInterfaceCom opened it; otherwise does nothing.
+void CloseInterfaceCom();
+bool InterfaceComIsOpen();

@@ -1,0 +1,215 @@
+#include "serial/line_control.hpp"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "cli/messages.hpp"
+#include "platform/gpio_cp210x.hpp"
+#include "platform/process.hpp"
+#include "serial/serial_port.hpp"
+
+namespace {
+ControlLine g_reset;
+ControlLine g_pgmEn;
+int32_t g_resetTimeMs = 50;
+int32_t g_ispHoldTimeMs = 50;
+IspRequest g_isp;
+bool g_ispPending = false;
+
+class SystemLines : public LineHardware {
+public:
+    void SetDtr(bool on) override { ComSetDtr(on); }
+    void SetRts(bool on) override { ComSetRts(on); }
+    uint8_t LatchSet(uint8_t latch, uint8_t mask) override { return Cp210xLatchSet(latch, mask); }
+    void Wait(uint32_t ms) override { SleepMs(ms); }
+};
+SystemLines g_systemLines;
+LineHardware* g_hardware = &g_systemLines;
+
+// A negative time is no time (the system call would read it as weeks).
+void WaitMs(int32_t ms) { g_hardware->Wait(ms > 0 ? static_cast<uint32_t>(ms) : 0); }
+
+bool PhysicalLevel(const ControlLine& line, bool active) { return line.activeHigh ? active : !active; }
+
+void SetDtrRts(const ControlLine& line, bool active) {
+    bool level = PhysicalLevel(line, active);
+    if (line.kind == LINE_DTR) g_hardware->SetDtr(level);
+    if (line.kind == LINE_RTS) g_hardware->SetRts(level);
+}
+
+void SetGpio(const ControlLine& line, bool active) {
+    if (line.gpio < 0) return;
+    unsigned level = PhysicalLevel(line, active) ? 1u : 0u;
+    g_hardware->LatchSet(static_cast<uint8_t>(level << line.gpio), static_cast<uint8_t>(1u << line.gpio));
+}
+
+void ResetGpioSetter(bool active) { SetGpio(g_reset, active); }
+void PgmEnGpioSetter(bool active) { SetGpio(g_pgmEn, active); }
+
+void Configure(ControlLine& line, void (*setter)(bool), const char* value) {
+    line.kind = LINE_GPIO;
+    std::string text = value ? value : "";
+    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    char* save = nullptr;
+    char* name = strtok_r(text.data(), " ,", &save);
+    if (!name) return;
+    if (strncmp(name, "CP2103GPIO_", 11) == 0 && name[11] >= '0' && name[11] <= '3' && name[12] == '\0')
+        line.gpio = name[11] - '0';
+    else if (strcmp(name, "DTR") == 0)
+        line.kind = LINE_DTR;
+    else if (strcmp(name, "RTS") == 0)
+        line.kind = LINE_RTS;
+    else
+        return;
+    // A line moved to DTR or RTS must no longer pulse the GPIO pin it had before.
+    if (line.kind != LINE_GPIO) line.gpioSetter = nullptr;
+    if (const char* level = strtok_r(nullptr, " ,", &save)) {
+        if (strcmp(level, "1") == 0)
+            line.activeHigh = true;
+        else if (strcmp(level, "0") == 0)
+            line.activeHigh = false;
+        else
+            return;
+    }
+    if (line.kind == LINE_GPIO) line.gpioSetter = setter;
+}
+
+// Hexadecimal text to bytes: a character that is not a digit repeats the previous
+// digit's value; an odd number of characters gives no bytes at all.
+uint8_t HexToBytes(const std::string& text, uint8_t* bytes) {
+    if (text.size() % 2 != 0) return 0;
+    size_t count = text.size() / 2 < kIspBytes ? text.size() / 2 : kIspBytes;
+    unsigned digit = 0;
+    for (size_t i = 0; i < count * 2; ++i) {
+        char c = text[i];
+        if (c >= '0' && c <= '9')
+            digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'A' && c <= 'F')
+            digit = static_cast<unsigned>(c - 'A' + 10);
+        else if (c >= 'a' && c <= 'f')
+            digit = static_cast<unsigned>(c - 'a' + 10);
+        if (i % 2 == 0)
+            bytes[i / 2] = static_cast<uint8_t>(digit << 4);
+        else
+            bytes[i / 2] = static_cast<uint8_t>(bytes[i / 2] | digit);
+    }
+    return static_cast<uint8_t>(count);
+}
+
+// The latch pins are looked for once per port; a port without them is reported once
+// per run and its pins are left alone.
+bool g_gpioReported = false;
+std::string g_gpioMissingFor;
+}  // namespace
+
+const ControlLine& ResetLine() { return g_reset; }
+const ControlLine& PgmEnLine() { return g_pgmEn; }
+void ResetLineConfigure(const char* value) { Configure(g_reset, ResetGpioSetter, value); }
+void PgmEnLineConfigure(const char* value) { Configure(g_pgmEn, PgmEnGpioSetter, value); }
+
+void ResetLineSet(bool active) { SetDtrRts(g_reset, active); }
+void PgmEnLineSet(bool active) { SetDtrRts(g_pgmEn, active); }
+bool ResetLineIsDtrRts() { return g_reset.kind != LINE_GPIO; }
+bool PgmEnLineIsDtrRts() { return g_pgmEn.kind != LINE_GPIO; }
+void PgmEnLineDtrRtsSet(bool active) { SetDtrRts(g_pgmEn, active); }
+
+bool ResetGpioInstalled() { return g_reset.gpioSetter != nullptr; }
+bool PgmEnGpioInstalled() { return g_pgmEn.gpioSetter != nullptr; }
+void ResetGpioSet(bool active) {
+    if (g_reset.gpioSetter) g_reset.gpioSetter(active);
+}
+void PgmEnGpioSet(bool active) {
+    if (g_pgmEn.gpioSetter) g_pgmEn.gpioSetter(active);
+}
+
+int32_t ResetTimeMs() { return g_resetTimeMs; }
+int32_t IspHoldTimeMs() { return g_ispHoldTimeMs; }
+void SetResetTimeMs(int32_t ms) {
+    g_resetTimeMs = ms;
+    if (ms > 1000) MsgPrint(MSG_WARNING, "Very long reset time. Are you nuts?");
+}
+void SetIspHoldTimeMs(int32_t ms) {
+    g_ispHoldTimeMs = ms;
+    if (ms < -1 || ms > 5000) MsgPrint(MSG_WARNING, "Very long ISP hold time. Are you nuts?");
+}
+
+void LinesEnterBootloader() {
+    void (*setPgmEn)(bool) = nullptr;
+    void (*setReset)(bool) = nullptr;
+    if (ResetGpioInstalled() && PgmEnGpioInstalled()) {
+        setPgmEn = PgmEnGpioSet;
+        setReset = ResetGpioSet;
+    } else if (ResetLineIsDtrRts() && PgmEnLineIsDtrRts()) {
+        setPgmEn = PgmEnLineSet;
+        setReset = ResetLineSet;
+    } else {
+        return;
+    }
+    // The bootloader samples the programming-enable pin as the part leaves reset.
+    setPgmEn(true);
+    setReset(true);
+    WaitMs(g_resetTimeMs);
+    setReset(false);
+    if (g_ispHoldTimeMs == -1) return;
+    WaitMs(g_ispHoldTimeMs);
+    setPgmEn(false);
+}
+
+void LinesRelease() {
+    PgmEnGpioSet(false);
+    WaitMs(10);
+    ResetGpioSet(false);
+    PgmEnLineSet(false);
+    ResetLineSet(false);
+}
+
+uint8_t Cp210xLatchSet(uint8_t latch, uint8_t mask) {
+    if (!ComIsOpen()) return latch;
+    std::string device = ComDevicePath();
+    if (device == g_gpioMissingFor) return latch;
+    if (!cp210xgpio::Attached() || cp210xgpio::AttachedDevice() != device) {
+        std::string lookedFor;
+        if (!cp210xgpio::Attach(device, lookedFor)) {
+            g_gpioMissingFor = device;
+            if (!g_gpioReported) MsgPrint(MSG_RAW, "Unable to load '%s'.", lookedFor.c_str());
+            g_gpioReported = true;
+            return latch;
+        }
+    }
+    MsgPrint(MSG_VERBOSE, "GPIO latch %02X mask %02X", latch, mask);
+    if (!cp210xgpio::WriteLatch(mask, latch)) MsgPrint(MSG_RAW, "Error Writing Latch");
+    uint8_t readBack = latch;
+    if (!cp210xgpio::ReadLatch(latch, readBack)) MsgPrint(MSG_RAW, "Error Reading Latch");
+    return readBack;
+}
+
+const IspRequest& IspRequestGet() { return g_isp; }
+void IspRequestClear() {
+    g_isp.requestCount = 0;
+    g_isp.responseCount = 0;
+}
+
+void IspRequestParse(const char* value) {
+    IspRequestClear();
+    std::string text = value ? value : "";
+    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    size_t end = text.find_first_of(" ,");
+    std::string request = text.substr(0, end);
+    std::string response;
+    if (end != std::string::npos) {
+        size_t respEnd = text.find(' ', end + 1);
+        response = text.substr(end + 1, respEnd == std::string::npos ? std::string::npos : respEnd - end - 1);
+    }
+    g_isp.requestCount = HexToBytes(request, g_isp.request);
+    g_isp.responseCount = HexToBytes(response, g_isp.response);
+}
+
+bool IspRequestPending() { return g_ispPending; }
+void SetIspRequestPending(bool pending) { g_ispPending = pending; }
+
+LineHardware* SetLineHardware(LineHardware* hardware) {
+    LineHardware* previous = g_hardware == &g_systemLines ? nullptr : g_hardware;
+    g_hardware = hardware ? hardware : &g_systemLines;
+    return previous;
+}
