@@ -1,9 +1,12 @@
 #include "cli/run_loop.hpp"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <pthread.h>
+#include <string>
 #include <thread>
+#include <unistd.h>
 
 #include "cli/command_file.hpp"
 #include "cli/exit.hpp"
@@ -11,8 +14,13 @@
 #include "cli/run_flags.hpp"
 #include "cli/temp_files.hpp"
 #include "cli/version_info.hpp"
+#include "net/command_server.hpp"
+#include "platform/process.hpp"
 
 namespace {
+constexpr const char* kDaemonReady = "READY";
+constexpr uint32_t kDaemonStartTimeoutMs = 10000;
+
 FILE* g_commandFile = nullptr;
 const char* g_argv0 = "";
 
@@ -42,16 +50,77 @@ void FrameworkExitHandler() {
     MsgPrint(MSG_DEBUG, "fcloseall() in %s: missing.", "lib/cmdline");
 }
 
-void RunLoop() {
+// How long a daemon waits for a command before it ends by itself.
+uint32_t IdleLimitMs() { return MsgDebug() ? 50000u : 15000u; }
+
+void RunCommandFile() {
+    g_busy = true;
+    CmdFileRun(g_commandFile);
+    g_busy = false;
+}
+
+// The command file holds exactly the one queued command: emptied first, so nothing of
+// a longer previous command remains behind it.
+void WriteCommandFile(const std::string& command) {
+    fflush(g_commandFile);
+    rewind(g_commandFile);
+    if (ftruncate(fileno(g_commandFile), 0) != 0) MsgError("Can't write the command file (%s).", strerror(errno));
+    fprintf(g_commandFile, "%s\n", command.c_str());
+    fflush(g_commandFile);
+}
+
+// Polls the flags every 25 ms. False: the idle time passed without any of them.
+bool WaitForCommand() {
+    uint32_t start = TickCountMs();
     for (;;) {
-        g_busy = true;
-        CmdFileRun(g_commandFile);
-        g_busy = false;
-        g_newCommand = false;
-        if (!g_daemonChild || g_kill || g_abort) return;
-        // The waiting daemon loop arrives with the command server.
-        return;
+        if (g_newCommand || g_kill || g_abort) return true;
+        if (TickCountMs() - start >= IdleLimitMs()) return false;
+        SleepMs(25);
     }
+}
+
+void RunLoop() {
+    RunCommandFile();
+    if (!g_daemonChild) return;
+    for (;;) {
+        if (g_abort) return;
+        std::string command;
+        if (CmdServerTakeCommand(command)) {
+            WriteCommandFile(command);
+            RunCommandFile();
+            continue;
+        }
+        // KILL: lets the running command and those queued before it finish.
+        if (g_kill) return;
+        if (!WaitForCommand()) return;
+    }
+}
+
+// Starts the background copy with "+D" and waits until its command socket listens, so
+// that a client may connect as soon as this process goes on. The bind address goes
+// with it: a copy started for local clients only must not listen on every interface.
+void StartDaemonProcess(const char* argv0) {
+    CmdServerPort();  // a bad port value is reported here, where the user sees it
+    const char* all[] = {"+D", nullptr};
+    const char* localOnly[] = {"+D", "--localhostonly", nullptr};
+    int status = -1;
+    if (!StartDetachedCopy(argv0, g_serverBindAddress != 0 ? localOnly : all, &status))
+        MsgError("Failed to create daemon process.");
+    std::string report;
+    if (!WaitStarterReport(status, report, kDaemonStartTimeoutMs) || report != kDaemonReady) {
+        if (!report.empty()) {
+            fprintf(stderr, "\n%s", report.c_str());
+            fflush(stderr);
+        }
+        MsgError("Failed to create daemon process.");
+    }
+}
+
+void BecomeDaemon() {
+    CmdServerStart();
+    // Without debug the daemon leaves the terminal; with it, it keeps its console.
+    if (!MsgDebug()) DetachFromConsole();
+    ReportToStarter(kDaemonReady);
 }
 }  // namespace
 
@@ -71,8 +140,9 @@ int VorloMain(int argc, char** argv) {
     TranslateArguments(argc, argv, g_daemonChild ? 2 : 1, g_commandFile);
 
     if (g_daemonRequested && MsgDebug()) g_daemonChild = true;
-    else if (g_daemonRequested) MsgError("Daemon mode is not available yet.");
-    if (g_daemonChild) MsgError("Daemon mode is not available yet.");
+    // A daemon asked for a daemon would only start a rival for its own port.
+    else if (g_daemonRequested && !g_daemonChild) StartDaemonProcess(argv[0]);
+    if (g_daemonChild) BecomeDaemon();
 
     RunLoop();
 

@@ -7,10 +7,14 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <poll.h>
 #include <unistd.h>
 #include <vector>
+
+extern char** environ;
 
 std::string SelfExecutablePath() {
     char path[PATH_MAX];
@@ -53,7 +57,21 @@ void SleepMs(uint32_t milliseconds) {
     }
 }
 
-bool StartDetachedCopy(const char* argv0, const char* const* extraArgs) {
+namespace {
+// Names the descriptor of the status pipe in a copy started by StartDetachedCopy.
+constexpr const char* kStarterFdVariable = "VORLO_STARTER_FD";
+
+void StreamsToNull() {
+    int null = open("/dev/null", O_RDWR);
+    if (null < 0) return;
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(null, 2);
+    if (null > 2) close(null);
+}
+}  // namespace
+
+bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, int* statusFd) {
     std::string self = SelfExecutablePath();
     if (self.empty()) self = argv0;
     std::vector<char*> args;
@@ -64,14 +82,35 @@ bool StartDetachedCopy(const char* argv0, const char* const* extraArgs) {
     // A pipe closed on exec tells the parent whether the exec succeeded.
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) return false;
+    // The status pipe's write end stays open across exec; its number is handed over in
+    // the environment, which is built here because the child may not allocate.
+    int status[2] = {-1, -1};
+    std::string statusEntry;
+    std::vector<char*> env;
+    for (char** e = environ; *e; ++e)
+        if (strncmp(*e, kStarterFdVariable, strlen(kStarterFdVariable)) != 0 ||
+            (*e)[strlen(kStarterFdVariable)] != '=')
+            env.push_back(*e);
+    if (statusFd) {
+        if (pipe2(status, O_CLOEXEC) != 0) {
+            close(report[0]);
+            close(report[1]);
+            return false;
+        }
+        statusEntry = std::string(kStarterFdVariable) + "=" + std::to_string(status[1]);
+        env.push_back(statusEntry.data());
+    }
+    env.push_back(nullptr);
+
     pid_t child = fork();
     if (child < 0) {
-        close(report[0]);
-        close(report[1]);
+        for (int fd : {report[0], report[1], status[0], status[1]})
+            if (fd >= 0) close(fd);
         return false;
     }
     if (child == 0) {
         close(report[0]);
+        if (status[0] >= 0) close(status[0]);
         // The grandchild is the daemon: the first child exits at once, so the daemon
         // is never a zombie of the starting process.
         pid_t daemon = fork();
@@ -80,24 +119,73 @@ bool StartDetachedCopy(const char* argv0, const char* const* extraArgs) {
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
-        int null = open("/dev/null", O_RDWR);
-        if (null >= 0) {
-            dup2(null, 0);
-            dup2(null, 1);
-            dup2(null, 2);
-            if (null > 2) close(null);
-        }
-        execv(self.c_str(), args.data());
+        StreamsToNull();
+        // The copy inherits nothing of this process but its status pipe: no command
+        // file, no debug log, no port.
+        if (close_range(3, ~0u, CLOSE_RANGE_CLOEXEC) != 0)
+            for (int fd = 3; fd < 1024; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
+        if (status[1] >= 0) fcntl(status[1], F_SETFD, 0);
+        execve(self.c_str(), args.data(), env.data());
         char failed = 1;
         (void)!write(report[1], &failed, 1);
         _exit(127);
     }
     close(report[1]);
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    if (status[1] >= 0) close(status[1]);
+    int childStatus = 0;
+    while (waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
     }
     char failed = 0;
     ssize_t n = read(report[0], &failed, 1);
     close(report[0]);
-    return n == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    bool started = n == 0 && WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0;
+    if (statusFd) {
+        if (started) *statusFd = status[0];
+        else close(status[0]);
+    }
+    return started;
+}
+
+void ReportToStarter(const char* text) {
+    const char* value = getenv(kStarterFdVariable);
+    if (!value) return;
+    int fd = atoi(value);
+    unsetenv(kStarterFdVariable);
+    if (fd <= 2 || fcntl(fd, F_GETFD) < 0) return;
+    std::string line = std::string(text) + "\n";
+    (void)!write(fd, line.data(), line.size());
+    close(fd);
+}
+
+bool WaitStarterReport(int statusFd, std::string& text, uint32_t timeoutMs) {
+    text.clear();
+    uint32_t start = TickCountMs();
+    bool complete = false;
+    for (;;) {
+        uint32_t spent = TickCountMs() - start;
+        if (spent >= timeoutMs) break;
+        pollfd wait{statusFd, POLLIN, 0};
+        int ready = poll(&wait, 1, static_cast<int>(timeoutMs - spent));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        char buffer[256];
+        ssize_t n = read(statusFd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+        size_t end = text.find('\n');
+        if (end != std::string::npos) {
+            text.resize(end);
+            complete = true;
+            break;
+        }
+    }
+    close(statusFd);
+    return complete;
+}
+
+void DetachFromConsole() {
+    fflush(nullptr);
+    setsid();
+    StreamsToNull();
 }

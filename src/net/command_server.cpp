@@ -1,0 +1,176 @@
+#include "net/command_server.hpp"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "cli/messages.hpp"
+#include "cli/progress.hpp"
+#include "cli/run_flags.hpp"
+#include "net/socket.hpp"
+#include "platform/process.hpp"
+
+namespace {
+constexpr int kLineCapacity = 300;  // request lines of up to 299 characters
+
+std::mutex g_queueLock;
+std::deque<std::string> g_queue;
+
+constexpr size_t kCommandLineChars = 255;  // what one line of the command file holds
+
+std::string Trimmed(const char* text) {
+    while (*text && isspace(static_cast<unsigned char>(*text))) ++text;
+    size_t length = strlen(text);
+    while (length > 0 && isspace(static_cast<unsigned char>(text[length - 1]))) --length;
+    return std::string(text, length);
+}
+
+bool Ending() { return g_kill || g_abort; }
+
+// Queues a command line for the run loop. A line without a command runs nothing but
+// still wakes the waiting run loop, which starts its idle time afresh. A command longer
+// than a command file line would be run as two broken commands: it is refused.
+bool QueueCommand(const char* text) {
+    std::string command = Trimmed(text);
+    if (command.size() > kCommandLineChars) return false;
+    std::lock_guard<std::mutex> lock(g_queueLock);
+    if (Ending()) return false;
+    if (!command.empty()) g_queue.push_back(std::move(command));
+    g_newCommand = true;
+    return true;
+}
+
+// QUIT: and KILL: take effect under the queue lock, so a CMD: is either queued before
+// them (and, after KILL:, still run) or refused.
+void RequestEnd(std::atomic<bool>& flag, bool dropQueued) {
+    std::lock_guard<std::mutex> lock(g_queueLock);
+    if (dropQueued) g_queue.clear();
+    flag = true;
+}
+
+void ReplyState(int s) {
+    bool busy;
+    {
+        std::lock_guard<std::mutex> lock(g_queueLock);
+        busy = g_busy || !g_queue.empty();
+    }
+    if (!busy) {
+        socksendstr(s, "READY");
+        return;
+    }
+    char reply[64];
+    snprintf(reply, sizeof reply, "BUSY: %i/%i", g_progressKibDone.load(), g_progressKibTotal.load());
+    socksendstr(s, reply);
+}
+
+bool Starts(const char* line, const char* keyword) { return strncmp(line, keyword, strlen(keyword)) == 0; }
+
+void ServeForever(int s, std::promise<void>* listening) {
+    SockListenOptions options;
+    options.maxConnections = kDaemonMaxConnections;
+    options.listening = [listening]() { listening->set_value(); };
+    socklisten(s, CmdServerConnection, options);
+}
+}  // namespace
+
+uint16_t CmdServerPort() {
+    const char* value = getenv(kDaemonPortVariable);
+    if (!value || !*value) return kDaemonDefaultPort;
+    char* end = nullptr;
+    errno = 0;
+    long port = strtol(value, &end, 10);
+    if (errno != 0 || *end != '\0' || port < 1 || port > 65535)
+        MsgError("Invalid port '%s' in %s.", value, kDaemonPortVariable);
+    return static_cast<uint16_t>(port);
+}
+
+void CmdServerStart() {
+    uint16_t port = CmdServerPort();
+    uint32_t bind = g_serverBindAddress;
+    int s = sockopen(nullptr, bind, port);
+    if (s < 0) {
+        int error = errno;
+        char where[80];
+        snprintf(where, sizeof where, "sockopen %u.%u.%u.%u:%u", bind >> 24, (bind >> 16) & 0xFF, (bind >> 8) & 0xFF,
+                 bind & 0xFF, port);
+        const char* text = SockErrorText(error);
+        std::string why = std::string(where) + ": (" + std::to_string(error) + ") " + (text ? text : strerror(error));
+        ReportToStarter(why.c_str());
+        errno = error;
+        sockerror(where);
+        MsgError("serverthread.sockopen in %s: %i.", "lib/cmdline", __LINE__);
+    }
+    uint32_t address = 0;
+    uint16_t boundPort = 0;
+    if (sockinfo(s, &address, &boundPort) == 0) {
+        const unsigned char* a = reinterpret_cast<const unsigned char*>(&address);
+        MsgPrint(MSG_DEBUG, "Server socket open on host %u.%u.%u.%u, port %u\n", a[0], a[1], a[2], a[3],
+                 static_cast<unsigned>(ntohs(boundPort)));
+    }
+    // The promise outlives this call: the server thread runs for the rest of the process.
+    auto* listening = new std::promise<void>();
+    std::future<void> ready = listening->get_future();
+    std::thread(ServeForever, s, listening).detach();
+    ready.wait();
+}
+
+bool CmdServerTakeCommand(std::string& command) {
+    std::lock_guard<std::mutex> lock(g_queueLock);
+    if (g_queue.empty()) {
+        g_newCommand = false;
+        return false;
+    }
+    command = std::move(g_queue.front());
+    g_queue.pop_front();
+    g_busy = true;
+    return true;
+}
+
+void CmdServerConnection(int s) {
+    SockLineReader reader;
+    char line[kLineCapacity];
+    int failure = 0;
+    for (;;) {
+        int n = sockreadline(s, line, kLineCapacity, reader);
+        if (n < 0) {
+            failure = errno;
+            break;
+        }
+        if (n == 0 && reader.closed) break;
+        if (n == kLineCapacity) {
+            // An over-long line is refused as a whole: a cut command must not run, and
+            // its tail must not be taken for a request of its own.
+            while (n == kLineCapacity) n = sockreadline(s, line, kLineCapacity, reader);
+            if (n < 0) {
+                failure = errno;
+                break;
+            }
+            socksendstr(s, "ERR");
+            continue;
+        }
+        if (Starts(line, "QUIT:")) {
+            socksendstr(s, "OK");
+            RequestEnd(g_abort, true);
+            return;
+        }
+        if (Starts(line, "STAT:")) {
+            ReplyState(s);
+        } else if (Starts(line, "CMD:")) {
+            socksendstr(s, QueueCommand(line + 4) ? "OK" : "ERR");
+        } else if (Starts(line, "KILL:")) {
+            socksendstr(s, "OK");
+            RequestEnd(g_kill, false);
+            return;
+        } else {
+            socksendstr(s, "ERR");
+        }
+    }
+    if (failure != 0) MsgPrint(MSG_WARNING, "Handler error code: %s", strerror(failure));
+}
