@@ -1,0 +1,150 @@
+// The code file commands: load, convert, list and inspect the program's code image.
+#include <cctype>
+#include <string>
+
+#include "cli/messages.hpp"
+#include "commands/handlers.hpp"
+#include "image/code_formats.hpp"
+#include "image/code_image.hpp"
+#include "image/version_record.hpp"
+
+namespace {
+// Blocks of this size suit every code file format: each line or record carries at
+// most one aligned block.
+constexpr uint32_t kExportBlock = 32;
+
+// A full disk or a failing device must not pass for a complete code file.
+void CloseWritten(FILE* file, const char* path) {
+    bool failed = fflush(file) != 0 || ferror(file);
+    if (fclose(file) != 0) failed = true;
+    if (failed) MsgError("Can't write file %s.", path);
+}
+
+// S1 and S2 records carry 16 and 24 address bits: refuse what they cannot hold
+// rather than write a cut-off address.
+void RequireSRecordRange(const CodeImage& image, int format) {
+    uint32_t limit = SRecordAddressLimit(format);
+    if (limit == 0xFFFFFFFF) return;
+    const char* type = limit == 0xFFFF ? "S1" : "S2";
+    for (const CodeRecord& r : image.records) {
+        uint64_t last = uint64_t{r.address} + r.length - 1;
+        if (last > limit)
+            MsgError("Address %08X is beyond the range of %s records; use --format=MOTSREC32.",
+                     static_cast<uint32_t>(r.address > limit ? r.address : limit + 1), type);
+    }
+    if (image.entryAddress > limit)
+        MsgError("Entry address %08X is beyond the range of %s records; use --format=MOTSREC32.",
+                 image.entryAddress, type);
+}
+}  // namespace
+
+void CmdFormat(const char* value) {
+    std::string keyword(value);
+    for (char& c : keyword) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    static const struct {
+        const char* keyword;
+        int format;
+    } kKeywords[] = {
+        {"MOTSREC", FORMAT_MOTSREC}, {"MOTSREC24", FORMAT_MOTSREC24}, {"MOTSREC32", FORMAT_MOTSREC32},
+        {"MOTBREC", FORMAT_MOTBREC}, {"INTELHEX", FORMAT_INTELHEX},   {"BINARY", FORMAT_BINARY},
+    };
+    for (const auto& k : kKeywords) {
+        if (keyword == k.keyword) {
+            SetCodeFormat(k.format);
+            return;
+        }
+    }
+    MsgError("Unsupported file format \"%s\"", keyword.c_str());
+}
+
+void CmdImportCode(const char* value) {
+    FILE* file = FileOpen(value, "rb");
+    CodeImage& image = ProgramCode();
+    CodeFree(image);
+    int format = CodeFormat();
+    if (format != FORMAT_NONE) {
+        int status = CodeImporterFor(format)(file, image, format);
+        if (status != CODE_OK) {
+            fclose(file);
+            MsgError("%s", CodeStatusText(status));
+        }
+    } else {
+        // Detection: the container first (it says so in its first byte), then
+        // S-records, then Intel HEX. Binary and MOTBREC have no signature.
+        static const struct {
+            int slot;
+            int formatAfter;
+        } kTries[] = {
+            {SLOT_XML_IMPORT, FORMAT_MOTSREC32},
+            {SLOT_SRECORD_IMPORT, FORMAT_NONE},
+            {SLOT_INTELHEX_IMPORT, FORMAT_INTELHEX},
+        };
+        bool loaded = false;
+        for (const auto& t : kTries) {
+            rewind(file);
+            if (kCodeFormatTable[t.slot](file, image, FORMAT_NONE) == CODE_OK) {
+                SetCodeFormat(t.formatAfter);
+                loaded = true;
+                break;
+            }
+            CodeFree(image);
+        }
+        if (!loaded) {
+            fclose(file);
+            MsgError("Unknown file format or damaged file.");
+        }
+    }
+    fclose(file);
+    SetProgramCodeLoaded(true);
+}
+
+void CmdExportCode(const char* value) {
+    CodeImage& image = ProgramCode();
+    int format = CodeFormat();
+    // Checked before the file is created, so a refused export leaves no file behind.
+    CodeCompact(image);
+    CodeRejectOverlaps(image);
+    if (format != FORMAT_INTELHEX && format != FORMAT_MOTBREC && format != FORMAT_BINARY)
+        RequireSRecordRange(image, format);
+
+    FILE* file = FileOpen(value, "wb");
+    CodeAlignBlocks(image, kExportBlock, 0xFF);
+    CodeSplit(image, kExportBlock);
+    int status = CodeExporterFor(format)(file, image, format);
+    if (status != CODE_OK && format != FORMAT_INTELHEX && format != FORMAT_MOTBREC && format != FORMAT_BINARY) {
+        fclose(file);
+        MsgPrint(MSG_PLAIN, "Exporting code.");
+        MsgError("%s", CodeStatusText(status));
+    }
+    CloseWritten(file, value);
+}
+
+void CmdListCode(const char*) { CodeList(ProgramCode(), stdout); }
+
+void CmdListData(const char*) { CodeDump(ProgramCode(), stdout); }
+
+void CmdCompactCode(const char*) { CodeCompact(ProgramCode()); }
+
+void CmdGetEntryAddr(const char*) { MsgPrint(MSG_PLAIN, "%.8X", ProgramCode().entryAddress); }
+
+void CmdDriverBin(const char* value) {
+    CodeImage& image = ProgramCode();
+    CodeCompact(image);
+    CodeRejectOverlaps(image);
+    FILE* file = FileOpen(value, "wb");
+    WriteFlatImage(file, image, 0xFF);
+    CloseWritten(file, value);
+}
+
+void CmdTestFunc(const char*) {
+    CodeImage& image = ProgramCode();
+    CodeAlignBlocks(image, 4096, 0xFF);
+    CodeSplit(image, 4096);
+    CodeList(image, stdout);
+    CodeSetRcordLength(image, 4096, 0xFF);
+    CodeList(image, stdout);
+}
+
+void CmdCodeInfo(const char*) { CodeInfoPrint(ProgramCode(), stdout); }
+
+void ReleaseProgramCode() { CodeFree(ProgramCode()); }

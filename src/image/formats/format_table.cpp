@@ -1,0 +1,38 @@
+// The code format table and the import/export status texts.
+#include "image/code_formats.hpp"
+
+const CodeFormatFunc kCodeFormatTable[SLOT_COUNT] = {
+    BinaryImport,  BinaryExport,  IntelHexImport,     IntelHexExport,     MotBRecImport,
+    MotBRecExport, SRecordImport, SRecordExport,      XmlContainerImport, XmlContainerExport,
+};
+
+const char* CodeStatusText(int status) {
+    static const char* const kTexts[] = {
+        "",
+        "Unknown error.",
+        "Unknown import/export error.",
+        "Unexpected EOF.",
+        "Line too length. Buffer overflow.",
+        "Unknown record type.",
+        "Invalid record length",
+        "Invalid line length.",
+        "Invalid data.",
+        "Checksum mismatch.",
+    };
+    if (status >= 1 && status <= 9) return kTexts[status];
+    return "Unknown import/export error.";
+}
+
+namespace {
+int FamilySlot(int format) {
+    switch (format) {
+    case FORMAT_BINARY: return SLOT_BINARY_IMPORT;
+    case FORMAT_INTELHEX: return SLOT_INTELHEX_IMPORT;
+    case FORMAT_MOTBREC: return SLOT_MOTBREC_IMPORT;
+    default: return SLOT_SRECORD_IMPORT;  // 0 (S1 output), MOTSREC, MOTSREC24, MOTSREC32
+    }
+}
+}  // namespace
+
+CodeFormatFunc CodeImporterFor(int format) { return kCodeFormatTable[FamilySlot(format)]; }
+CodeFormatFunc CodeExporterFor(int format) { return kCodeFormatTable[FamilySlot(format) + 1]; }
