@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/exit.hpp"
 #include "cli/messages.hpp"
 #include "cli/progress.hpp"
 #include "cli/run_flags.hpp"
