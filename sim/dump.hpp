@@ -1,0 +1,18 @@
+// Writes the programmed memory at the end of a simulation.
+#pragma once
+
+#include <string>
+
+#include "memory.hpp"
+
+// Intel HEX of the ranges written since the last erase: 16-byte data records, type 04
+// extended linear address records where the upper 16 address bits change, upper-case
+// hexadecimal, CR LF line ends, end-of-file record. Returns false when the file can't be written.
+bool DumpIntelHex(const FlashMemory& memory, const std::string& path);
+
+// Raw bytes from the flash base up to the last written byte (gaps read 0xFF); an empty
+// file when nothing was written.
+bool DumpBinary(const FlashMemory& memory, const std::string& path);
+
+// The Intel HEX text itself (exposed for the file writer above).
+std::string IntelHexText(const FlashMemory& memory);

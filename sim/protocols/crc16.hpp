@@ -1,0 +1,8 @@
+// CRC-16/CCITT-FALSE (polynomial 0x1021, MSB first, initial 0xFFFF, no final XOR),
+// the check of the resident programming protocol's write frame.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+uint16_t Crc16CcittFalse(std::span<const uint8_t> data, uint16_t crc = 0xFFFF);

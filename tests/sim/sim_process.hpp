@@ -1,0 +1,54 @@
+// Runs vorlo-sim for a test and talks to it over its pseudo-terminal, as a host would.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <termios.h>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes HexBytes(const std::string& text);  // "A2 05 0B" -> {A2, 05, 0B}
+std::string HexText(const Bytes& bytes);   // {A2, 05} -> "A2 05"
+
+class SimProcess {
+public:
+    // Starts vorlo-sim with `args`, reads the terminal path from its first line and opens
+    // it raw at `baud`. A ready-made --timeout keeps a forgotten simulator from lingering.
+    explicit SimProcess(const std::vector<std::string>& args, speed_t baud = B115200);
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
+
+    bool Ready() const { return fd_ >= 0; }
+    const std::string& Path() const { return path_; }
+
+    void Send(const Bytes& bytes);
+    // Reads until `count` bytes came or `timeoutMs` passed.
+    Bytes Receive(size_t count, int timeoutMs = 1000);
+    Bytes Exchange(const Bytes& bytes, size_t count, int timeoutMs = 1000) {
+        Send(bytes);
+        return Receive(count, timeoutMs);
+    }
+    void SetBaud(speed_t baud);
+
+    // SIGTERM and wait; returns the exit code (-1 when it had to be killed).
+    int Stop();
+    // Waits for the simulator to end on its own; -1 when it did not within the time.
+    int WaitExit(int timeoutMs);
+    std::string ErrorOutput() const;
+
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::string path_;
+    std::string errPath_;
+    int exitCode_ = -1;
+    bool exited_ = false;
+};
+
+// CRC-16/CCITT-FALSE computed bit by bit, independently of the simulator's byte-wise form.
+uint16_t ReferenceCrc16(const Bytes& bytes);
+// A complete 'W' frame: 'W', LE32 address, LE16 length, data, CRC low byte first.
+Bytes WriteFrame(uint32_t address, const Bytes& data);

@@ -1,0 +1,186 @@
+// vorlo-sim as a tool: fault injection, line model, ending, dumps, link and log.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include "sim/sim_process.hpp"
+#include "support/run_vorlo.hpp"
+
+namespace {
+
+const Bytes kAck = {0x06};
+const Bytes kNak = {0x15};
+const Bytes kNothing = {};
+
+Bytes Repeat(char command, int times, SimProcess& sim) {
+    Bytes answers;
+    for (int i = 0; i < times; ++i) {
+        Bytes one = sim.Exchange({static_cast<uint8_t>(command)}, 1, 150);
+        answers.push_back(one.empty() ? 0x00 : one[0]);
+    }
+    return answers;
+}
+
+double MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+TEST(SimFaults, AcknowledgesCanBeDroppedCorruptedOrStopped) {
+    {
+        SimProcess sim({"--drop-ack=2,4-5"});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(HexText(Repeat('C', 6, sim)), "06 00 06 00 00 06");
+    }
+    {
+        SimProcess sim({"--corrupt-ack=C:2"});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(sim.Exchange({'E'}, 1), kAck);  // counted for 'C' only
+        EXPECT_EQ(HexText(Repeat('C', 3, sim)), "06 15 06");
+    }
+    {
+        SimProcess sim({"--no-ack-after=2"});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(HexText(Repeat('C', 4, sim)), "06 06 00 00");
+    }
+    {
+        SimProcess sim({"--silent"});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(sim.Exchange({'C', 'I', 'E'}, 1, 300), kNothing);
+    }
+    {
+        SimProcess sim({"--fail-erase", "--nak=15", "--sync-answer=06 06"});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(sim.Exchange({'E'}, 1), kNak);
+        EXPECT_EQ(sim.Exchange({'C'}, 3, 300), HexBytes("06 06"));
+    }
+}
+
+TEST(SimFaults, DroppedWriteAcknowledgeLeavesTheBlockWrittenAndTheResendAccepted) {
+    std::string dump = MakeTempDir() + "/out.hex";
+    SimProcess sim({"--drop-ack=W:1", "--dump=" + dump});
+    ASSERT_TRUE(sim.Ready());
+    Bytes frame = WriteFrame(0x1000, {0x01, 0x02});
+    EXPECT_EQ(sim.Exchange(frame, 1, 300), kNothing);
+    EXPECT_EQ(sim.Exchange(frame, 1), kAck);
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(ReadFile(dump), ":021000000102EB\r\n:00000001FF\r\n");
+}
+
+TEST(SimRun, DumpsAsIntelHexWithExtendedAddressesAndAsBinary) {
+    std::string dir = MakeTempDir();
+    Bytes data;
+    for (uint8_t i = 0; i < 20; ++i) data.push_back(i);
+    {
+        SimProcess sim({"--dump=" + dir + "/a.hex", "--dump-bin=" + dir + "/a.bin"});
+        ASSERT_TRUE(sim.Ready());
+        // Crosses the 64 KiB boundary: the record is cut there and an 04 record follows.
+        EXPECT_EQ(sim.Exchange(WriteFrame(0xFFF8, data), 1), kAck);
+        EXPECT_EQ(sim.Stop(), 0);
+    }
+    EXPECT_EQ(ReadFile(dir + "/a.hex"),
+              ":08FFF8000001020304050607E5\r\n"
+              ":020000040001F9\r\n"
+              ":0C00000008090A0B0C0D0E0F1011121352\r\n"
+              ":00000001FF\r\n");
+    std::string bin = ReadFile(dir + "/a.bin");
+    ASSERT_EQ(bin.size(), 0x1000Cu);
+    EXPECT_EQ(bin.find_first_not_of('\xFF'), 0xFFF8u);
+    EXPECT_EQ(static_cast<uint8_t>(bin[0x1000B]), 0x13);
+    {
+        SimProcess sim({"--dump=" + dir + "/b.hex", "--flash-base=0x08000000", "--flash-size=128K"});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(sim.Exchange(WriteFrame(0x08000000, {0xAA}), 1), kAck);
+        EXPECT_EQ(sim.Exchange(WriteFrame(0x0, {0xAA}), 1, 300), kNothing);  // below the flash
+        EXPECT_EQ(sim.Stop(), 0);
+    }
+    EXPECT_EQ(ReadFile(dir + "/b.hex"), ":020000040800F2\r\n:01000000AA55\r\n:00000001FF\r\n");
+}
+
+TEST(SimRun, EndsAfterExecOnInactivityAndOnSignalWritingTheDump) {
+    std::string dir = MakeTempDir();
+    {
+        SimProcess sim({"--exit-after-exec", "--dump=" + dir + "/x.hex"});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(sim.Exchange({'X'}, 1), kAck);
+        EXPECT_EQ(sim.WaitExit(3000), 0);
+        EXPECT_EQ(ReadFile(dir + "/x.hex"), ":00000001FF\r\n");
+    }
+    {
+        SimProcess sim({"--timeout=0.3", "--dump=" + dir + "/t.hex"});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(sim.WaitExit(5000), 2);
+        EXPECT_TRUE(FileExists(dir + "/t.hex"));
+    }
+    {
+        std::string link = dir + "/target";
+        SimProcess sim({"--link=" + link, "--log=" + dir + "/wire.log"});
+        ASSERT_TRUE(sim.Ready());
+        char buffer[256] = {};
+        ASSERT_GT(readlink(link.c_str(), buffer, sizeof buffer - 1), 0);
+        EXPECT_EQ(std::string(buffer), sim.Path());
+        EXPECT_EQ(sim.Exchange({'C'}, 1), kAck);
+        EXPECT_EQ(sim.Stop(), 0);
+        EXPECT_FALSE(FileExists(link));
+        std::string log = ReadFile(dir + "/wire.log");
+        EXPECT_NE(log.find(" H>T 43\n"), std::string::npos) << log;
+        EXPECT_NE(log.find(" T>H 06\n"), std::string::npos) << log;
+        EXPECT_NE(log.find("#   end on signal"), std::string::npos) << log;
+    }
+}
+
+TEST(SimRun, PortCanBeOpenedAgainAfterAnExclusiveHostClosedIt) {
+    SimProcess sim({});
+    ASSERT_TRUE(sim.Ready());
+    // A host's serial layer marks the port exclusive. The simulator keeps the terminal
+    // alive between hosts, so it must not keep that mark, or the next open fails (EBUSY
+    // for everyone but root, so the flag itself is checked here).
+    int host = open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(host, 0);
+    ASSERT_EQ(ioctl(host, TIOCEXCL), 0);
+    EXPECT_EQ(sim.Exchange({'C'}, 1), kAck);
+    int exclusive = 1;
+    ASSERT_EQ(ioctl(host, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    close(host);
+}
+
+TEST(SimRun, LineModelTakesThePhysicalTimeOfTheBytes) {
+    Bytes frame = WriteFrame(0x0, Bytes(256, 0x00));
+    // 265 bytes to the target and 1 back, 10 bits each, at 9600 baud.
+    const double physicalMs = (frame.size() + 1) * 10 * 1000.0 / 9600;
+    {
+        SimProcess sim({"--line-model"}, B9600);
+        ASSERT_TRUE(sim.Ready());
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(sim.Exchange(frame, 1, 5000), kAck);
+        double ms = MsSince(start);
+        EXPECT_GE(ms, physicalMs * 0.95);
+        EXPECT_LT(ms, physicalMs + 2000);
+    }
+    {
+        SimProcess sim({"--no-line-model", "--baud=9600"}, B9600);
+        ASSERT_TRUE(sim.Ready());
+        auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(sim.Exchange(frame, 1, 5000), kAck);
+        EXPECT_LT(MsSince(start), physicalMs / 2);
+    }
+}
+
+TEST(SimRun, HelpAndBadOptions) {
+    RunResult help = RunProgram(VORLO_SIM_BIN, {"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("--drop-ack=LIST"), std::string::npos);
+    for (const char* bad : {"--protocol=nonesuch", "--block-size=70000", "--drop-ack=0", "--nak=1516", "--bogus",
+                            "--isp-response=00"}) {
+        RunResult r = RunProgram(VORLO_SIM_BIN, {bad});
+        EXPECT_EQ(r.exitCode, 64) << bad;
+        EXPECT_EQ(r.out, "") << bad;
+        EXPECT_NE(r.err.find("vorlo-sim: "), std::string::npos) << bad;
+    }
+}
