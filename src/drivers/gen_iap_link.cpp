@@ -53,9 +53,8 @@ bool IapWriteBlock(const char* tag, uint32_t address, const uint8_t* data, uint3
     uint16_t crc = IapWriteFrame(header, address, data, static_cast<uint16_t>(length));
     const uint8_t trailer[2] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)};
     for (int attempt = 1; attempt <= 3; ++attempt) {
-        ComWrite(header, sizeof header);
-        ComWrite(data, length);
-        ComWrite(trailer, sizeof trailer);
+        const ComPart frame[] = {{header, sizeof header}, {data, length}, {trailer, sizeof trailer}};
+        ComWriteParts(frame, 3);
         uint8_t answer = 0;
         if (ComRead(&answer, 1, 5000) == 1 && answer == kIapAck) return true;
         MsgPrint(MSG_DEBUG, "%s: Failed to write. Try %i", tag, attempt);
