@@ -23,6 +23,4 @@ DriverDescriptor g_drvLpc2000Iap = Pending(1, 256, 16);
 DriverDescriptor g_drvLpc2000Isp = Pending(1, 256, 16);
 DriverDescriptor g_drvModbus = Pending(1, 128, 16);
 DriverDescriptor g_drvMecIap = Pending(4, 256, 16);
-DriverDescriptor g_drvGenIap = Pending(0, 256, 16);
-DriverDescriptor g_drvMicExtmem = Pending(0, 256, 256);
 DriverDescriptor g_drvMsp430Bsl = Pending(0, 128, 1);

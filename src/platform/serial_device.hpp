@@ -2,6 +2,8 @@
 // naming, exclusive open, line parameters, timed reads, modem lines and restore.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,6 +39,9 @@ size_t ReadTimed(int fd, uint8_t* buf, size_t n, uint32_t intervalMs, uint32_t t
 
 // Writes all n bytes; returns the count written (less than n on failure, errno set).
 long WriteAll(int fd, const uint8_t* data, size_t n);
+// Writes the pieces back to back in as few system calls as the device takes; returns
+// the count written in all.
+long WriteAllGather(int fd, const struct iovec* pieces, int count);
 
 // Bytes waiting in the input queue.
 size_t InputWaiting(int fd);

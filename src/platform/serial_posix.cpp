@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
+#include <sys/uio.h>
+#include <algorithm>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -216,6 +218,31 @@ long WriteAll(int fd, const uint8_t* data, size_t n) {
         done += static_cast<size_t>(k);
     }
     return static_cast<long>(done);
+}
+
+long WriteAllGather(int fd, const struct iovec* pieces, int count) {
+    iovec rest[8];
+    if (count > 8) return -1;
+    std::copy(pieces, pieces + count, rest);
+    iovec* next = rest;
+    long done = 0;
+    while (count > 0) {
+        ssize_t k = writev(fd, next, count);
+        if (k < 0 && errno == EINTR) continue;
+        if (k <= 0) break;
+        done += k;
+        // Step over what went out; a partial write resumes inside a piece.
+        while (count > 0 && static_cast<size_t>(k) >= next->iov_len) {
+            k -= static_cast<ssize_t>(next->iov_len);
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<uint8_t*>(next->iov_base) + k;
+            next->iov_len -= static_cast<size_t>(k);
+        }
+    }
+    return done;
 }
 
 size_t InputWaiting(int fd) {

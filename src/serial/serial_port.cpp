@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/uio.h>
 
 #include "cli/messages.hpp"
 #include "platform/process.hpp"
@@ -127,6 +128,31 @@ bool ComWrite(const void* data, size_t n) {
     char head[32];
     snprintf(head, sizeof head, "Tx[%i]: {", static_cast<int>(n));
     Trace(head, bytes, n);
+    return true;
+}
+
+bool ComWriteParts(const ComPart* parts, int count) {
+    iovec pieces[8] = {};
+    if (count > 8) MsgPrint(MSG_FATAL, "ComWriteParts(): %i parts", count);
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        pieces[i].iov_base = const_cast<void*>(parts[i].data);
+        pieces[i].iov_len = parts[i].size;
+        total += parts[i].size;
+    }
+    long written = serialdev::WriteAllGather(g_fd, pieces, count);
+    if (written != static_cast<long>(total)) {
+        int err = errno;
+        MsgPrint(MSG_VERBOSE, "ERROR: writev(%d, %p, %d) : %d, dwWrite=%ld", g_fd, static_cast<const void*>(parts),
+                 static_cast<int>(total), 0, written);
+        MsgPrint(MSG_VERBOSE, "errno : %d (%s)", err, strerror(err));
+        MsgPrint(MSG_ERROR, "Comm write failed.");
+    }
+    for (int i = 0; i < count; ++i) {
+        char head[32];
+        snprintf(head, sizeof head, "Tx[%i]: {", static_cast<int>(parts[i].size));
+        Trace(head, static_cast<const uint8_t*>(parts[i].data), parts[i].size);
+    }
     return true;
 }
 

@@ -47,6 +47,16 @@ uint32_t ComBaudRate();
 // ("Comm write failed."). Returns true.
 bool ComWrite(const void* data, size_t n);
 
+// Writes several pieces back to back as one transfer on the line (one system call
+// where the device takes it), each piece traced as a write of its own. A frame that
+// leaves in pieces gives the other side a gap between them that costs a round of
+// scheduling on both ends.
+struct ComPart {
+    const void* data;
+    size_t size;
+};
+bool ComWriteParts(const ComPart* parts, int count);
+
 // Reads up to n bytes straight into buf. timeout > 0: returns as soon as n bytes are
 // there, or when timeout ms passed; that timeout stays in force for later reads with
 // timeout 0. Returns the count read; a short read is traced, never an error.

@@ -1,0 +1,75 @@
+#include "drivers/gen_iap_link.hpp"
+
+#include "cli/messages.hpp"
+#include "serial/serial_port.hpp"
+
+uint16_t Crc16CcittFalse(uint16_t crc, const uint8_t* data, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        uint8_t x = static_cast<uint8_t>((crc >> 8) ^ data[i]);
+        x ^= static_cast<uint8_t>(x >> 4);
+        crc = static_cast<uint16_t>((crc << 8) ^ (static_cast<uint16_t>(x) << 12) ^ (static_cast<uint16_t>(x) << 5) ^ x);
+    }
+    return crc;
+}
+
+uint16_t IapWriteFrame(uint8_t header[7], uint32_t address, const uint8_t* data, uint16_t length) {
+    header[0] = kIapWrite;
+    for (int i = 0; i < 4; ++i) header[1 + i] = static_cast<uint8_t>(address >> (8 * i));
+    header[5] = static_cast<uint8_t>(length);
+    header[6] = static_cast<uint8_t>(length >> 8);
+    uint16_t crc = Crc16CcittFalse(0xFFFF, header + 1, 6);
+    return Crc16CcittFalse(crc, data, length);
+}
+
+size_t IapReadAnswer(uint8_t* answer, size_t readMax, uint32_t timeoutMs) {
+    size_t n = ComRead(answer, 1, timeoutMs);
+    if (n == 0 || readMax <= 1) return n;
+    // The first byte came: a target that answers more than one byte sends the rest
+    // right behind it, so a few character times tell whether more is coming. Waiting
+    // out the whole time-out for bytes that never come would cost seconds per erase.
+    uint32_t baud = ComBaudRate();
+    uint32_t charTimesMs = baud ? (3 * 10 * 1000 + baud - 1) / baud : 0;
+    uint32_t graceMs = charTimesMs > 5 ? charTimesMs : 5;
+    return n + ComRead(answer + 1, readMax - 1, graceMs < timeoutMs ? graceMs : timeoutMs);
+}
+
+bool IapCommand(uint8_t command, size_t readMax, uint32_t timeoutMs) {
+    ComWrite(&command, 1);
+    uint8_t answer[8];
+    size_t n = IapReadAnswer(answer, readMax < sizeof answer ? readMax : sizeof answer, timeoutMs);
+    return n == 1 && answer[0] == kIapAck;
+}
+
+bool IapSynchronise(int attempts, size_t readMax) {
+    for (int attempt = 0; attempt < attempts; ++attempt)
+        if (IapCommand(kIapSync, readMax, 50)) return true;
+    return false;
+}
+
+bool IapWriteBlock(const char* tag, uint32_t address, const uint8_t* data, uint32_t length) {
+    if (length == 0) return true;
+    if (length > kIapMaxBlock) MsgError("%s: Block size >%i not supported.", tag, static_cast<int>(kIapMaxBlock));
+    uint8_t header[7];
+    uint16_t crc = IapWriteFrame(header, address, data, static_cast<uint16_t>(length));
+    const uint8_t trailer[2] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)};
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        const ComPart frame[] = {{header, sizeof header}, {data, length}, {trailer, sizeof trailer}};
+        ComWriteParts(frame, 3);
+        uint8_t answer = 0;
+        if (ComRead(&answer, 1, 5000) == 1 && answer == kIapAck) return true;
+        MsgPrint(MSG_DEBUG, "%s: Failed to write. Try %i", tag, attempt);
+    }
+    return false;
+}
+
+uint16_t IapGetBlockSize(const IapInfoTexts& texts) {
+    uint8_t command = kIapInfo;
+    ComWrite(&command, 1);
+    uint8_t ack = 0;
+    if (ComRead(&ack, 1, 20) != 1 || ack != kIapAck) MsgError("%s", texts.noAck);
+    uint8_t info[4];
+    if (ComRead(info, sizeof info, 50) < sizeof info) MsgError("%s", texts.short4);
+    uint16_t blockSize = static_cast<uint16_t>(info[2] | (info[3] << 8));
+    if (blockSize == 0) MsgError("%s", texts.zero);
+    return blockSize;
+}

@@ -1,0 +1,67 @@
+// Wire-level pieces of the resident programming protocols.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "drivers/gen_iap_link.hpp"
+#include "drivers/mic_extmem.hpp"
+
+namespace {
+std::vector<uint8_t> Bytes(std::initializer_list<int> list) { return std::vector<uint8_t>(list.begin(), list.end()); }
+
+bool Completes(std::initializer_list<int> answer) {
+    MicEntryMatcher matcher;
+    bool done = false;
+    for (int b : answer) done = matcher.Feed(static_cast<uint8_t>(b));
+    return done;
+}
+}  // namespace
+
+TEST(Crc16CcittFalse, CheckValueAndContinuation) {
+    const std::string check = "123456789";
+    auto data = reinterpret_cast<const uint8_t*>(check.data());
+    EXPECT_EQ(Crc16CcittFalse(0xFFFF, data, check.size()), 0x29B1);
+    // Running over two pieces gives the same as over the whole.
+    EXPECT_EQ(Crc16CcittFalse(Crc16CcittFalse(0xFFFF, data, 4), data + 4, 5), 0x29B1);
+    EXPECT_EQ(Crc16CcittFalse(0xFFFF, data, 0), 0xFFFF);
+}
+
+TEST(IapWriteFrame, HeaderIsLittleEndianAndCrcCoversAddressLengthAndData) {
+    uint8_t header[7];
+    const uint8_t data[] = {0x01, 0x02};
+    uint16_t crc = IapWriteFrame(header, 0x00001000, data, 2);
+    EXPECT_EQ(std::vector<uint8_t>(header, header + 7), Bytes({'W', 0x00, 0x10, 0x00, 0x00, 0x02, 0x00}));
+    const uint8_t covered[] = {0x00, 0x10, 0x00, 0x00, 0x02, 0x00, 0x01, 0x02};
+    EXPECT_EQ(crc, Crc16CcittFalse(0xFFFF, covered, sizeof covered));
+
+    IapWriteFrame(header, 0x12345678, data, 0x0100);
+    EXPECT_EQ(std::vector<uint8_t>(header + 1, header + 7), Bytes({0x78, 0x56, 0x34, 0x12, 0x00, 0x01}));
+}
+
+TEST(MicFraming, EntryRequestOnTheWire) {
+    EXPECT_EQ(MicEntryRequest(), Bytes({0xA2, 0x00, 0x84, 0x04, 0x0C, 0x38, 0xE0, 0x1F, 0x10, 0x10, 0x16, 0x17, 0x01,
+                                        0xA2, 0x05, 0x13}));
+}
+
+TEST(MicFraming, SenderEscapesControlBytesAndSwitchesChannels) {
+    MicFrameSender sender;
+    std::vector<uint8_t> wire;
+    for (int b : {0xA0, 0xA1, 0xA2, 0xA3, 0xA4}) sender.Send(static_cast<uint8_t>(b), wire);
+    EXPECT_EQ(wire, Bytes({0xA2, 0x5F, 0xA2, 0x5E, 0xA2, 0x5D, 0xA2, 0x5C, 0xA4}));
+
+    wire.clear();
+    sender.channel = 0xA1;  // a channel number that itself needs escaping
+    sender.Send(0x10, wire);
+    sender.Send(0x11, wire);
+    EXPECT_EQ(wire, Bytes({0xA2, 0xA2, 0x5E, 0x10, 0x11}));
+}
+
+TEST(MicFraming, EntryAnswerPlainComplementedAndNoise) {
+    EXPECT_TRUE(Completes({0xA2, 0x05, 0x0B}));
+    EXPECT_TRUE(Completes({0xA2, 0xA1, 0xFA, 0x0B}));
+    EXPECT_TRUE(Completes({0x33, 0xA2, 0x07, 0xA2, 0x05, 0x0B}));
+    EXPECT_FALSE(Completes({0xA2, 0x05, 0x0C, 0x0B}));  // a wrong byte resets the match
+    EXPECT_FALSE(Completes({0x05, 0x0B}));              // no channel marker
+    EXPECT_FALSE(Completes({0xA2, 0x04, 0x0B}));        // another channel
+}
