@@ -16,12 +16,12 @@ int Fail(CodeImage& image, int status) {
     return status;
 }
 
-// Hex digits of the address field by record type; 0 for types that do not exist.
-// S6 is the 24-bit record count that newer tools write for long files.
+// Hex digits of the address field by record type; 0 for types this reader refuses
+// (S4 and the 24-bit count S6).
 int AddressDigits(uint32_t type) {
     switch (type) {
     case 0: case 1: case 5: case 9: return 4;
-    case 2: case 6: case 8: return 6;
+    case 2: case 8: return 6;
     case 3: case 7: return 8;
     default: return 0;
     }
@@ -75,8 +75,9 @@ int SRecordImport(FILE* stream, CodeImage& image, int format) {
         if (digits == 0) return Fail(image, CODE_ERR_RECORD_TYPE);
         uint32_t addressBytes = static_cast<uint32_t>(digits / 2);
         if (count < addressBytes + 1) return Fail(image, CODE_ERR_RECORD_LENGTH);
-        // The count must cover the line exactly, or bytes would be lost or invented.
-        if (len != 4 + 2 * size_t{count}) return Fail(image, CODE_ERR_RECORD_LENGTH);
+        // A count that reaches beyond the line would invent bytes; characters behind the
+        // checksum are not part of the record.
+        if (len < 4 + 2 * size_t{count}) return Fail(image, CODE_ERR_RECORD_LENGTH);
         uint32_t dataCount = count - addressBytes - 1;
         uint32_t address;
         if (!ParseHex(line + 4, digits, address) || !ParseHexBytes(line + 4, count, bytes))
@@ -102,7 +103,6 @@ int SRecordImport(FILE* stream, CodeImage& image, int format) {
             }
             break;
         case 5: countConfirmsAll = address == (dataRecords & 0xFFFF); break;
-        case 6: countConfirmsAll = address == (dataRecords & 0xFFFFFF); break;
         default:  // 7, 8, 9: terminator with the start address
             if (dataCount != 0) return Fail(image, CODE_ERR_RECORD_LENGTH);
             image.entryAddress = address;
