@@ -253,7 +253,7 @@ TEST(Commands, HistoryIsPrintedUnchanged) {
     Sandbox box;
     RunResult r = box.Run({"--history"});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out.rfind("\n   0.10 08.12.2026 KT\n  " + std::string(73, '-') + "\n   - ", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.rfind("\n   0.06 08.12.2026 KT\n  " + std::string(73, '-') + "\n   - ", 0), 0u) << r.out;
 }
 
 TEST(Drivers, ListSelectionAndNoDriverOperations) {
