@@ -35,7 +35,8 @@ TEST(IapWriteFrame, HeaderIsLittleEndianAndCrcCoversAddressLengthAndData) {
     const uint8_t covered[] = {0x00, 0x10, 0x00, 0x00, 0x02, 0x00, 0x01, 0x02};
     EXPECT_EQ(crc, Crc16CcittFalse(0xFFFF, covered, sizeof covered));
 
-    IapWriteFrame(header, 0x12345678, data, 0x0100);
+    const std::vector<uint8_t> block(0x100, 0xA5);
+    IapWriteFrame(header, 0x12345678, block.data(), 0x0100);
     EXPECT_EQ(std::vector<uint8_t>(header + 1, header + 7), Bytes({0x78, 0x56, 0x34, 0x12, 0x00, 0x01}));
 }
 
