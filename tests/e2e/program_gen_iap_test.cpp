@@ -177,6 +177,8 @@ TEST(GenIapUpload, AutoSearchFindsTheSimulatorAndRemembersIt) {
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "Trying port " + sim.Path()));
     EXPECT_TRUE(Contains(ReadFile(bench.dir + "/.Vorlo"), sim.Path()));
+    // Reading and writing the remembered port leaves standard error clean.
+    EXPECT_EQ(r.err, "");
 }
 
 TEST(GenIapUpload, WithoutCodeWriteWarnsAndSkips) {
