@@ -109,6 +109,9 @@ bool SerialAutoSearch(SerialDriverState& state, const SerialDriverOps& ops, cons
 
     if (PortEnumerate(state.autoFilter, false, true, true) == 0) {
         MsgPrint(MSG_PLAIN, "No connection found!");
+        // The remembered port's attempt named it in the connection setting; a failed
+        // search leaves the AUTO form, so that the next open searches again.
+        if (!remembered.empty()) return SearchFailed(params);
         RememberedPortWrite("");
         return false;
     }

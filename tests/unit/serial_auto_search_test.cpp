@@ -146,6 +146,16 @@ TEST_F(AutoSearchTest, NoPortAtAllIsReported) {
     EXPECT_FALSE(Search("AUTO(no such port anywhere),9600,8,N,1"));
     EXPECT_NE(testing::internal::GetCapturedStdout().find("\nNo connection found!"), std::string::npos);
     EXPECT_EQ(std::string(RememberedPortRead()), "");
+
+    // A remembered port that is there but silent, and a list that is empty: the
+    // connection setting goes back to the AUTO form, not to the silent port.
+    RememberedPortWrite(Path(0).c_str());
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(Search("AUTO(no such port anywhere),9600,8,N,1"));
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(g_connects, (std::vector<std::string>{Path(0)}));
+    EXPECT_EQ(std::string(ConnectionString()), "AUTO,9600,8,N,1");
+    EXPECT_EQ(std::string(RememberedPortRead()), "");
 }
 
 TEST_F(AutoSearchTest, AConcreteStringOpensAtOnceAndKeepsThePortName) {
