@@ -22,6 +22,7 @@ constexpr const char* kDaemonReady = "READY";
 constexpr uint32_t kDaemonStartTimeoutMs = 10000;
 
 FILE* g_commandFile = nullptr;
+std::thread::id g_mainThread;
 const char* g_argv0 = "";
 
 // Ctrl+C is taken on a thread of its own: the messages and the exit handlers cannot
@@ -41,10 +42,17 @@ void StartInterruptThread() {
 }
 
 void FrameworkExitHandler() {
-    if (g_commandFile) {
-        FILE* file = g_commandFile;
-        g_commandFile = nullptr;
-        TmpFileClose(file);
+    if (FILE* file = g_commandFile) {
+        if (std::this_thread::get_id() == g_mainThread) {
+            g_commandFile = nullptr;
+            TmpFileClose(file);
+        } else {
+            // Ctrl+C ends the run on the interrupt thread while the command thread
+            // may still be reading the command file: closing the stream under it
+            // would crash that thread before the process ends. The file goes from
+            // the disk; the stream ends with the process.
+            TmpFileDelete(file);
+        }
     }
     if (g_daemonChild) MsgPrint(MSG_PLAIN, "End daemon process");
     MsgPrint(MSG_DEBUG, "fcloseall() in %s: missing.", "lib/cmdline");
@@ -126,6 +134,7 @@ void BecomeDaemon() {
 
 int VorloMain(int argc, char** argv) {
     g_argv0 = argv[0];
+    g_mainThread = std::this_thread::get_id();
     MsgPrint(MSG_DEBUG, "Starting %s", argv[0]);
     if (argc >= 2 && strncmp(argv[1], "+D", 2) == 0) g_daemonChild = true;
     StartInterruptThread();
@@ -146,9 +155,10 @@ int VorloMain(int argc, char** argv) {
 
     RunLoop();
 
-    FILE* file = g_commandFile;
-    g_commandFile = nullptr;
-    TmpFileClose(file);
+    if (FILE* file = g_commandFile) {
+        g_commandFile = nullptr;
+        TmpFileClose(file);
+    }
     MsgPrint(MSG_DEBUG, "End %s %s process", g_argv0, g_daemonChild ? "daemon" : "parent");
     AppExit(0);
 }

@@ -35,20 +35,31 @@ FILE* TmpFileCreate(const char* mode) {
     return stream;
 }
 
-bool TmpFileClose(FILE* stream) {
+namespace {
+// Frees the stream's entry; returns its path ("" when it has none).
+std::string TakeEntry(FILE* stream) {
     std::string path;
-    {
-        std::lock_guard<std::mutex> lock(g_tempsLock);
-        for (TempEntry& entry : g_temps) {
-            if (entry.stream == stream) {
-                path = entry.path;
-                entry.stream = nullptr;
-                entry.path.clear();
-                break;
-            }
+    std::lock_guard<std::mutex> lock(g_tempsLock);
+    for (TempEntry& entry : g_temps) {
+        if (entry.stream == stream) {
+            path = entry.path;
+            entry.stream = nullptr;
+            entry.path.clear();
+            break;
         }
     }
+    return path;
+}
+}  // namespace
+
+bool TmpFileClose(FILE* stream) {
+    std::string path = TakeEntry(stream);
     fclose(stream);
     if (!path.empty()) unlink(path.c_str());
     return true;
+}
+
+void TmpFileDelete(FILE* stream) {
+    std::string path = TakeEntry(stream);
+    if (!path.empty()) unlink(path.c_str());
 }

@@ -6,3 +6,6 @@
 
 FILE* TmpFileCreate(const char* mode);
 bool TmpFileClose(FILE* stream);
+// Deletes the file from disk and frees its entry, leaving the stream open: for an exit
+// on another thread while the command thread may still read the stream.
+void TmpFileDelete(FILE* stream);
