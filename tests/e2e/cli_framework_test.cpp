@@ -166,6 +166,12 @@ TEST(Messages, FileOptionsWithoutAFileNameAreErrors) {
     RunResult missing = box.Run({"--cmdfile=" + box.Path("absent.cmd")});
     EXPECT_EQ(missing.exitCode, 70);
     EXPECT_EQ(missing.err, "\nERROR: Can't open file " + box.Path("absent.cmd") + ".");
+    // A directory is no command file: reading it must not spin on its read error.
+    RunOptions quick = box.Options();
+    quick.timeoutMs = 5000;
+    RunResult directory = RunVorlo({"--cmdfile=" + box.tmp, "--echo=after"}, quick);
+    EXPECT_EQ(directory.exitCode, 70);
+    EXPECT_EQ(directory.err, "\nERROR: Can't open file " + box.tmp + ".");
     EXPECT_TRUE(box.TempDirEmpty());
 }
 
