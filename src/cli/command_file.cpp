@@ -132,7 +132,11 @@ void CmdFileRun(FILE* stream) {
     fseek(stream, 0, SEEK_SET);
     char buffer[kLineBuffer];
     while (!feof(stream)) {
-        if (!fgets(buffer, sizeof buffer, stream)) continue;
+        if (!fgets(buffer, sizeof buffer, stream)) {
+            // A read error does not go away by trying again: the rest is unreadable.
+            if (ferror(stream)) break;
+            continue;
+        }
         char* line = TrimSpace(buffer);
         // Empty lines carry no command and are skipped, like comments.
         if (line[0] == '#' || line[0] == '\0') continue;

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 
 #include "cli/exit.hpp"
 
@@ -86,6 +87,13 @@ FILE* FileOpen(const char* path, const char* mode) {
     for (const char* m = mode; *m; ++m)
         if (*m != 't') posixMode += *m;
     FILE* file = fopen(path, posixMode.c_str());
+    // A directory opens for reading on Linux but yields no data, only read errors: it is
+    // no file, as it is not for the Windows runtime.
+    struct stat info {};
+    if (file && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        fclose(file);
+        file = nullptr;
+    }
     if (!file) MsgError("Can't open file %s.", path);
     return file;
 }

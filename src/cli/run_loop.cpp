@@ -138,6 +138,9 @@ int VorloMain(int argc, char** argv) {
     MsgPrint(MSG_DEBUG, "Starting %s", argv[0]);
     if (argc >= 2 && strncmp(argv[1], "+D", 2) == 0) g_daemonChild = true;
     StartInterruptThread();
+    // Output into a pipe whose reader has gone ("vorlo ... | head") must not kill the
+    // run halfway through a write and skip the exit handlers: the writes fail instead.
+    signal(SIGPIPE, SIG_IGN);
     AppAtExit(FrameworkExitHandler);
 
     if (argc == 1) {

@@ -166,6 +166,12 @@ TEST(Messages, FileOptionsWithoutAFileNameAreErrors) {
     RunResult missing = box.Run({"--cmdfile=" + box.Path("absent.cmd")});
     EXPECT_EQ(missing.exitCode, 70);
     EXPECT_EQ(missing.err, "\nERROR: Can't open file " + box.Path("absent.cmd") + ".");
+    // A directory is no command file: reading it must not spin on its read error.
+    RunOptions quick = box.Options();
+    quick.timeoutMs = 5000;
+    RunResult directory = RunVorlo({"--cmdfile=" + box.tmp, "--echo=after"}, quick);
+    EXPECT_EQ(directory.exitCode, 70);
+    EXPECT_EQ(directory.err, "\nERROR: Can't open file " + box.tmp + ".");
     EXPECT_TRUE(box.TempDirEmpty());
 }
 
@@ -309,5 +315,26 @@ TEST(Interrupt, CtrlCEndsTheRunWith70AndRemovesTheCommandFile) {
     EXPECT_EQ(WEXITSTATUS(status), 70);
     EXPECT_TRUE(Contains(out, "\nNOTE: Signal 2 catched")) << out;
     EXPECT_EQ(err, "\nERROR: Terminated by user.");
+    EXPECT_TRUE(box.TempDirEmpty());
+}
+
+TEST(Interrupt, AReaderThatLeftThePipeDoesNotEndTheRun) {
+    Sandbox box;
+    int outPipe[2];
+    ASSERT_EQ(pipe(outPipe), 0);
+    close(outPipe[0]);  // the reader is gone before the first line ("vorlo ... | head -0")
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        dup2(outPipe[1], 1);
+        setenv("TMP", box.tmp.c_str(), 1);
+        execl(VORLO_BIN, VORLO_BIN, "--echo=lost", "--echo=again", (char*)nullptr);
+        _exit(127);
+    }
+    close(outPipe[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(box.TempDirEmpty());
 }
