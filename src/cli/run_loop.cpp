@@ -27,10 +27,14 @@ const char* g_argv0 = "";
 
 // Ctrl+C is taken on a thread of its own: the messages and the exit handlers cannot
 // run inside a real signal handler.
+// SIGTERM and SIGHUP (a process manager stopping the run, a closed terminal) end the
+// run the same way, so that the command file does not stay behind either.
 void StartInterruptThread() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread([set]() {
         int signal = 0;

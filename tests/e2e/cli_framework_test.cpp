@@ -281,7 +281,8 @@ TEST(Drivers, ListSelectionAndNoDriverOperations) {
     EXPECT_TRUE(Contains(quiet.out, "\n  Disconnecting\n  End "));
 }
 
-TEST(Interrupt, CtrlCEndsTheRunWith70AndRemovesTheCommandFile) {
+TEST(Interrupt, CtrlCAndTerminationEndTheRunWith70AndRemoveTheCommandFile) {
+  for (int sig : {SIGINT, SIGTERM}) {
     Sandbox box;
     int outPipe[2], errPipe[2];
     ASSERT_EQ(pipe(outPipe), 0);
@@ -303,7 +304,7 @@ TEST(Interrupt, CtrlCEndsTheRunWith70AndRemovesTheCommandFile) {
         ASSERT_GT(n, 0);
         out.append(buffer, n);
     }
-    kill(pid, SIGINT);
+    kill(pid, sig);
     int status = 0;
     waitpid(pid, &status, 0);
     for (ssize_t n; (n = read(outPipe[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
@@ -313,9 +314,10 @@ TEST(Interrupt, CtrlCEndsTheRunWith70AndRemovesTheCommandFile) {
     close(errPipe[0]);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 70);
-    EXPECT_TRUE(Contains(out, "\nNOTE: Signal 2 catched")) << out;
+    EXPECT_TRUE(Contains(out, "\nNOTE: Signal " + std::to_string(sig) + " catched")) << out;
     EXPECT_EQ(err, "\nERROR: Terminated by user.");
     EXPECT_TRUE(box.TempDirEmpty());
+  }
 }
 
 TEST(Interrupt, AReaderThatLeftThePipeDoesNotEndTheRun) {

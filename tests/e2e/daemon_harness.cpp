@@ -108,8 +108,12 @@ DaemonProcess::DaemonProcess(const std::vector<std::string>& args, std::map<std:
 
 DaemonProcess::~DaemonProcess() {
     if (Running()) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
+        // SIGTERM lets the daemon remove its command file; SIGKILL if it does not end.
+        kill(pid_, SIGTERM);
+        if (Wait(2000) == -1 && pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
     }
 }
 
@@ -140,6 +144,9 @@ DetachedDaemons::DetachedDaemons() : port_(FreePort()) {
 }
 
 DetachedDaemons::~DetachedDaemons() {
+    std::vector<pid_t> pids = Pids();
+    for (pid_t pid : pids) kill(pid, SIGTERM);
+    for (int i = 0; i < 200 && !Pids().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     for (pid_t pid : Pids()) kill(pid, SIGKILL);
 }
 
