@@ -137,6 +137,13 @@ TEST(FormatSRecord, WriterHeaderRecordsAndTerminators) {
     int status = 0;
     EXPECT_EQ(Write(SRecordExport, image, FORMAT_MOTSREC, &status), "");
     EXPECT_EQ(status, CODE_ERR_DATA);
+
+    // A count byte cannot exceed 255: 251 data bytes do not fit an S3 line.
+    CodeImage full;
+    std::vector<uint8_t> bytes(251, 0x5A);
+    CodeAddData(full, 0x1000, 251, bytes.data());
+    EXPECT_EQ(Write(SRecordExport, full, FORMAT_MOTSREC32, &status), "S0030000FC");
+    EXPECT_EQ(status, CODE_ERR_RECORD_LENGTH);
 }
 
 TEST(FormatSRecord, ReaderRecordsNameAndStatuses) {
