@@ -79,7 +79,7 @@ TEST(FormatIntelHex, ReaderRecordsAndStatuses) {
     EXPECT_EQ(image.numRecords, 0);
 
     EXPECT_EQ(Read(IntelHexImport,
-                   ":0200000400807A\n\r:0300000001020300\r:0400000508000101ED\r\n:00000001FF\n", image, 2),
+                   ":0200000400807A\n\r:0300000001020300\r:0400000508000101ED\r\r\n:00000001FF\n", image, 2),
               CODE_OK);  // the data line's checksum is wrong and accepted
     ASSERT_EQ(image.numRecords, 1);
     EXPECT_EQ(image.records[0].address, 0x00800000u);
@@ -95,7 +95,7 @@ TEST(FormatIntelHex, ReaderRecordsAndStatuses) {
         {":020100000102FA\r\n\xFF:00000001FF\n", CODE_ERR_EOF},   // 0xFF byte
         {":020100000102FA\r\n\r\n:00000001FF\r\n", CODE_ERR_LINE_LENGTH},  // blank line in the middle
         {":020100000102FA\n\n:00000001FF\n", CODE_ERR_LINE_LENGTH},
-        {":020100000102FA\r\r\n:00000001FF\r\n", CODE_ERR_LINE_LENGTH},
+        {":020100000102FA\r\n\n:00000001FF\r\n", CODE_ERR_LINE_LENGTH},
         {"\r\n:00000001FF\n", CODE_ERR_LINE_LENGTH},             // blank first line
         {":0201000001020\r\n", CODE_ERR_LINE_LENGTH},            // even length
         {":04010000010203FA\r\n:00000001FF\n", CODE_ERR_LINE_LENGTH},  // count longer than the line
