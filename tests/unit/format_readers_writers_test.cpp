@@ -79,7 +79,7 @@ TEST(FormatIntelHex, ReaderRecordsAndStatuses) {
     EXPECT_EQ(image.numRecords, 0);
 
     EXPECT_EQ(Read(IntelHexImport,
-                   ":0200000400807A\r\n:0300000001020300\n:0400000508000101ED\r\n:00000001FF\n", image, 2),
+                   ":0200000400807A\n\r:0300000001020300\r:0400000508000101ED\r\r\n:00000001FF\n", image, 2),
               CODE_OK);  // the data line's checksum is wrong and accepted
     ASSERT_EQ(image.numRecords, 1);
     EXPECT_EQ(image.records[0].address, 0x00800000u);
@@ -93,7 +93,9 @@ TEST(FormatIntelHex, ReaderRecordsAndStatuses) {
         {":020100000102FA\r\n", CODE_ERR_EOF},                   // no end record
         {":020100000102FA\r\n:000000", CODE_ERR_EOF},            // cut inside a line
         {":020100000102FA\r\n\xFF:00000001FF\n", CODE_ERR_EOF},   // 0xFF byte
-        {":020100000102FA\r\n\r\n\r\n", CODE_ERR_EOF},           // blank lines are consumed as line ends
+        {":020100000102FA\r\n\r\n:00000001FF\r\n", CODE_ERR_LINE_LENGTH},  // blank line in the middle
+        {":020100000102FA\n\n:00000001FF\n", CODE_ERR_LINE_LENGTH},
+        {":020100000102FA\r\n\n:00000001FF\r\n", CODE_ERR_LINE_LENGTH},
         {"\r\n:00000001FF\n", CODE_ERR_LINE_LENGTH},             // blank first line
         {":0201000001020\r\n", CODE_ERR_LINE_LENGTH},            // even length
         {":04010000010203FA\r\n:00000001FF\n", CODE_ERR_LINE_LENGTH},  // count longer than the line
@@ -135,6 +137,13 @@ TEST(FormatSRecord, WriterHeaderRecordsAndTerminators) {
     int status = 0;
     EXPECT_EQ(Write(SRecordExport, image, FORMAT_MOTSREC, &status), "");
     EXPECT_EQ(status, CODE_ERR_DATA);
+
+    // A count byte cannot exceed 255: 251 data bytes do not fit an S3 line.
+    CodeImage full;
+    std::vector<uint8_t> bytes(251, 0x5A);
+    CodeAddData(full, 0x1000, 251, bytes.data());
+    EXPECT_EQ(Write(SRecordExport, full, FORMAT_MOTSREC32, &status), "S0030000FC");
+    EXPECT_EQ(status, CODE_ERR_RECORD_LENGTH);
 }
 
 TEST(FormatSRecord, ReaderRecordsNameAndStatuses) {
@@ -178,6 +187,7 @@ TEST(FormatSRecord, ReaderRecordsNameAndStatuses) {
         {"SA0500000102F7\r\n", CODE_ERR_RECORD_TYPE},
         {"S1050000010\r\n", CODE_ERR_LINE_LENGTH},
         {"\r\nS9030000FC\r\n", CODE_ERR_LINE_LENGTH},
+        {"S10500000102F7\r\n\r\nS9030000FC\r\n", CODE_ERR_LINE_LENGTH},
         {":020100000102FA\r\n", CODE_ERR_LINE_LENGTH},
         {"T10500000102F7\r\n", CODE_ERR_DATA},
         {"S1050000010XF7\r\n", CODE_ERR_DATA},

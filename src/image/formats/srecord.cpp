@@ -138,8 +138,10 @@ int SRecordExport(FILE* stream, CodeImage& image, int format) {
     }
     int addressBytes = type + 1;
     for (const CodeRecord& r : image.records) {
-        if (r.length > 255) return CODE_ERR_RECORD_LENGTH;
+        // The count byte covers address, data and checksum: S3 lines carry at most 250
+        // data bytes, S1 lines 252.
         uint32_t count = r.length + static_cast<uint32_t>(addressBytes) + 1;
+        if (r.length > 255 || count > 255) return CODE_ERR_RECORD_LENGTH;
         uint32_t sum = count;
         for (int i = 0; i < addressBytes; ++i) sum += (r.address >> (8 * i)) & 0xFF;
         const uint8_t* data = CodeData(image, r);

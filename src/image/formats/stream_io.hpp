@@ -163,9 +163,12 @@ enum LineResult {
 // Reads one text line of a code file; `text` points to it, either inside the
 // source's buffer or into `line` (room for `limit` characters), valid until the next
 // read. The byte 0xFF counts as end of
-// file, as it did on systems whose readers compared a plain char with EOF. CR or LF
-// ends the line and any further CR and LF directly behind it are consumed. Reading
-// stops without an end of line when `limit` characters were taken (LINE_FULL).
+// file, as it did on systems whose readers compared a plain char with EOF. A line
+// ends at CR or LF; the CRs and at most one LF directly behind belong to the same line
+// end (CR LF, LF CR, and CR CR LF from text written twice through a CR LF
+// translation). A second LF starts the next line, which is then empty (LINE_EMPTY):
+// blank lines inside a code file are damage. Reading stops without an end of line
+// when `limit` characters were taken (LINE_FULL).
 inline LineResult ReadCodeLine(ByteSource& source, char* line, size_t limit, size_t& length, const char*& text) {
     length = 0;
     text = line;
@@ -176,8 +179,9 @@ inline LineResult ReadCodeLine(ByteSource& source, char* line, size_t limit, siz
         size_t n = 0;
         while (n < limit && p[n] != '\r' && p[n] != '\n' && p[n] != 0xFF) ++n;
         if (n > 0 && n < limit && p[n] != 0xFF) {
-            size_t end = n;
-            while (end < avail && (p[end] == '\r' || p[end] == '\n')) ++end;
+            bool lf = p[n] == '\n';
+            size_t end = n + 1;
+            while (end < avail && (p[end] == '\r' || (p[end] == '\n' && !lf))) lf |= p[end++] == '\n';
             if (end < avail) {
                 text = reinterpret_cast<const char*>(p);
                 length = n;
@@ -192,7 +196,8 @@ inline LineResult ReadCodeLine(ByteSource& source, char* line, size_t limit, siz
         if (c < 0 && length == 0) return LINE_EOF;
         if (c < 0 || c == 0xFF) return LINE_CUT;
         if (c == '\r' || c == '\n') {
-            for (int n = source.Peek(); n == '\r' || n == '\n'; n = source.Peek()) source.Get();
+            bool lf = c == '\n';
+            for (int n = source.Peek(); n == '\r' || (n == '\n' && !lf); n = source.Peek()) lf |= source.Get() == '\n';
             return length == 0 ? LINE_EMPTY : LINE_OK;
         }
         line[length++] = static_cast<char>(c);
