@@ -65,29 +65,21 @@ void MakeRaw(struct termios2& t) {
     t.c_cc[VTIME] = 0;
 }
 
+// Closes a half-opened device and fails with `err`, which close() must not overwrite.
+int FailClosed(int fd, int err) {
+    close(fd);
+    errno = err;
+    return -1;
+}
+
 int OpenExclusive(const std::string& path) {
     // O_NONBLOCK so that a port without carrier does not hang the open.
     int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        int err = errno == EWOULDBLOCK ? EBUSY : errno;
-        close(fd);
-        errno = err;
-        return -1;
-    }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) return FailClosed(fd, errno == EWOULDBLOCK ? EBUSY : errno);
     struct termios2 t;
-    if (ioctl(fd, TCGETS2, &t) != 0) {  // not a terminal
-        int err = errno;
-        close(fd);
-        errno = err;
-        return -1;
-    }
-    if (ioctl(fd, TIOCEXCL) != 0) {
-        int err = errno;
-        close(fd);
-        errno = err;
-        return -1;
-    }
+    if (ioctl(fd, TCGETS2, &t) != 0) return FailClosed(fd, errno);  // not a terminal
+    if (ioctl(fd, TIOCEXCL) != 0) return FailClosed(fd, errno);
     return fd;
 }
 }  // namespace
