@@ -37,6 +37,22 @@ void Trace(const char* head, const uint8_t* bytes, size_t count) {
     snprintf(line + used, sizeof line - used, "}");
     MsgPrint(MSG_VERBOSE, "%s", line);
 }
+
+void TraceTx(const uint8_t* bytes, size_t count) {
+    char head[32];
+    snprintf(head, sizeof head, "Tx[%i]: {", static_cast<int>(count));
+    Trace(head, bytes, count);
+}
+
+// A write the driver did not take whole ends the run; `call` names the system call.
+void CheckWritten(const char* call, const void* data, size_t expected, long written) {
+    if (written == static_cast<long>(expected)) return;
+    int err = errno;
+    MsgPrint(MSG_VERBOSE, "ERROR: %s(%d, %p, %d) : %d, dwWrite=%ld", call, g_fd, data, static_cast<int>(expected), 0,
+             written);
+    MsgPrint(MSG_VERBOSE, "errno : %d (%s)", err, strerror(err));
+    MsgPrint(MSG_ERROR, "Comm write failed.");
+}
 }  // namespace
 
 bool Str2Value(char* keyword, int* value, const ComKeyword* table) {
@@ -118,16 +134,8 @@ uint32_t ComBaudRate() { return g_baud; }
 
 bool ComWrite(const void* data, size_t n) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    long written = serialdev::WriteAll(g_fd, bytes, n);
-    if (written != static_cast<long>(n)) {
-        int err = errno;
-        MsgPrint(MSG_VERBOSE, "ERROR: write(%d, %p, %d) : %d, dwWrite=%ld", g_fd, data, static_cast<int>(n), 0, written);
-        MsgPrint(MSG_VERBOSE, "errno : %d (%s)", err, strerror(err));
-        MsgPrint(MSG_ERROR, "Comm write failed.");
-    }
-    char head[32];
-    snprintf(head, sizeof head, "Tx[%i]: {", static_cast<int>(n));
-    Trace(head, bytes, n);
+    CheckWritten("write", data, n, serialdev::WriteAll(g_fd, bytes, n));
+    TraceTx(bytes, n);
     return true;
 }
 
@@ -140,19 +148,8 @@ bool ComWriteParts(const ComPart* parts, int count) {
         pieces[i].iov_len = parts[i].size;
         total += parts[i].size;
     }
-    long written = serialdev::WriteAllGather(g_fd, pieces, count);
-    if (written != static_cast<long>(total)) {
-        int err = errno;
-        MsgPrint(MSG_VERBOSE, "ERROR: writev(%d, %p, %d) : %d, dwWrite=%ld", g_fd, static_cast<const void*>(parts),
-                 static_cast<int>(total), 0, written);
-        MsgPrint(MSG_VERBOSE, "errno : %d (%s)", err, strerror(err));
-        MsgPrint(MSG_ERROR, "Comm write failed.");
-    }
-    for (int i = 0; i < count; ++i) {
-        char head[32];
-        snprintf(head, sizeof head, "Tx[%i]: {", static_cast<int>(parts[i].size));
-        Trace(head, static_cast<const uint8_t*>(parts[i].data), parts[i].size);
-    }
+    CheckWritten("writev", parts, total, serialdev::WriteAllGather(g_fd, pieces, count));
+    for (int i = 0; i < count; ++i) TraceTx(static_cast<const uint8_t*>(parts[i].data), parts[i].size);
     return true;
 }
 
