@@ -140,7 +140,6 @@ void CmdFileRun(FILE* stream) {
         char* line = TrimSpace(buffer);
         // Empty lines carry no command and are skipped, like comments.
         if (line[0] == '#' || line[0] == '\0') continue;
-        if (char* lf = strchr(line, '\n')) *lf = '\0';
         if (!CmdFrameworkExec(line)) MsgError("Unknown argument '%s'.", line);
     }
     clearerr(stream);
