@@ -72,7 +72,6 @@ void CmdWrite(const char* value) {
     // inside a block filled, no block longer than one block, lengths padded.
     CodeImage& image = ProgramCode();
     const DriverDescriptor& driver = CurrentDriver();
-    CodeCompact(image);
     CodeAlignBlocks(image, static_cast<uint32_t>(driver.blockSize), 0xFF);
     CodeSplit(image, static_cast<uint32_t>(driver.blockSize));
     if (driver.lengthMultiple != 0) CodeSetRcordLength(image, static_cast<uint32_t>(driver.lengthMultiple), 0xFF);
