@@ -20,6 +20,11 @@ void CloseWritten(FILE* file, const char* path) {
     if (failed) MsgError("Can't write file %s.", path);
 }
 
+// Every format but these three, the unset one included, is written as S-records.
+bool WritesSRecords(int format) {
+    return format != FORMAT_INTELHEX && format != FORMAT_MOTBREC && format != FORMAT_BINARY;
+}
+
 // S1 and S2 records carry 16 and 24 address bits: refuse what they cannot hold
 // rather than write a cut-off address.
 void RequireSRecordRange(const CodeImage& image, int format) {
@@ -104,14 +109,13 @@ void CmdExportCode(const char* value) {
     // Checked before the file is created, so a refused export leaves no file behind.
     CodeCompact(image);
     CodeRejectOverlaps(image);
-    if (format != FORMAT_INTELHEX && format != FORMAT_MOTBREC && format != FORMAT_BINARY)
-        RequireSRecordRange(image, format);
+    if (WritesSRecords(format)) RequireSRecordRange(image, format);
 
     FILE* file = FileOpen(value, "wb");
     CodeAlignBlocks(image, kExportBlock, 0xFF);
     CodeSplit(image, kExportBlock);
     int status = CodeExporterFor(format)(file, image, format);
-    if (status != CODE_OK && format != FORMAT_INTELHEX && format != FORMAT_MOTBREC && format != FORMAT_BINARY) {
+    if (status != CODE_OK && WritesSRecords(format)) {
         fclose(file);
         MsgPrint(MSG_PLAIN, "Exporting code.");
         MsgError("%s", CodeStatusText(status));
