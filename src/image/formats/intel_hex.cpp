@@ -131,7 +131,7 @@ int IntelHexExport(FILE* stream, CodeImage& image, int format) {
         if (r.length > 255) return CODE_ERR_RECORD_LENGTH;
         const uint8_t* data = CodeData(image, r);
         if (!linear) {
-            if (r.address + (r.length % 256) - upper - 1 > 0xFFFF) {
+            if (r.address + r.length - upper - 1 > 0xFFFF) {
                 upper = r.address & 0xFFFF0000u;
                 WriteAddressLine(out, 2, upper >> 4);
             }
