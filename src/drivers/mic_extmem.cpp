@@ -4,7 +4,6 @@
 #include "drivers/mic_extmem.hpp"
 
 #include <cstdlib>
-#include <cstring>
 
 #include "cli/messages.hpp"
 #include "drivers/driver.hpp"
@@ -85,10 +84,7 @@ bool MicClose(int) {
 
 // The first comma-separated field of the driver option: a baud rate to negotiate.
 uint32_t RequestedBaudRate() {
-    char option[128];
-    strncpy(option, g_drvMicExtmem.options ? g_drvMicExtmem.options : "", sizeof option - 1);
-    option[sizeof option - 1] = '\0';
-    return static_cast<uint32_t>(strtoul(option, nullptr, 10));
+    return static_cast<uint32_t>(strtoul(g_drvMicExtmem.options ? g_drvMicExtmem.options : "", nullptr, 10));
 }
 
 bool EnterProgrammingMode() {
