@@ -10,6 +10,11 @@ namespace {
 constexpr uint8_t kAck = 0x06;
 constexpr uint32_t kMaxWriteLength = 4096;  // the target's receive buffer
 
+// Addresses and rates travel least significant byte first.
+uint32_t Le32(const uint8_t* bytes) {
+    return bytes[0] | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) | (uint32_t{bytes[3]} << 24);
+}
+
 std::string Format(const char* fmt, auto... args) {
     char text[200];
     std::snprintf(text, sizeof text, fmt, args...);
@@ -120,7 +125,7 @@ void IapCommandEngine::FinishWrite(Target& target) {
     std::vector<uint8_t> frame;
     frame.swap(frame_);
     Reset();
-    uint32_t address = frame[0] | (uint32_t{frame[1]} << 8) | (uint32_t{frame[2]} << 16) | (uint32_t{frame[3]} << 24);
+    uint32_t address = Le32(frame.data());
     uint32_t length = frame[4] | (uint32_t{frame[5]} << 8);
     std::span<const uint8_t> covered(frame.data(), 6 + length);
     uint16_t received = static_cast<uint16_t>(frame[6 + length] | (frame[7 + length] << 8));
@@ -157,7 +162,7 @@ void IapCommandEngine::FinishWrite(Target& target) {
 
 void IapCommandEngine::FinishBaud(Target& target) {
     const SimOptions& options = target.Options();
-    uint32_t requested = frame_[0] | (uint32_t{frame_[1]} << 8) | (uint32_t{frame_[2]} << 16) | (uint32_t{frame_[3]} << 24);
+    uint32_t requested = Le32(frame_.data());
     Reset();
     uint32_t current = target.LineRate() ? target.LineRate() : target.HostRate();
     uint32_t rate = requested ? requested : current;
