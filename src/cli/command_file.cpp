@@ -7,6 +7,7 @@
 #include "cli/exit.hpp"
 #include "cli/messages.hpp"
 #include "cli/run_flags.hpp"
+#include "cli/text.hpp"
 #include "cli/version_info.hpp"
 #include "commands/dispatcher.hpp"
 
@@ -20,12 +21,7 @@ int g_commandFileDepth = 0;
 
 bool IsOptionPrefix(char c) { return c == '-' || c == '/'; }
 
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool EqualsNoCase(const char* text, const char* upperName) { return Upper(text) == upperName; }
+bool EqualsNoCase(const char* text, const char* upperName) { return UpperCase(text) == upperName; }
 
 [[noreturn]] void ShowHelpAndExit() {
     PrintHelp(g_verboseHelp);
@@ -60,7 +56,7 @@ void RunNestedCommandFile(const char* path) {
 bool RunLongOption(const char* line) {
     std::string option(line + 2, strnlen(line + 2, kLongOptionChars));
     size_t equals = option.find('=');
-    std::string name = Upper(option.substr(0, equals));
+    std::string name = UpperCase(option.substr(0, equals));
     std::string value = equals == std::string::npos ? std::string() : option.substr(equals + 1);
 
     if (name == "VERSION") {
@@ -71,7 +67,7 @@ bool RunLongOption(const char* line) {
     if (name == "DEBUG") {
         MsgSetDebug(true);
         if (value.empty()) return true;
-        if (Upper(value) != "VERBOSE") return false;
+        if (UpperCase(value) != "VERBOSE") return false;
         MsgSetVerbose(true);
         return true;
     }

@@ -1,8 +1,8 @@
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "cli/text.hpp"
 #include "cli/version_info.hpp"
 
 namespace {
@@ -74,11 +74,6 @@ const char kHelpTemplate[] =
     "   - Texas MPS430F5xxx/6xxx family processor BSL through serial port\r\n"
     "   \r\n"
     "$END$\r\n";
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    return text;
-}
 }  // namespace
 
 void WriteHelp(FILE* out, const VersionInfo& info, bool verbose) {
@@ -89,7 +84,7 @@ void WriteHelp(FILE* out, const VersionInfo& info, bool verbose) {
         }
         const char* end = strchr(p + 1, '$');
         if (!end) break;
-        std::string name = Upper(std::string(p + 1, end - p - 1).substr(0, 127));
+        std::string name = UpperCase(std::string(p + 1, end - p - 1).substr(0, 127));
         p = end;
         if (name == "VERSION") {
             char number[64];

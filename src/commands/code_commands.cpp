@@ -1,8 +1,8 @@
 // The code file commands: load, convert, list and inspect the program's code image.
-#include <cctype>
 #include <string>
 
 #include "cli/messages.hpp"
+#include "cli/text.hpp"
 #include "commands/handlers.hpp"
 #include "image/code_formats.hpp"
 #include "image/code_image.hpp"
@@ -44,8 +44,7 @@ void RequireSRecordRange(const CodeImage& image, int format) {
 }  // namespace
 
 void CmdFormat(const char* value) {
-    std::string keyword(value);
-    for (char& c : keyword) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string keyword = UpperCase(value);
     static const struct {
         const char* keyword;
         int format;

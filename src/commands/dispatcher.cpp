@@ -1,11 +1,11 @@
 #include "commands/dispatcher.hpp"
 
-#include <cctype>
 #include <cstring>
 #include <string>
 
 #include "cli/exit.hpp"
 #include "cli/messages.hpp"
+#include "cli/text.hpp"
 #include "cli/version_info.hpp"
 #include "commands/handlers.hpp"
 #include "commands/settings.hpp"
@@ -84,9 +84,8 @@ bool CmdDispatch(const char* line) {
     if (strnlen(line, 2) < 2) return false;
     std::string text(line + 2, strnlen(line + 2, kCommandChars));
     size_t equals = text.find('=');
-    std::string name = text.substr(0, equals);
+    std::string name = UpperCase(text.substr(0, equals));
     std::string value = equals == std::string::npos ? std::string() : text.substr(equals + 1);
-    for (char& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
 
     for (const CommandEntry* entry = g_commandTable; entry->name; ++entry) {
         if (name == entry->name) {

@@ -1,10 +1,10 @@
 #include "drivers/driver.hpp"
 
-#include <cctype>
 #include <cstring>
 #include <string>
 
 #include "cli/messages.hpp"
+#include "cli/text.hpp"
 
 namespace {
 constexpr size_t kOptionsSize = 256;
@@ -51,8 +51,7 @@ bool LpcPrepareCodePending() { return g_lpcPrepareCode; }
 void SetLpcPrepareCodePending(bool pending) { g_lpcPrepareCode = pending; }
 
 void CmdDriver(const char* value) {
-    std::string text(value);
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string text = UpperCase(value);
 
     // The name is the first token at blanks and commas; the option text is what follows
     // its separator, up to the next blank.

@@ -1,10 +1,10 @@
 #include "serial/line_control.hpp"
 
-#include <cctype>
 #include <cstring>
 #include <string>
 
 #include "cli/messages.hpp"
+#include "cli/text.hpp"
 #include "platform/gpio_cp210x.hpp"
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
@@ -49,8 +49,7 @@ void PgmEnGpioSetter(bool active) { SetGpio(g_pgmEn, active); }
 
 void Configure(ControlLine& line, void (*setter)(bool), const char* value) {
     line.kind = LINE_GPIO;
-    std::string text = value ? value : "";
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string text = UpperCase(value ? value : "");
     char* save = nullptr;
     char* name = strtok_r(text.data(), " ,", &save);
     if (!name) return;
@@ -192,8 +191,7 @@ void IspRequestClear() {
 
 void IspRequestParse(const char* value) {
     IspRequestClear();
-    std::string text = value ? value : "";
-    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    std::string text = UpperCase(value ? value : "");
     size_t end = text.find_first_of(" ,");
     std::string request = text.substr(0, end);
     std::string response;
