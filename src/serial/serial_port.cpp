@@ -30,6 +30,8 @@ uint32_t g_totalConstMs = 0;
 
 // Builds "<head> XX XX ...}" with at most 32 bytes and prints it at level 6.
 void Trace(const char* head, const uint8_t* bytes, size_t count) {
+    // Every byte on the line passes here: build no text that nobody will see.
+    if (!MsgVerbose() && !MsgDebugLog()) return;
     char line[1024];
     size_t used = static_cast<size_t>(snprintf(line, sizeof line, "%s", head));
     size_t shown = count < kTraceBytes ? count : kTraceBytes;
