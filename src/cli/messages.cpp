@@ -1,8 +1,6 @@
 #include "cli/messages.hpp"
 
-#include <cctype>
 #include <cstdarg>
-#include <cstring>
 #include <string>
 #include <sys/stat.h>
 
