@@ -1,5 +1,4 @@
 // The small setting commands of the command table.
-#include <cerrno>
 #include <cstdlib>
 
 #include "cli/exit.hpp"
