@@ -2,17 +2,13 @@
 
 #include <cstring>
 
+#include "cli/text.hpp"
+
 namespace {
 char g_connectionString[kConnectionStringSize] = "COM1,9600,8,N,1";
 char g_connectKey[kConnectKeySize] = "";
 int32_t g_connectTimeout = 0;
 constexpr size_t kSecKeyChars = 17;
-
-void CopyCut(char* to, size_t size, const char* from, size_t maxChars) {
-    size_t n = strnlen(from, maxChars < size - 1 ? maxChars : size - 1);
-    memcpy(to, from, n);
-    to[n] = '\0';
-}
 }  // namespace
 
 const char* ConnectionString() { return g_connectionString; }

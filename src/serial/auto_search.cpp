@@ -5,6 +5,7 @@
 
 #include "cli/messages.hpp"
 #include "cli/run_flags.hpp"
+#include "cli/text.hpp"
 #include "commands/settings.hpp"
 #include "platform/process.hpp"
 #include "serial/interface.hpp"
@@ -15,12 +16,6 @@
 namespace {
 // Serial parameters used when an AUTO string names none.
 constexpr const char* kDefaultParams = ",9600,8,N,1";
-
-void CopyCut(char* to, size_t size, const char* from) {
-    size_t n = strnlen(from, size - 1);
-    memcpy(to, from, n);
-    to[n] = '\0';
-}
 
 // The serial parameters of an AUTO string: everything from its first comma on. A
 // string written with blanks only ("AUTO 9600 8 N 1") gives its parameters from the

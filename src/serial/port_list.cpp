@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/text.hpp"
 #include "platform/port_enum.hpp"
 #include "serial/serial_port.hpp"
 
@@ -19,12 +20,6 @@ struct PortEntry {
 PortEntry g_ports[kPortListSize];
 int g_count = 0;
 char g_taken[65];  // the name handed out last: the entry itself may be refilled
-
-void CopyCut(char* to, size_t size, const std::string& from) {
-    size_t n = from.size() < size - 1 ? from.size() : size - 1;
-    memcpy(to, from.data(), n);
-    to[n] = '\0';
-}
 
 std::vector<SystemPort> EnvironmentPorts(const std::vector<SystemPort>& known) {
     std::vector<SystemPort> ports;
@@ -63,8 +58,8 @@ int PortEnumerate(const char* filter, bool mustOpen, bool includeNonUsb, bool in
         if (port.usb ? !includeUsb : !includeNonUsb) continue;
         if (mustOpen && !ComProbe(port.name.c_str())) continue;
         PortEntry& entry = g_ports[g_count++];
-        CopyCut(entry.name, sizeof entry.name, port.name);
-        CopyCut(entry.description, sizeof entry.description, port.description);
+        CopyCut(entry.name, sizeof entry.name, port.name.c_str());
+        CopyCut(entry.description, sizeof entry.description, port.description.c_str());
         entry.usb = port.usb;
     }
     return g_count;
