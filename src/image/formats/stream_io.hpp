@@ -148,10 +148,6 @@ private:
     char buffer_[65536];
 };
 
-}  // namespace codeio
-
-namespace codeio {
-
 enum LineResult {
     LINE_OK,
     LINE_EOF,       // the stream ended cleanly, before the first character of a line
