@@ -26,6 +26,15 @@ size_t StoreGrow(CodeImage& image, size_t count) {
     return at;
 }
 
+// Makes the record's bytes the last ones in the store, copying them there unless they
+// already are, so that the record can grow by appending to the store.
+void MoveToStoreEnd(CodeImage& image, CodeRecord& r) {
+    if (r.offset + r.length == image.store.size()) return;
+    size_t at = StoreGrow(image, r.length);
+    memcpy(image.store.data() + at, image.store.data() + r.offset, r.length);
+    r.offset = at;
+}
+
 // Bytes of released or moved records stay in the store until it is rebuilt. Rebuild
 // it in list order when the leftovers outweigh the live data, which bounds memory at
 // about twice the image size after any sequence of operations.
@@ -58,11 +67,7 @@ void MergeNeighbours(CodeImage& image) {
             if (static_cast<uint32_t>(r.address + r.length) == s.address && s.address > r.address) {
                 if (r.offset + r.length != s.offset) {
                     // Not back to back in the store: gather the merged bytes at its end.
-                    if (r.offset + r.length != image.store.size()) {
-                        size_t at = StoreGrow(image, r.length);
-                        memcpy(image.store.data() + at, image.store.data() + r.offset, r.length);
-                        r.offset = at;
-                    }
+                    MoveToStoreEnd(image, r);
                     size_t at = StoreGrow(image, s.length);
                     memcpy(image.store.data() + at, image.store.data() + s.offset, s.length);
                 }
@@ -239,7 +244,6 @@ void CodeAlignBlocks(CodeImage& image, uint32_t blockSize, uint8_t fill) {
     image.records.swap(padded);
     CodeRecordList().swap(padded);
     CodeCompact(image);
-    CodeRecount(image);
     CompCodeSize(image);
 }
 
@@ -273,11 +277,7 @@ void CodeSetRcordLength(CodeImage& image, uint32_t unit, uint8_t fill) {
                 newLength = uint64_t{unit} * (r.length / unit + 1);
             if (newLength > UINT32_MAX) MsgError("CodeSetRcordLength() realloc failure.");
             uint32_t added = static_cast<uint32_t>(newLength - r.length);
-            if (r.offset + r.length != image.store.size()) {
-                size_t at = StoreGrow(image, r.length);
-                memcpy(image.store.data() + at, image.store.data() + r.offset, r.length);
-                r.offset = at;
-            }
+            MoveToStoreEnd(image, r);
             size_t at = StoreGrow(image, added);
             memset(image.store.data() + at, fill, added);
             r.length = static_cast<uint32_t>(newLength);
