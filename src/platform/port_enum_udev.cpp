@@ -51,13 +51,12 @@ std::vector<SystemPort> EnumerateSystemPorts() {
         udev_device* parent = udev_device_get_parent(dev);  // none for virtual consoles and ptys
         const char* node = udev_device_get_devnode(dev);
         if (parent && node) {
-            std::string driverName = DriverName(parent);
             if (strncmp(node, "/dev/ttyS", 9) != 0 || LegacyUartPresent(node)) {
                 SystemPort port;
                 port.name = node;
                 port.description = Property(dev, "ID_MODEL_FROM_DATABASE");
                 if (port.description.empty()) port.description = Property(dev, "ID_MODEL");
-                if (port.description.empty()) port.description = driverName;
+                if (port.description.empty()) port.description = DriverName(parent);
                 port.manufacturer = Property(dev, "ID_VENDOR_FROM_DATABASE");
                 if (port.manufacturer.empty()) port.manufacturer = Property(dev, "ID_VENDOR");
                 port.usb = Property(dev, "ID_BUS") == "usb" ||
