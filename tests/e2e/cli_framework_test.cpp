@@ -25,7 +25,6 @@ struct Sandbox {
     bool TempDirEmpty() const { return ListDir(tmp).empty(); }
 };
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 }  // namespace
 
 TEST(Startup, NoArgumentsPrintsHelpExits64AndCreatesNoCommandFile) {

@@ -9,7 +9,6 @@
 #include "support/run_vorlo.hpp"
 
 namespace {
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Intel HEX text of the given records (16 bytes per line, no extended addresses).
 std::string HexFile(const std::vector<std::pair<uint32_t, std::vector<uint8_t>>>& records) {
@@ -64,10 +63,7 @@ TEST(GenIapUpload, ProgramsPaddedAlignedBlocksInImageOrderAndStarts) {
     EXPECT_TRUE(Contains(r.out, "\r[##############################] 320"));
 
     // Blocks of at most 256 bytes on 256-byte boundaries, each padded to 16 bytes.
-    std::vector<std::string> writes;
-    for (const std::string& note : sim.Notes())
-        if (note.rfind("gen_iap: write", 0) == 0) writes.push_back(note);
-    EXPECT_EQ(writes, (std::vector<std::string>{"gen_iap: write 00000100, 16 bytes", "gen_iap: write 00000300, 256 bytes",
+    EXPECT_EQ(sim.NotesStartingWith("gen_iap: write"), (std::vector<std::string>{"gen_iap: write 00000100, 16 bytes", "gen_iap: write 00000300, 256 bytes",
                                                 "gen_iap: write 00000400, 48 bytes"}));
     std::vector<uint8_t> expected(0x430, 0xFF);
     std::copy(small.begin(), small.end(), expected.begin() + 0x100);
@@ -107,9 +103,7 @@ TEST(GenIapUpload, ConnectsOnceForTwoWritesAndAgainAfterDisconnect) {
     ASSERT_EQ(r.exitCode, 0) << r.err;
     sim.Stop();
     EXPECT_EQ(sim.CommandCount('I'), 2);
-    int writes = 0;
-    for (const std::string& note : sim.Notes()) writes += note.rfind("gen_iap: write", 0) == 0;
-    EXPECT_EQ(writes, 3);
+    EXPECT_EQ(sim.NotesStartingWith("gen_iap: write").size(), 3u);
 }
 
 TEST(GenIapUpload, EraseListsEraseTheWholeDeviceOncePerItemAndSaySo) {

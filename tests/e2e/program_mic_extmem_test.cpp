@@ -8,7 +8,6 @@
 #include "support/run_vorlo.hpp"
 
 namespace {
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 struct Bench {
     std::string dir = MakeTempDir();
@@ -46,10 +45,7 @@ TEST(MicExtmemUpload, EntersProgrammingModeErasesWritesAndStarts) {
     EXPECT_EQ(std::vector<uint8_t>(wire.begin(), wire.begin() + kEntryRequest.size()), kEntryRequest);
 
     // Blocks of the announced size, padded with 0xFF to multiples of 256 bytes.
-    std::vector<std::string> writes;
-    for (const std::string& note : sim.Notes())
-        if (note.rfind("mic_extmem: write", 0) == 0) writes.push_back(note);
-    EXPECT_EQ(writes, (std::vector<std::string>{"mic_extmem: write 00000000, 512 bytes",
+    EXPECT_EQ(sim.NotesStartingWith("mic_extmem: write"), (std::vector<std::string>{"mic_extmem: write 00000000, 512 bytes",
                                                 "mic_extmem: write 00000200, 512 bytes"}));
     std::vector<uint8_t> expected = bench.data;
     expected.resize(1024, 0xFF);

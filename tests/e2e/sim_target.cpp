@@ -90,6 +90,13 @@ std::vector<std::string> SimTarget::Notes() const {
     return notes;
 }
 
+std::vector<std::string> SimTarget::NotesStartingWith(const std::string& prefix) const {
+    std::vector<std::string> matching;
+    for (const std::string& note : Notes())
+        if (note.rfind(prefix, 0) == 0) matching.push_back(note);
+    return matching;
+}
+
 std::vector<uint8_t> SimTarget::Memory() const {
     std::string content = ReadFile(dir_ + "/memory.bin");
     return std::vector<uint8_t>(content.begin(), content.end());

@@ -28,6 +28,8 @@ public:
     // from the flash base to the last written byte.
     std::vector<uint8_t> HostBytes() const;
     std::vector<std::string> Notes() const;
+    // The notes that start with the prefix ("gen_iap: write", say), in order.
+    std::vector<std::string> NotesStartingWith(const std::string& prefix) const;
     std::vector<uint8_t> Memory() const;
     // How often the host sent this single-byte command.
     int CommandCount(uint8_t command) const;

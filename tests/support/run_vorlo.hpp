@@ -21,6 +21,8 @@ struct RunOptions {
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      const RunOptions& options = {});
 
+inline bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 // The vorlo binary of this build.
 RunResult RunVorlo(const std::vector<std::string>& args, const RunOptions& options = {});
 
