@@ -10,6 +10,7 @@
 #include "commands/handlers.hpp"
 #include "commands/settings.hpp"
 #include "drivers/driver.hpp"
+#include "serial/serial_port.hpp"
 
 const CommandEntry g_commandTable[] = {
     {"DEVICE", CmdDevice},
@@ -60,7 +61,9 @@ const CommandEntry g_commandTable[] = {
 };
 
 namespace {
-constexpr size_t kCommandChars = 128;
+// A command line holds at most 255 characters; all of them reach the command, so that a
+// long device path (/dev/serial/by-id/...) or file name is never cut.
+constexpr size_t kCommandChars = 255;
 
 // Runs on every way out once a command was dispatched: the device is closed and the
 // code released before the framework deletes the command file.

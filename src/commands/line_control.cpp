@@ -28,9 +28,9 @@ void CmdReqIsp(const char* value) {
     IspRequestParse(value);
     SetIspRequestPending(true);
 
-    char connection[32];
-    strncpy(connection, ConnectionString(), sizeof connection - 1);
-    connection[sizeof connection - 1] = '\0';
+    // The whole connection string: device paths under /dev/serial/by-id/ are long.
+    char connection[kConnectionStringSize];
+    strcpy(connection, ConnectionString());
     char key[kConnectKeySize];
     strcpy(key, ConnectKey());
     char info[kDriverInfoSize] = "";

@@ -13,6 +13,7 @@
 #include "commands/handlers.hpp"
 #include "commands/settings.hpp"
 #include "drivers/driver.hpp"
+#include "serial/serial_port.hpp"
 #include "drivers/lpc_code_prep.hpp"
 #include "image/code_image.hpp"
 #include "platform/process.hpp"
@@ -71,7 +72,7 @@ void CmdWrite(const char* value) {
     // Reshape the image into blocks the driver takes: aligned to its block size, holes
     // inside a block filled, no block longer than one block, lengths padded.
     CodeImage& image = ProgramCode();
-    const DriverDescriptor& driver = CurrentDriver();
+    const DriverSession& driver = CurrentSession();
     CodeAlignBlocks(image, static_cast<uint32_t>(driver.blockSize), 0xFF);
     CodeSplit(image, static_cast<uint32_t>(driver.blockSize));
     if (driver.lengthMultiple != 0) CodeSetRcordLength(image, static_cast<uint32_t>(driver.lengthMultiple), 0xFF);

@@ -27,12 +27,9 @@ int32_t ConnectTimeout() { return g_connectTimeout; }
 void SetConnectTimeout(int32_t seconds) { g_connectTimeout = seconds; }
 
 namespace {
-bool g_connected = false;
 char g_commandArgument[kCommandArgumentSize] = "";
 }  // namespace
 
-bool IsConnected() { return g_connected; }
-void SetConnected(bool connected) { g_connected = connected; }
 
 void SetCommandArgument(const char* text) {
     CopyCut(g_commandArgument, sizeof g_commandArgument, text, sizeof g_commandArgument - 1);

@@ -1,10 +1,12 @@
 #include "drivers/driver.hpp"
 
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "cli/messages.hpp"
 #include "cli/text.hpp"
+#include "serial/serial_port.hpp"
 
 namespace {
 constexpr size_t kOptionsSize = 256;
@@ -17,14 +19,13 @@ bool NoDriverConnect(const char*, char*) { NoDriverSelected(); }
 bool NoDriverOp() { NoDriverSelected(); }
 bool NoDriverWrite(uint32_t, const uint8_t*, uint32_t) { NoDriverSelected(); }
 
-DriverDescriptor g_noDriver = {0,           16,          0,         "",         NoDriverOpen,
-                               NoDriverClose, NoDriverConnect, NoDriverOp, NoDriverOp, NoDriverOp,
-                               NoDriverWrite, NoDriverOp};
+const DriverDescriptor g_noDriver = {0,          16,         0,          NoDriverOpen, NoDriverClose, NoDriverConnect,
+                                     NoDriverOp, NoDriverOp, NoDriverOp, NoDriverWrite, NoDriverOp};
 
 struct DriverEntry {
     const char* keyword;
     DriverNumber number;
-    DriverDescriptor* descriptor;
+    const DriverDescriptor* descriptor;
 };
 
 // Selection order of the DRIVER keywords.
@@ -38,12 +39,20 @@ const DriverEntry kDrivers[] = {
     {"MSP430BSL", DRV_MSP430BSL, &g_drvMsp430Bsl},
 };
 
-DriverDescriptor* g_current = &g_noDriver;
+const DriverDescriptor* g_current = &g_noDriver;
 const DriverEntry* g_currentEntry = nullptr;
 bool g_lpcPrepareCode = false;
+std::map<const DriverDescriptor*, DriverSession> g_sessions;
 }  // namespace
 
-DriverDescriptor& CurrentDriver() { return *g_current; }
+DriverSession& SessionOf(const DriverDescriptor& driver) {
+    auto it = g_sessions.find(&driver);
+    if (it == g_sessions.end()) it = g_sessions.emplace(&driver, DriverSession{driver.blockSize, driver.lengthMultiple, ""}).first;
+    return it->second;
+}
+
+const DriverDescriptor& CurrentDriver() { return *g_current; }
+DriverSession& CurrentSession() { return SessionOf(*g_current); }
 int CurrentDriverNumber() { return g_currentEntry ? g_currentEntry->number : DRV_NONE; }
 const char* CurrentDriverName() { return g_currentEntry ? g_currentEntry->keyword : ""; }
 
@@ -72,8 +81,10 @@ void CmdDriver(const char* value) {
 
     for (const DriverEntry& entry : kDrivers) {
         if (name != entry.keyword) continue;
+        // Read time-outs one driver left in force are not the next one's business.
+        if (g_current != entry.descriptor) ComResetReadTimeouts();
         g_current = entry.descriptor;
-        g_current->options = g_options;
+        SessionOf(*g_current).options = g_options;
         g_currentEntry = &entry;
         if (entry.number == DRV_LPC2000_ISP) g_lpcPrepareCode = true;
         return;

@@ -5,62 +5,43 @@
 #include "commands/settings.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap_link.hpp"
-#include "platform/process.hpp"
-#include "serial/auto_search.hpp"
+#include "drivers/kit/exchange.hpp"
+#include "drivers/kit/serial_driver.hpp"
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
 
 namespace {
-SerialDriverState g_serial;
-
 bool GenIapOpen(const char* connection);
 bool GenIapClose(int);
 bool GenIapConnect(const char* key, char* info);
-const SerialDriverOps kOps = {GenIapOpen, GenIapConnect, GenIapClose};
+SerialDriver g_serial({GenIapOpen, GenIapConnect, GenIapClose});
 
-bool GenIapOpen(const char* connection) { return SerialDriverOpen(g_serial, connection); }
+bool GenIapOpen(const char* connection) { return g_serial.Open(connection); }
 
 bool GenIapClose(int) {
     PgmEnLineDtrRtsSet(false);
-    SerialDriverClose(g_serial);
+    g_serial.Close();
     return true;
-}
-
-// The application asks the running firmware to enter programming mode: drain what is
-// pending, send the request and, when an answer is expected, compare it byte by byte.
-// Returns 1 when the expected answer came (connected), 0 on a wrong or missing answer,
-// -1 when no answer is expected (go on with the synchronisation).
-int SendIspRequest(const IspRequest& isp) {
-    ComPurge();
-    uint8_t byte = 0;
-    while (ComRead(&byte, 1, 20) == 1) {
-    }
-    ComWrite(isp.request, isp.requestCount);
-    SleepMs(50);
-    if (isp.responseCount == 0) return -1;
-    for (unsigned i = 0; i < isp.responseCount; ++i)
-        if (ComRead(&byte, 1, 20) != 1 || byte != isp.response[i]) return 0;
-    return 1;
 }
 
 bool GenIapConnect(const char* key, char* info) {
     PgmEnLineDtrRtsSet(true);
-    bool handled = false;
-    bool found = SerialDriverConnectPrologue(g_serial, kOps, key, info, handled);
-    if (handled) return found;
+    bool found = false;
+    if (g_serial.ConnectHandled(key, info, found)) return found;
 
     MsgPrint(MSG_DEBUG, "gen_iap: Connecting device.");
     ComPurge();
-    const IspRequest& isp = IspRequestGet();
-    if (isp.requestCount > 0) {
-        int answered = SendIspRequest(isp);
-        if (answered >= 0) return answered == 1;
+    if (IspRequestGet().requestCount > 0) {
+        // The running application is asked to enter its programming routine; with an
+        // expected answer, that answer is the whole connect.
+        IspOutcome outcome = LinkIspRequest();
+        if (outcome != IspOutcome::NoAnswerExpected) return outcome == IspOutcome::Answered;
     }
     if (!IapSynchronise(10, 3)) return false;
 
     ComPurge();
     MsgPrint(MSG_DEBUG, "Get info");
-    g_drvGenIap.blockSize = IapGetBlockSize(
+    SessionOf(g_drvGenIap).blockSize = IapGetBlockSize(
         {"gen_iap: Failed to get nfo.", "gen_iap: Unknown nfo type.", "gen_iap: Align can't be zero."});
     return true;
 }
@@ -93,6 +74,5 @@ bool GenIapExec() {
 }
 }  // namespace
 
-DriverDescriptor g_drvGenIap = {0,           256,         16,          "",           GenIapOpen,
-                                GenIapClose, GenIapConnect, GenIapDisconnect, GenIapRead, GenIapErase,
-                                GenIapWrite, GenIapExec};
+const DriverDescriptor g_drvGenIap = {0,           256,        16,          GenIapOpen,  GenIapClose, GenIapConnect,
+                                      GenIapDisconnect, GenIapRead, GenIapErase, GenIapWrite, GenIapExec};

@@ -1,6 +1,7 @@
 #include "drivers/gen_iap_link.hpp"
 
 #include "cli/messages.hpp"
+#include "drivers/kit/exchange.hpp"
 #include "serial/serial_port.hpp"
 
 uint16_t Crc16CcittFalse(uint16_t crc, const uint8_t* data, size_t length) {
@@ -34,9 +35,12 @@ size_t IapReadAnswer(uint8_t* answer, size_t readMax, uint32_t timeoutMs) {
 }
 
 bool IapCommand(uint8_t command, size_t readMax, uint32_t timeoutMs) {
-    ComWrite(&command, 1);
+    LinkRequest(&command, 1);
     uint8_t answer[8];
     size_t n = IapReadAnswer(answer, readMax < sizeof answer ? readMax : sizeof answer, timeoutMs);
+    // A command taken once is taken: a second ACK right behind the first is dropped here
+    // so that it can't pass for the answer to the next request.
+    if (n == 1 && readMax == 1) LinkMoreFollows();
     return n == 1 && answer[0] == kIapAck;
 }
 
@@ -52,23 +56,38 @@ bool IapWriteBlock(const char* tag, uint32_t address, const uint8_t* data, uint3
     uint8_t header[7];
     uint16_t crc = IapWriteFrame(header, address, data, static_cast<uint16_t>(length));
     const uint8_t trailer[2] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)};
+    // Every attempt carries the same frame, so an ACK to any of them means the block is
+    // programmed. An attempt that timed out may still be answered late: those answers
+    // are waited for before the next request, which must not take one for its own.
+    int timedOut = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         const ComPart frame[] = {{header, sizeof header}, {data, length}, {trailer, sizeof trailer}};
-        ComWriteParts(frame, 3);
+        LinkRequestParts(frame, 3);
         uint8_t answer = 0;
-        if (ComRead(&answer, 1, 5000) == 1 && answer == kIapAck) return true;
+        size_t got = LinkReadFrame(&answer, 1, kIapWriteTimeoutMs);
+        if (got == 0) ++timedOut;
+        if (got == 1 && !LinkMoreFollows() && answer == kIapAck) {
+            LinkSettle(static_cast<size_t>(timedOut), kIapWriteTimeoutMs);
+            return true;
+        }
         MsgPrint(MSG_DEBUG, "%s: Failed to write. Try %i", tag, attempt);
     }
     return false;
 }
 
 uint16_t IapGetBlockSize(const IapInfoTexts& texts) {
-    uint8_t command = kIapInfo;
-    ComWrite(&command, 1);
-    uint8_t ack = 0;
-    if (ComRead(&ack, 1, 20) != 1 || ack != kIapAck) MsgError("%s", texts.noAck);
     uint8_t info[4];
-    if (ComRead(info, sizeof info, 50) < sizeof info) MsgError("%s", texts.short4);
+    // An info answer with a tail may be a stale byte and the first four of the real
+    // answer: it is asked for again rather than trusted.
+    for (int attempt = 1;; ++attempt) {
+        uint8_t command = kIapInfo;
+        LinkRequest(&command, 1);
+        uint8_t ack = 0;
+        if (LinkReadFrame(&ack, 1, 20) != 1 || ack != kIapAck) MsgError("%s", texts.noAck);
+        if (LinkReadFrame(info, sizeof info, 50) < sizeof info) MsgError("%s", texts.short4);
+        if (!LinkMoreFollows()) break;
+        if (attempt == 3) MsgError("%s", texts.short4);
+    }
     uint16_t blockSize = static_cast<uint16_t>(info[2] | (info[3] << 8));
     if (blockSize == 0) MsgError("%s", texts.zero);
     return blockSize;

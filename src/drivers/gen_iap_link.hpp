@@ -14,6 +14,7 @@ constexpr uint8_t kIapWrite = 'W';
 constexpr uint8_t kIapErase = 'E';
 constexpr uint8_t kIapExec = 'X';
 constexpr uint32_t kIapMaxBlock = 4096;
+constexpr uint32_t kIapWriteTimeoutMs = 5000;  // flash programming of one block
 
 // CRC-16/CCITT-FALSE (poly 0x1021, MSB first, init 0xFFFF, no final XOR), continued
 // from `crc` over the bytes.
@@ -24,24 +25,26 @@ uint16_t Crc16CcittFalse(uint16_t crc, const uint8_t* data, size_t length);
 uint16_t IapWriteFrame(uint8_t header[7], uint32_t address, const uint8_t* data, uint16_t length);
 
 // Up to `attempts` times: send 'C' and read up to `readMax` bytes within 50 ms; an
-// answer of exactly one ACK byte succeeds. The port is not purged in between.
+// answer of exactly one ACK byte succeeds. Stale input is thrown away before each.
 bool IapSynchronise(int attempts, size_t readMax);
 
 // Reads an answer of up to `readMax` bytes: waits up to `timeoutMs` for the first
 // byte, then only a few character times for more. Returns the count.
 size_t IapReadAnswer(uint8_t* answer, size_t readMax, uint32_t timeoutMs);
 
-// Sends one command byte and reads up to `readMax` bytes within `timeoutMs`; true
-// when exactly one ACK came back.
+// Sends one command byte (after throwing away stale input) and reads up to `readMax`
+// bytes within `timeoutMs`; true when exactly one ACK came back.
 bool IapCommand(uint8_t command, size_t readMax, uint32_t timeoutMs);
 
 // Writes one block: up to 3 attempts, each waiting 5 s for the ACK, "<tag>: Failed to
-// write. Try %i" at level 5 after each failure. Length 0 sends nothing and succeeds;
+// write. Try %i" at level 5 after each failure; an ACK followed by more bytes is a
+// failed attempt too. Length 0 sends nothing and succeeds;
 // more than 4096 bytes is an ERROR "<tag>: Block size >4096 not supported.".
 bool IapWriteBlock(const char* tag, uint32_t address, const uint8_t* data, uint32_t length);
 
 // 'I': ACK within 20 ms, then 4 info bytes within 50 ms; returns the block size
-// (LE16 at offset 2). The texts name the driver's own failures.
+// (LE16 at offset 2). An answer with a tail is asked for again (3 times in all). The
+// texts name the driver's own failures.
 struct IapInfoTexts {
     const char* noAck;     // the ACK is missing (ERROR)
     const char* short4;    // fewer than 4 info bytes (ERROR)

@@ -8,8 +8,9 @@
 #include "cli/messages.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap_link.hpp"
+#include "drivers/kit/exchange.hpp"
+#include "drivers/kit/serial_driver.hpp"
 #include "platform/process.hpp"
-#include "serial/auto_search.hpp"
 #include "serial/serial_port.hpp"
 
 void MicFrameSender::Send(uint8_t byte, std::vector<uint8_t>& wire) {
@@ -68,28 +69,24 @@ std::vector<uint8_t> MicEntryRequest() {
 }
 
 namespace {
-SerialDriverState g_serial;
-
 bool MicOpen(const char* connection);
 bool MicClose(int);
 bool MicConnect(const char* key, char* info);
-const SerialDriverOps kOps = {MicOpen, MicConnect, MicClose};
+SerialDriver g_serial({MicOpen, MicConnect, MicClose});
 
-bool MicOpen(const char* connection) { return SerialDriverOpen(g_serial, connection); }
+bool MicOpen(const char* connection) { return g_serial.Open(connection); }
 
 bool MicClose(int) {
-    SerialDriverClose(g_serial);
+    g_serial.Close();
     return true;
 }
 
 // The first comma-separated field of the driver option: a baud rate to negotiate.
-uint32_t RequestedBaudRate() {
-    return static_cast<uint32_t>(strtoul(g_drvMicExtmem.options ? g_drvMicExtmem.options : "", nullptr, 10));
-}
+uint32_t RequestedBaudRate() { return static_cast<uint32_t>(strtoul(SessionOf(g_drvMicExtmem).options, nullptr, 10)); }
 
 bool EnterProgrammingMode() {
     std::vector<uint8_t> request = MicEntryRequest();
-    ComWrite(request.data(), request.size());
+    LinkRequest(request.data(), request.size());
     MsgPrint(MSG_DEBUG, "Get ACK.");
     MicEntryMatcher matcher;
     for (int read = 0; read < 500; ++read) {
@@ -102,7 +99,7 @@ bool EnterProgrammingMode() {
 
 bool NegotiateBaudRate(uint32_t rate) {
     const uint8_t command = 'R';
-    ComWrite(&command, 1);
+    LinkRequest(&command, 1);
     for (int i = 0; i < 4; ++i) {
         uint8_t byte = static_cast<uint8_t>(rate >> (8 * i));
         ComWrite(&byte, 1);
@@ -111,16 +108,16 @@ bool NegotiateBaudRate(uint32_t rate) {
     if (ComRead(answer, sizeof answer, 100) != 4) MsgError("Baudrate negotiation failed.");
     uint32_t granted = answer[0] | (answer[1] << 8) | (answer[2] << 16) | (static_cast<uint32_t>(answer[3]) << 24);
     MsgPrint(MSG_DEBUG, "Changing baud rate to %d", static_cast<int>(granted));
-    ComSetParams(granted, 8, 0, 0);
+    // Only the rate changes: the character format and the modem lines stay as they are.
+    ComSetBaudRate(granted);
     ComPurge();
     SleepMs(100);
     return true;
 }
 
 bool MicConnect(const char* key, char* info) {
-    bool handled = false;
-    bool found = SerialDriverConnectPrologue(g_serial, kOps, key, info, handled);
-    if (handled) return found;
+    bool found = false;
+    if (g_serial.ConnectHandled(key, info, found)) return found;
 
     uint32_t baudRate = RequestedBaudRate();
     MsgPrint(MSG_DEBUG, "mic_extmem: Connecting device.");
@@ -133,7 +130,7 @@ bool MicConnect(const char* key, char* info) {
     MsgPrint(MSG_DEBUG, "Get block size.");
     uint16_t blockSize = IapGetBlockSize(
         {"mic_extmem: Failed to get nfo.", "mic_extmem: Unknown nfo type.", "mic_extmem: Block size can't be zero."});
-    g_drvMicExtmem.blockSize = blockSize;
+    SessionOf(g_drvMicExtmem).blockSize = blockSize;
     MsgPrint(MSG_DEBUG, "mic_extmem: Block size is %d", blockSize);
     if (baudRate == 0) return true;
     return NegotiateBaudRate(baudRate);
@@ -161,5 +158,5 @@ bool MicExec() {
 }
 }  // namespace
 
-DriverDescriptor g_drvMicExtmem = {0,        256,        256,           "",      MicOpen,  MicClose,
-                                   MicConnect, MicDisconnect, MicRead, MicErase, MicWrite, MicExec};
+const DriverDescriptor g_drvMicExtmem = {0,          256,           256,     MicOpen,  MicClose, MicConnect,
+                                         MicDisconnect, MicRead, MicErase, MicWrite, MicExec};

@@ -99,176 +99,203 @@ std::string DevicePath(const char* portName) {
     return "/dev/" + name;
 }
 
-int Open(const std::string& path) {
-    int fd = OpenExclusive(path);
-    if (fd < 0) return -1;
-    SavedState saved{};
-    ioctl(fd, TCGETS2, &saved.settings);
-    saved.modemKnown = ioctl(fd, TIOCMGET, &saved.modemBits) == 0;
-    g_saved[fd] = saved;
+namespace {
+class PosixDevice : public Device {
+public:
+    int Open(const std::string& path) override {
+        int fd = OpenExclusive(path);
+        if (fd < 0) return -1;
+        SavedState saved{};
+        ioctl(fd, TCGETS2, &saved.settings);
+        saved.modemKnown = ioctl(fd, TIOCMGET, &saved.modemBits) == 0;
+        g_saved[fd] = saved;
 
-    struct termios2 t = saved.settings;
-    MakeRaw(t);
-    ioctl(fd, TCSETS2, &t);
-    // Back to blocking writes: a write returns when the driver took every byte.
-    int flags = fcntl(fd, F_GETFL);
-    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    return fd;
-}
-
-bool Probe(const std::string& path) {
-    int fd = OpenExclusive(path);
-    if (fd < 0) return false;
-    close(fd);
-    return true;
-}
-
-bool CanReadLine(int fd) {
-    struct termios2 t;
-    return ioctl(fd, TCGETS2, &t) == 0;
-}
-
-bool SetLine(int fd, uint32_t baud, int dataBits, int parity, int stopBits) {
-    struct termios2 t;
-    if (ioctl(fd, TCGETS2, &t) != 0) return false;
-    MakeRaw(t);
-
-    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
-    unsigned code = BOTHER;
-    for (const BaudCode& b : kBaudCodes)
-        if (b.rate == baud) code = b.code;
-    t.c_cflag |= code | (code << IBSHIFT);
-    t.c_ispeed = baud;
-    t.c_ospeed = baud;
-
-    t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
-    switch (dataBits) {
-    case 5: t.c_cflag |= CS5; break;
-    case 6: t.c_cflag |= CS6; break;
-    case 7: t.c_cflag |= CS7; break;
-    case 8: t.c_cflag |= CS8; break;
-    default: errno = EINVAL; return false;  // 4 data bits: no UART under Linux does them
+        struct termios2 t = saved.settings;
+        MakeRaw(t);
+        ioctl(fd, TCSETS2, &t);
+        // Back to blocking writes: a write returns when the driver took every byte.
+        int flags = fcntl(fd, F_GETFL);
+        if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        return fd;
     }
 
-    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
-    t.c_iflag &= ~static_cast<tcflag_t>(INPCK);
-    switch (parity) {
-    case 0: break;
-    case 1: t.c_cflag |= PARENB | PARODD; break;
-    case 2: t.c_cflag |= PARENB; break;
-    case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;  // mark: the parity bit is always 1
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space: always 0
-    default: errno = EINVAL; return false;
+    bool Probe(const std::string& path) override {
+        int fd = OpenExclusive(path);
+        if (fd < 0) return false;
+        close(fd);
+        return true;
     }
 
-    // One and a half stop bits exist only with 5 data bits; the kernel offers CSTOPB,
-    // which the UART turns into 1.5 there and 2 elsewhere.
-    if (stopBits == 0)
-        t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
-    else
-        t.c_cflag |= CSTOPB;
+    bool CanReadLine(int fd) override {
+        struct termios2 t;
+        return ioctl(fd, TCGETS2, &t) == 0;
+    }
 
-    return ioctl(fd, TCSETS2, &t) == 0;
-}
+    bool SetLine(int fd, const LineSettings& line) override {
+        const uint32_t baud = line.baud;
+        struct termios2 t;
+        if (ioctl(fd, TCGETS2, &t) != 0) return false;
+        MakeRaw(t);
 
-size_t ReadTimed(int fd, uint8_t* buf, size_t n, uint32_t intervalMs, uint32_t totalMs) {
-    size_t got = 0;
-    uint64_t start = NowMs();
-    uint64_t lastByte = start;
-    while (got < n) {
-        uint64_t now = NowMs();
-        int64_t wait = -1;
-        if (totalMs) wait = static_cast<int64_t>(start + totalMs) - static_cast<int64_t>(now);
-        if (intervalMs && got > 0) {
-            int64_t gap = static_cast<int64_t>(lastByte + intervalMs) - static_cast<int64_t>(now);
-            if (wait < 0 || gap < wait) wait = gap;
+        t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+        unsigned code = BOTHER;
+        for (const BaudCode& b : kBaudCodes)
+            if (b.rate == baud) code = b.code;
+        t.c_cflag |= code | (code << IBSHIFT);
+        t.c_ispeed = baud;
+        t.c_ospeed = baud;
+
+        t.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+        switch (line.dataBits) {
+        case 5: t.c_cflag |= CS5; break;
+        case 6: t.c_cflag |= CS6; break;
+        case 7: t.c_cflag |= CS7; break;
+        case 8: t.c_cflag |= CS8; break;
+        default: errno = EINVAL; return false;  // 4 data bits: no UART under Linux does them
         }
-        if (wait == 0 || (wait < 0 && (totalMs || (intervalMs && got > 0)))) break;
-        pollfd p{fd, POLLIN, 0};
-        int r = poll(&p, 1, static_cast<int>(wait));
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (r == 0) break;
-        if (!(p.revents & POLLIN)) break;  // hang-up or error: the device is gone
-        ssize_t k = read(fd, buf + got, n - got);
-        if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (k <= 0) break;
-        got += static_cast<size_t>(k);
-        lastByte = NowMs();
-    }
-    return got;
-}
 
-long WriteAll(int fd, const uint8_t* data, size_t n) {
-    size_t done = 0;
-    while (done < n) {
-        ssize_t k = write(fd, data + done, n - done);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) break;
-        done += static_cast<size_t>(k);
-    }
-    return static_cast<long>(done);
-}
-
-long WriteAllGather(int fd, const struct iovec* pieces, int count) {
-    iovec rest[8];
-    if (count > 8) return -1;
-    std::copy(pieces, pieces + count, rest);
-    iovec* next = rest;
-    long done = 0;
-    while (count > 0) {
-        ssize_t k = writev(fd, next, count);
-        if (k < 0 && errno == EINTR) continue;
-        if (k <= 0) break;
-        done += k;
-        // Step over what went out; a partial write resumes inside a piece.
-        while (count > 0 && static_cast<size_t>(k) >= next->iov_len) {
-            k -= static_cast<ssize_t>(next->iov_len);
-            ++next;
-            --count;
+        t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
+        t.c_iflag &= ~static_cast<tcflag_t>(INPCK);
+        switch (line.parity) {
+        case 0: break;
+        case 1: t.c_cflag |= PARENB | PARODD; break;
+        case 2: t.c_cflag |= PARENB; break;
+        case 3: t.c_cflag |= PARENB | CMSPAR | PARODD; break;  // mark: the parity bit is always 1
+        case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space: always 0
+        default: errno = EINVAL; return false;
         }
-        if (count > 0) {
-            next->iov_base = static_cast<uint8_t*>(next->iov_base) + k;
-            next->iov_len -= static_cast<size_t>(k);
+
+        // One and a half stop bits exist only with 5 data bits; the kernel offers CSTOPB,
+        // which the UART turns into 1.5 there and 2 elsewhere.
+        if (line.stopBits == 0)
+            t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+        else
+            t.c_cflag |= CSTOPB;
+
+        return ioctl(fd, TCSETS2, &t) == 0;
+    }
+
+    size_t ReadTimed(int fd, uint8_t* buf, size_t n, uint32_t intervalMs, uint32_t totalMs) override {
+        size_t got = 0;
+        uint64_t start = NowMs();
+        uint64_t lastByte = start;
+        while (got < n) {
+            uint64_t now = NowMs();
+            int64_t wait = -1;
+            if (totalMs) wait = static_cast<int64_t>(start + totalMs) - static_cast<int64_t>(now);
+            if (intervalMs && got > 0) {
+                int64_t gap = static_cast<int64_t>(lastByte + intervalMs) - static_cast<int64_t>(now);
+                if (wait < 0 || gap < wait) wait = gap;
+            }
+            if (wait == 0 || (wait < 0 && (totalMs || (intervalMs && got > 0)))) break;
+            pollfd p{fd, POLLIN, 0};
+            int r = poll(&p, 1, static_cast<int>(wait));
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                break;
+            }
+            if (r == 0) break;
+            if (!(p.revents & POLLIN)) break;  // hang-up or error: the device is gone
+            ssize_t k = read(fd, buf + got, n - got);
+            if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            if (k <= 0) break;
+            got += static_cast<size_t>(k);
+            lastByte = NowMs();
+        }
+        return got;
+    }
+
+
+    size_t ReadAvailable(int fd, uint8_t* buf, size_t n, uint32_t waitUs) override {
+        for (;;) {
+            pollfd p{fd, POLLIN, 0};
+            timespec wait{static_cast<time_t>(waitUs / 1000000u), static_cast<long>(waitUs % 1000000u) * 1000L};
+            int r = ppoll(&p, 1, &wait, nullptr);
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0 || !(p.revents & POLLIN)) return 0;
+            ssize_t k = read(fd, buf, n);
+            if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+            return k > 0 ? static_cast<size_t>(k) : 0;
         }
     }
-    return done;
-}
 
-size_t InputWaiting(int fd) {
-    int n = 0;
-    if (ioctl(fd, FIONREAD, &n) != 0 || n < 0) return 0;
-    return static_cast<size_t>(n);
-}
-
-void Flush(int fd) { ioctl(fd, TCFLSH, TCIOFLUSH); }
-
-bool SetDtr(int fd, bool on) {
-    int bits = TIOCM_DTR;
-    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
-}
-
-bool SetRts(int fd, bool on) {
-    int bits = TIOCM_RTS;
-    return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
-}
-
-bool SetBreak(int fd, bool on) { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
-
-bool RestoreAndClose(int fd) {
-    auto it = g_saved.find(fd);
-    if (it != g_saved.end()) {
-        ioctl(fd, TCSETS2, &it->second.settings);
-        if (it->second.modemKnown) ioctl(fd, TIOCMSET, &it->second.modemBits);
-        g_saved.erase(it);
+    long WriteAll(int fd, const uint8_t* data, size_t n) override {
+        size_t done = 0;
+        while (done < n) {
+            ssize_t k = write(fd, data + done, n - done);
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) break;
+            done += static_cast<size_t>(k);
+        }
+        return static_cast<long>(done);
     }
-    Flush(fd);
-    usleep(1000);
-    Flush(fd);
-    ioctl(fd, TIOCNXCL);  // another holder of the device keeps it otherwise locked
-    return close(fd) == 0;
+
+    long WriteAllGather(int fd, const struct iovec* pieces, int count) override {
+        iovec rest[8];
+        if (count > 8) return -1;
+        std::copy(pieces, pieces + count, rest);
+        iovec* next = rest;
+        long done = 0;
+        while (count > 0) {
+            ssize_t k = writev(fd, next, count);
+            if (k < 0 && errno == EINTR) continue;
+            if (k <= 0) break;
+            done += k;
+            // Step over what went out; a partial write resumes inside a piece.
+            while (count > 0 && static_cast<size_t>(k) >= next->iov_len) {
+                k -= static_cast<ssize_t>(next->iov_len);
+                ++next;
+                --count;
+            }
+            if (count > 0) {
+                next->iov_base = static_cast<uint8_t*>(next->iov_base) + k;
+                next->iov_len -= static_cast<size_t>(k);
+            }
+        }
+        return done;
+    }
+
+    size_t InputWaiting(int fd) override {
+        int n = 0;
+        if (ioctl(fd, FIONREAD, &n) != 0 || n < 0) return 0;
+        return static_cast<size_t>(n);
+    }
+
+    void Flush(int fd) override { ioctl(fd, TCFLSH, TCIOFLUSH); }
+
+    void FlushInput(int fd) override { ioctl(fd, TCFLSH, TCIFLUSH); }
+
+    bool SetDtr(int fd, bool on) override {
+        int bits = TIOCM_DTR;
+        return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    }
+
+    bool SetRts(int fd, bool on) override {
+        int bits = TIOCM_RTS;
+        return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+    }
+
+    bool SetBreak(int fd, bool on) override { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
+
+    bool RestoreAndClose(int fd) override {
+        auto it = g_saved.find(fd);
+        if (it != g_saved.end()) {
+            ioctl(fd, TCSETS2, &it->second.settings);
+            if (it->second.modemKnown) ioctl(fd, TIOCMSET, &it->second.modemBits);
+            g_saved.erase(it);
+        }
+        Flush(fd);
+        usleep(1000);
+        Flush(fd);
+        ioctl(fd, TIOCNXCL);  // another holder of the device keeps it otherwise locked
+        return close(fd) == 0;
+    }
+};
+}  // namespace
+
+Device& System() {
+    static PosixDevice device;
+    return device;
 }
 
 }  // namespace serialdev

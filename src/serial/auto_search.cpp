@@ -34,15 +34,15 @@ std::string AutoParams(const char* autoString) {
 
 // Opens the candidate with the driver's own open and connect. One attempt, or with
 // retryUntilTimeout attempts until the search's time-out has passed.
-bool TryCandidate(SerialDriverState& state, const SerialDriverOps& ops, const char* key, char* info,
+bool TryCandidate(AutoSearchState& state, const AutoSearchOps& ops, const char* key, char* info,
                   const AutoSearchOptions& options, const std::string& name, const std::string& params,
                   uint32_t searchStart) {
     if (!ComProbe(name.c_str())) return false;
     std::string connection = name + params;
     SetConnectionString(connection.c_str());
-    CopyCut(state.lastTried, sizeof state.lastTried, connection.c_str());
+    state.lastTried = connection;
     for (;;) {
-        if (ops.open(state.lastTried) && ops.connect(key, info)) {
+        if (ops.open(state.lastTried.c_str()) && ops.connect(key, info)) {
             if (options.announceFound) MsgPrint(MSG_DEBUG, "Device found on port %s", name.c_str());
             return true;
         }
@@ -61,36 +61,25 @@ bool SearchFailed(const std::string& params) {
 }
 }  // namespace
 
-bool SerialDriverOpen(SerialDriverState& state, const char* connection) {
-    if (connection && strstr(connection, "AUTO")) {
-        const char* paren = strchr(connection, '(');
-        if (paren) {
-            CopyCut(state.autoFilter, sizeof state.autoFilter, paren + 1);
-            char* close = strchr(state.autoFilter, ')');
-            if (close)
-                *close = '\0';
-            else
-                state.autoFilter[0] = '\0';  // no closing bracket: every port qualifies
-        }
-        state.autoPending = true;
-        CopyCut(state.autoString, sizeof state.autoString, connection);
-        return true;
+bool AutoSearchTake(AutoSearchState& state, const char* connection) {
+    if (!connection || !strstr(connection, "AUTO")) return false;
+    if (const char* paren = strchr(connection, '(')) {
+        CopyCut(state.filter, sizeof state.filter, paren + 1);
+        char* close = strchr(state.filter, ')');
+        if (close)
+            *close = '\0';
+        else
+            state.filter[0] = '\0';  // no closing bracket: every port qualifies
     }
-    state.portOpen = OpenInterfaceCom(connection);
-    if (state.portOpen && connection) {
-        size_t start = strspn(connection, " ,");
-        size_t length = strcspn(connection + start, " ,");
-        if (length > sizeof state.portName - 1) length = sizeof state.portName - 1;
-        memcpy(state.portName, connection + start, length);
-        state.portName[length] = '\0';
-    }
-    return state.portOpen;
+    state.pending = true;
+    state.autoString = connection;
+    return true;
 }
 
-bool SerialAutoSearch(SerialDriverState& state, const SerialDriverOps& ops, const char* key, char* info,
+bool SerialAutoSearch(AutoSearchState& state, const AutoSearchOps& ops, const char* key, char* info,
                       const AutoSearchOptions& options) {
-    state.autoPending = false;
-    const std::string params = AutoParams(state.autoString);
+    state.pending = false;
+    const std::string params = AutoParams(state.autoString.c_str());
     const std::string remembered = RememberedPortRead();
     const uint32_t searchStart = TickCountMs();
 
@@ -102,7 +91,7 @@ bool SerialAutoSearch(SerialDriverState& state, const SerialDriverOps& ops, cons
         if (options.retryUntilTimeout && g_abort) return SearchFailed(params);
     }
 
-    if (PortEnumerate(state.autoFilter, false, true, true) == 0) {
+    if (PortEnumerate(state.filter, false, true, true) == 0) {
         MsgPrint(MSG_PLAIN, "No connection found!");
         // The remembered port's attempt named it in the connection setting; a failed
         // search leaves the AUTO form, so that the next open searches again.
@@ -122,23 +111,4 @@ bool SerialAutoSearch(SerialDriverState& state, const SerialDriverOps& ops, cons
         if (options.retryUntilTimeout && g_abort) break;
     }
     return SearchFailed(params);
-}
-
-bool SerialDriverConnectPrologue(SerialDriverState& state, const SerialDriverOps& ops, const char* key, char* info,
-                                 bool& handled, const AutoSearchOptions& options) {
-    handled = false;
-    if (state.autoPending) {
-        handled = true;
-        return SerialAutoSearch(state, ops, key, info, options);
-    }
-    if (!state.portOpen && state.lastTried[0]) {
-        MsgPrint(MSG_DEBUG, "Reopen port for AUTO & contimeout");
-        ops.open(state.lastTried);
-    }
-    return false;
-}
-
-void SerialDriverClose(SerialDriverState& state) {
-    CloseInterfaceCom();
-    state.portOpen = false;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "cli/messages.hpp"
 #include "serial/serial_port.hpp"
@@ -9,23 +10,21 @@
 namespace {
 constexpr const char* kModule = "interface.cpp";
 constexpr const char* kDefaultPort = "COM1";
-bool g_interfaceOpen = false;
 }  // namespace
 
 bool OpenInterfaceCom(const char* connection) {
     MsgPrint(MSG_DEBUG, "Open interface.");
-    if (g_interfaceOpen) CloseInterfaceCom();  // one port at a time
+    CloseInterfaceCom();  // one port at a time
     if (!connection) {
         ComOpen(kDefaultPort);
         ComSetParams(9600, 8, 0, 0);
-        g_interfaceOpen = true;
         return true;
     }
     if (strlen(connection) > kMaxConnectionChars)
         MsgPrint(MSG_ERROR, "OpenInterfaceCom()@%s: Too long settings str", kModule);
 
-    char copy[kMaxConnectionChars + 1];
-    strcpy(copy, connection);
+    std::string copyText = connection;
+    char* copy = copyText.data();
     char* save = nullptr;
     const char* port = strtok_r(copy, " ,", &save);
     char* baudText = strtok_r(nullptr, " ,", &save);
@@ -36,8 +35,7 @@ bool OpenInterfaceCom(const char* connection) {
     // An empty string names no port: the missing keyword ends the run below, but the
     // device is not opened first.
     if (!port) Str2Value(nullptr, nullptr, kComDataBits);
-    ComOpen(port);
-    g_interfaceOpen = true;  // so the clean-up at exit restores it even after a bad field
+    ComOpen(port);  // open from here on: the clean-up at exit restores it even after a bad field
     if (!baudText) Str2Value(nullptr, nullptr, kComDataBits);
     uint32_t baud = static_cast<uint32_t>(atoi(baudText));
     int dataBits = 8, parity = 0, stopBits = 0;
@@ -50,9 +48,5 @@ bool OpenInterfaceCom(const char* connection) {
 }
 
 void CloseInterfaceCom() {
-    if (!g_interfaceOpen) return;
-    ComClose();
-    g_interfaceOpen = false;
+    if (ComIsOpen()) ComClose();
 }
-
-bool InterfaceComIsOpen() { return g_interfaceOpen; }

@@ -1,7 +1,9 @@
 // Turning a connection string into an open, configured serial port, and closing it.
 #pragma once
 
-constexpr unsigned kMaxConnectionChars = 49;  // longer strings are refused
+// Longer strings are refused. Device paths on Linux run long (/dev/serial/by-id/...),
+// so the limit is the one of a command line.
+constexpr unsigned kMaxConnectionChars = 255;
 
 // Opens and configures the port named by the connection string (null: "COM1" at
 // 9600 baud, 8N1). Every failure ends the run with an ERROR or FATAL ERROR message:
@@ -9,6 +11,5 @@ constexpr unsigned kMaxConnectionChars = 49;  // longer strings are refused
 // field. Returns true.
 bool OpenInterfaceCom(const char* connection);
 
-// Closes the port when OpenInterfaceCom opened it; otherwise does nothing.
+// Closes the port when one is open; otherwise does nothing.
 void CloseInterfaceCom();
-bool InterfaceComIsOpen();

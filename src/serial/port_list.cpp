@@ -12,14 +12,15 @@
 #include "serial/serial_port.hpp"
 
 namespace {
+// Names are device paths, which run long under /dev/serial/by-id/.
 struct PortEntry {
-    char name[65];
+    char name[256];
     char description[129];
     bool usb;
 };
 PortEntry g_ports[kPortListSize];
 int g_count = 0;
-char g_taken[65];  // the name handed out last: the entry itself may be refilled
+char g_taken[256];  // the name handed out last: the entry itself may be refilled
 
 std::vector<SystemPort> EnvironmentPorts(const std::vector<SystemPort>& known) {
     std::vector<SystemPort> ports;

@@ -2,9 +2,10 @@
 // configuration store); it is tried first by the next search.
 #pragma once
 
-constexpr unsigned kRememberedPortChars = 31;
+// Long enough for any device path (/dev/serial/by-id/... names run past 80 characters).
+constexpr unsigned kRememberedPortChars = 255;
 
-// The remembered port, cut to 31 characters; empty when none is stored.
+// The remembered port, cut to 255 characters; empty when none is stored.
 const char* RememberedPortRead();
-// Stores the port name, cut to 31 characters (empty: forget the port).
+// Stores the port name, cut to 255 characters (empty: forget the port).
 void RememberedPortWrite(const char* portName);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <sys/uio.h>
 
@@ -19,9 +20,17 @@ namespace {
 constexpr const char* kModule = "serial_port.cpp";
 constexpr size_t kTraceBytes = 32;
 
+serialdev::Device* g_dev = &serialdev::System();
 int g_fd = -1;
 std::string g_path;
-uint32_t g_baud = 0;
+bool g_connected = false;
+
+// The line as last set: a rate change inside a session keeps its character format.
+serialdev::LineSettings g_line{0, 8, 0, 0};
+bool g_lineSet = false;
+// The modem lines as the line control last set them (-1: not known yet).
+int g_dtr = -1;
+int g_rts = -1;
 
 // Read timeouts in force, as the port keeps them between reads.
 uint32_t g_intervalMs = 15;
@@ -54,6 +63,38 @@ void CheckWritten(const char* call, const void* data, size_t expected, long writ
              written);
     MsgPrint(MSG_VERBOSE, "errno : %d (%s)", err, strerror(err));
     MsgPrint(MSG_ERROR, "Comm write failed.");
+}
+
+void ResetReadTimeouts() {
+    g_intervalMs = 15;
+    g_perByteMs = 10;
+    g_totalConstMs = 0;
+}
+
+// Why a port could not be opened, in the words a user can act on. Permission is the
+// usual first-run failure on Linux: serial devices belong to the dialout group.
+const char* OpenFailureReason(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM: return "Permission denied";
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return "No such device";
+    case EBUSY:
+    case EWOULDBLOCK: return "In use by another program";
+    default: return strerror(err);
+    }
+}
+
+void TraceRx(const uint8_t* bytes, size_t got, size_t n, uint32_t timeoutMs) {
+    char head[64];
+    if (got == n)
+        snprintf(head, sizeof head, "Rx[%i]: {", static_cast<int>(n));
+    else
+        snprintf(head, sizeof head, "Rx[%i](%i bytes, %dms): {", static_cast<int>(got), static_cast<int>(n),
+                 static_cast<int>(timeoutMs));
+    Trace(head, bytes, got);
+    if (got != n) MsgPrint(MSG_VERBOSE, "Not requested number of bytes read from com.");
 }
 }  // namespace
 
@@ -95,14 +136,20 @@ bool ComOpen(const char* portName) {
     MsgPrint(MSG_DEBUG, "Opening %s.", portName);
     if (g_fd >= 0) ComClose();  // one port at a time
     std::string path = serialdev::DevicePath(portName);
-    int fd = serialdev::Open(path);
-    if (fd < 0) MsgPrint(MSG_ERROR, "Can't open %s", portName);
+    int fd = g_dev->Open(path);
+    if (fd < 0) {
+        int err = errno;
+        if (err == EACCES || err == EPERM)
+            MsgPrint(MSG_NOTE, "Serial devices belong to the dialout group: sudo usermod -aG dialout $USER, then log in again.");
+        MsgPrint(MSG_ERROR, "Can't open %s: %s", portName, OpenFailureReason(err));
+    }
     g_fd = fd;
     g_path = path;
+    g_connected = false;
+    g_lineSet = false;
+    g_dtr = g_rts = -1;
     ComPurge();
-    g_intervalMs = 15;
-    g_perByteMs = 10;
-    g_totalConstMs = 0;
+    ResetReadTimeouts();
     MsgPrint(MSG_DEBUG, "Open %s completed.", portName);
     return true;
 }
@@ -110,33 +157,73 @@ bool ComOpen(const char* portName) {
 bool ComProbe(const char* portName) {
     std::string path = serialdev::DevicePath(portName);
     if (g_fd >= 0 && path == g_path) return true;  // our own open port
-    return serialdev::Probe(path);
+    return g_dev->Probe(path);
 }
 
 bool ComIsOpen() { return g_fd >= 0; }
+
+LinkState ComLinkState() {
+    if (g_fd < 0) return LinkState::Closed;
+    return g_connected ? LinkState::Connected : LinkState::Open;
+}
+bool IsConnected() { return ComLinkState() == LinkState::Connected; }
+void SetConnected(bool connected) { g_connected = connected && g_fd >= 0; }
 const char* ComDevicePath() { return g_fd >= 0 ? g_path.c_str() : ""; }
 
 bool ComSetParams(uint32_t baud, int dataBits, int parity, int stopBits) {
-    if (!serialdev::CanReadLine(g_fd)) MsgPrint(MSG_FATAL, "TCGETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
-    g_baud = baud;
-    if (!serialdev::SetLine(g_fd, baud, dataBits, parity, stopBits)) {
+    if (!g_dev->CanReadLine(g_fd)) MsgPrint(MSG_FATAL, "TCGETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
+    const serialdev::LineSettings line{baud, dataBits, parity, stopBits};
+    g_line.baud = baud;
+    if (!g_dev->SetLine(g_fd, line)) {
         MsgPrint(MSG_DEBUG, "TCSETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
         return false;
     }
+    g_line = line;
+    g_lineSet = true;
     // New parameters leave both modem lines off until line control sets them.
-    serialdev::SetDtr(g_fd, false);
-    serialdev::SetRts(g_fd, false);
+    g_dev->SetDtr(g_fd, false);
+    g_dev->SetRts(g_fd, false);
+    g_dtr = g_rts = 0;
     char text[80] = "Com params set: ";
     ComPrmStr(text, baud, dataBits, parity, stopBits);
     MsgPrint(MSG_DEBUG, "%s", text);
     return true;
 }
 
-uint32_t ComBaudRate() { return g_baud; }
+bool ComSetBaudRate(uint32_t baud) {
+    if (!g_dev->CanReadLine(g_fd)) MsgPrint(MSG_FATAL, "TCGETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
+    serialdev::LineSettings line = g_line;
+    line.baud = baud;
+    if (!g_dev->SetLine(g_fd, line)) {
+        MsgPrint(MSG_DEBUG, "TCSETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
+        return false;
+    }
+    g_line = line;
+    g_lineSet = true;
+    // Some UART drivers touch the modem lines on a rate change; a board whose reset is
+    // wired to one of them must not see it move, so they are set again as they were.
+    if (g_dtr >= 0) g_dev->SetDtr(g_fd, g_dtr != 0);
+    if (g_rts >= 0) g_dev->SetRts(g_fd, g_rts != 0);
+    char text[80] = "Com rate set: ";
+    ComPrmStr(text, line.baud, line.dataBits, line.parity, line.stopBits);
+    MsgPrint(MSG_DEBUG, "%s", text);
+    return true;
+}
+
+uint32_t ComBaudRate() { return g_line.baud; }
+
+uint32_t ComCharTimeUs() {
+    if (!g_lineSet || g_line.baud == 0) return 0;
+    // Start bit, data bits, parity bit, stop bits (one and a half counted as two).
+    uint32_t bits = 1 + static_cast<uint32_t>(g_line.dataBits) + (g_line.parity != 0 ? 1 : 0) + (g_line.stopBits != 0 ? 2 : 1);
+    return static_cast<uint32_t>((uint64_t{bits} * 1000000u + g_line.baud - 1) / g_line.baud);
+}
+
+void ComResetReadTimeouts() { ResetReadTimeouts(); }
 
 bool ComWrite(const void* data, size_t n) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    CheckWritten("write", data, n, serialdev::WriteAll(g_fd, bytes, n));
+    CheckWritten("write", data, n, g_dev->WriteAll(g_fd, bytes, n));
     TraceTx(bytes, n);
     return true;
 }
@@ -150,7 +237,7 @@ bool ComWriteParts(const ComPart* parts, int count) {
         pieces[i].iov_len = parts[i].size;
         total += parts[i].size;
     }
-    CheckWritten("writev", parts, total, serialdev::WriteAllGather(g_fd, pieces, count));
+    CheckWritten("writev", parts, total, g_dev->WriteAllGather(g_fd, pieces, count));
     for (int i = 0; i < count; ++i) TraceTx(static_cast<const uint8_t*>(parts[i].data), parts[i].size);
     return true;
 }
@@ -165,42 +252,80 @@ size_t ComRead(void* buf, size_t n, uint32_t timeoutMs) {
     size_t got = 0;
     if (g_fd >= 0 && n > 0) {
         uint32_t total = g_perByteMs * static_cast<uint32_t>(n) + g_totalConstMs;
-        got = serialdev::ReadTimed(g_fd, bytes, n, g_intervalMs, total);
+        got = g_dev->ReadTimed(g_fd, bytes, n, g_intervalMs, total);
     }
-    char head[64];
-    if (got == n)
-        snprintf(head, sizeof head, "Rx[%i]: {", static_cast<int>(n));
-    else
-        snprintf(head, sizeof head, "Rx[%i](%i bytes, %dms): {", static_cast<int>(got), static_cast<int>(n),
-                 static_cast<int>(timeoutMs));
-    Trace(head, bytes, got);
-    if (got != n) MsgPrint(MSG_VERBOSE, "Not requested number of bytes read from com.");
+    TraceRx(bytes, got, n, timeoutMs);
     return got;
 }
 
-size_t ComInputWaiting() { return g_fd >= 0 ? serialdev::InputWaiting(g_fd) : 0; }
+size_t ComReadUntil(void* buf, size_t n, uint32_t timeoutMs, const std::function<bool(const uint8_t*, size_t)>& complete) {
+    uint8_t* bytes = static_cast<uint8_t*>(buf);
+    size_t got = 0;
+    const uint32_t start = TickCountMs();
+    while (g_fd >= 0 && got < n && !(got > 0 && complete(bytes, got))) {
+        uint32_t elapsed = TickCountMs() - start;
+        if (elapsed >= timeoutMs) break;
+        got += g_dev->ReadAvailable(g_fd, bytes + got, n - got, (timeoutMs - elapsed) * 1000u);
+    }
+    // A caller that asked for a whole answer got all it waited for: trace it as complete.
+    TraceRx(bytes, got, got > 0 && complete(bytes, got) ? got : n, timeoutMs);
+    return got;
+}
+
+size_t ComReadWithin(void* buf, size_t n, uint32_t waitUs) {
+    if (g_fd < 0 || n == 0) return 0;
+    uint8_t* bytes = static_cast<uint8_t*>(buf);
+    size_t got = g_dev->ReadAvailable(g_fd, bytes, n, waitUs);
+    if (got) Trace("Rx: {", bytes, got);
+    return got;
+}
+
+size_t ComDiscardInput() {
+    if (g_fd < 0) return 0;
+    size_t discarded = 0;
+    uint8_t scrap[256];
+    while (g_dev->InputWaiting(g_fd) > 0) {
+        size_t k = g_dev->ReadAvailable(g_fd, scrap, sizeof scrap, 0);
+        if (k == 0) break;
+        if (discarded == 0) Trace("Discarded: {", scrap, k);
+        discarded += k;
+    }
+    g_dev->FlushInput(g_fd);
+    if (discarded) MsgPrint(MSG_VERBOSE, "%i stale byte(s) discarded", static_cast<int>(discarded));
+    return discarded;
+}
+
+size_t ComInputWaiting() { return g_fd >= 0 ? g_dev->InputWaiting(g_fd) : 0; }
 
 void ComPurge() {
     if (g_fd < 0) return;
-    serialdev::Flush(g_fd);
+    g_dev->Flush(g_fd);
     SleepMs(1);
-    serialdev::Flush(g_fd);
+    g_dev->Flush(g_fd);
 }
 
 bool ComSetDtr(bool on) {
-    bool ok = g_fd >= 0 && serialdev::SetDtr(g_fd, on);
+    bool ok = g_fd >= 0 && g_dev->SetDtr(g_fd, on);
+    if (g_fd >= 0) g_dtr = on ? 1 : 0;
     MsgPrint(MSG_VERBOSE, "DTR %s%s", on ? "on" : "off", ok ? "" : " (no modem line)");
     return ok;
 }
 
 bool ComSetRts(bool on) {
-    bool ok = g_fd >= 0 && serialdev::SetRts(g_fd, on);
+    bool ok = g_fd >= 0 && g_dev->SetRts(g_fd, on);
+    if (g_fd >= 0) g_rts = on ? 1 : 0;
     MsgPrint(MSG_VERBOSE, "RTS %s%s", on ? "on" : "off", ok ? "" : " (no modem line)");
     return ok;
 }
 
-bool ComSetBreak() { return g_fd >= 0 && serialdev::SetBreak(g_fd, true); }
-bool ComClearBreak() { return g_fd >= 0 && serialdev::SetBreak(g_fd, false); }
+bool ComSetBreak() { return g_fd >= 0 && g_dev->SetBreak(g_fd, true); }
+bool ComClearBreak() { return g_fd >= 0 && g_dev->SetBreak(g_fd, false); }
+
+serialdev::Device* SetSerialDevice(serialdev::Device* device) {
+    serialdev::Device* previous = g_dev == &serialdev::System() ? nullptr : g_dev;
+    g_dev = device ? device : &serialdev::System();
+    return previous;
+}
 
 void ComClose() {
     MsgPrint(MSG_DEBUG, "Closing comm port.");
@@ -208,5 +333,6 @@ void ComClose() {
     int fd = g_fd;
     g_fd = -1;
     g_path.clear();
-    if (!serialdev::RestoreAndClose(fd)) MsgPrint(MSG_FATAL, "close() failed at line %i in %s", __LINE__, kModule);
+    g_connected = false;
+    if (!g_dev->RestoreAndClose(fd)) MsgPrint(MSG_FATAL, "close() failed at line %i in %s", __LINE__, kModule);
 }

@@ -9,6 +9,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+
+namespace serialdev {
+class Device;
+}
 
 struct ComKeyword {
     const char* keyword;  // null ends a table
@@ -29,8 +34,9 @@ bool Str2Value(char* keyword, int* value, const ComKeyword* table);
 bool ComPrmStr(char* text, uint32_t baud, int dataBits, int parity, int stopBits);
 
 // Opens the port (device naming: see platform/serial_device.hpp). A port that cannot
-// be opened is an ERROR ("Can't open %s"). Reads with timeout 0 then wait at most
-// 15 ms between bytes and 10 ms per requested byte in total.
+// be opened is an ERROR that says why ("Can't open %s: Permission denied", with a NOTE
+// on the dialout group; "No such device"; "In use by another program"). Reads with
+// timeout 0 then wait at most 15 ms between bytes and 10 ms per requested byte in total.
 bool ComOpen(const char* portName);
 // Whether the port could be opened now; prints nothing, leaves nothing open.
 bool ComProbe(const char* portName);
@@ -38,10 +44,29 @@ bool ComIsOpen();
 // The device path of the open port ("" when closed).
 const char* ComDevicePath();
 
+// The one connection state every layer asks: no port, a port open (configured or
+// not), or a port on which the current driver's target has answered. Closing the port
+// ends the connection, whoever closes it.
+enum class LinkState { Closed, Open, Connected };
+LinkState ComLinkState();
+bool IsConnected();
+// Marks the target on the open port as connected (ignored while no port is open).
+void SetConnected(bool connected);
+
 // Line parameters with the table values; switches flow control off and DTR and RTS
 // off. A refused setting returns false with a level-5 message only.
 bool ComSetParams(uint32_t baud, int dataBits, int parity, int stopBits);
+// A rate change inside a session: only the baud rate changes; data bits, parity and
+// stop bits stay as last set, and DTR and RTS stay where the line control left them
+// (a board with its reset on one of them must not be reset mid-session).
+bool ComSetBaudRate(uint32_t baud);
 uint32_t ComBaudRate();
+// Microseconds one character takes on the line as set (start, data, parity and stop
+// bits); 0 before the line is set.
+uint32_t ComCharTimeUs();
+// Reads with timeout 0 follow the open-time rules again (15 ms between bytes, 10 ms
+// per byte): what one driver set does not carry over to the next.
+void ComResetReadTimeouts();
 
 // Writes all bytes straight from the caller's buffer. A failed write is an ERROR
 // ("Comm write failed."). Returns true.
@@ -62,8 +87,20 @@ bool ComWriteParts(const ComPart* parts, int count);
 // timeout 0. Returns the count read; a short read is traced, never an error.
 size_t ComRead(void* buf, size_t n, uint32_t timeoutMs);
 
+// Reads until `complete` says the bytes read so far make a whole answer, n bytes came,
+// or timeoutMs passed; returns as soon as the answer is complete. Traced once.
+size_t ComReadUntil(void* buf, size_t n, uint32_t timeoutMs,
+                    const std::function<bool(const uint8_t*, size_t)>& complete);
+
+// Waits up to waitUs microseconds for input and reads what came (at most n bytes);
+// traced only when something came.
+size_t ComReadWithin(void* buf, size_t n, uint32_t waitUs);
+
 // Bytes that arrived and wait to be read (no waiting).
 size_t ComInputWaiting();
+// Throws away input that is waiting (answers to earlier requests that came late or
+// twice); returns how many bytes that was. Output is left alone.
+size_t ComDiscardInput();
 
 // Discards both directions, twice, 1 ms apart.
 void ComPurge();
@@ -76,3 +113,7 @@ bool ComClearBreak();
 
 // Restores the settings and modem lines the port had before ComOpen and closes it.
 void ComClose();
+
+// The system device layer under the port, or a test's stand-in (null: the system's).
+// Returns the previous stand-in (null for the system's).
+serialdev::Device* SetSerialDevice(serialdev::Device* device);

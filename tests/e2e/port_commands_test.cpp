@@ -54,8 +54,9 @@ TEST(PortCommands, ConnectionStringErrorsEndTheRun) {
         {pty.SlavePath() + ",9600,9,N,1", "ERROR: Invalid byte length requested."},
         {pty.SlavePath() + ",9600,8,N,3", "ERROR: Invalid number of stop bits requested."},
         {pty.SlavePath() + ",9600", "FATAL ERROR: Str2Value(NULL)"},
-        {"/nonexistent/ttyQ,9600,8,N,1", "ERROR: Can't open /nonexistent/ttyQ"},
-        {"/dev/" + std::string(40, 'x') + ",9600,8,N,1", "ERROR: OpenInterfaceCom()@interface.cpp: Too long settings str"},
+        {"/nonexistent/ttyQ,9600,8,N,1", "ERROR: Can't open /nonexistent/ttyQ: No such device"},
+        {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0-and-then-some-more-to-pass-80,9600,8,N,1",
+         "ERROR: Can't open /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0-and-then-some-more-to-pass-80:"},
     };
     for (const Case& c : cases) {
         RunResult r = RunVorlo({"--connection=" + c.connection, "--looptest"});

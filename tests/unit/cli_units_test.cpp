@@ -124,30 +124,33 @@ TEST(Dispatcher, KeyAndConnectionSettingsAreCut) {
     EXPECT_STREQ(ConnectKey(), "0123456789ABCDEF0");
     CmdDispatch("--bootldr=XY");
     EXPECT_STREQ(ConnectKey(), "0123456789ABCDEF0XY");
+    // Device paths under /dev/serial/by-id/ run long: a connection string keeps 255.
     CmdDispatch(("--connection=" + std::string(80, 'c')).c_str());
-    EXPECT_EQ(std::string(ConnectionString()), std::string(63, 'c'));
+    EXPECT_EQ(std::string(ConnectionString()), std::string(80, 'c'));
+    SetConnectionString(std::string(300, 'd').c_str());
+    EXPECT_EQ(std::string(ConnectionString()), std::string(255, 'd'));
 }
 
 TEST(DriverSelection, NamesOptionsAndTheLpcMark) {
     CmdDriver("gen_iap");
     EXPECT_EQ(CurrentDriverNumber(), DRV_GEN_IAP);
-    EXPECT_STREQ(CurrentDriver().options, "");
+    EXPECT_STREQ(CurrentSession().options, "");
 
     CmdDriver("lpc2000_isp,12000,115200");
     EXPECT_STREQ(CurrentDriverName(), "LPC2000_ISP");
-    EXPECT_STREQ(CurrentDriver().options, "12000,115200");
+    EXPECT_STREQ(CurrentSession().options, "12000,115200");
     EXPECT_TRUE(LpcPrepareCodePending());
     SetLpcPrepareCodePending(false);
 
     // Without options the earlier option text stays; an unknown name changes nothing.
     CmdDriver("MSP430BSL");
-    EXPECT_STREQ(CurrentDriver().options, "12000,115200");
+    EXPECT_STREQ(CurrentSession().options, "12000,115200");
     CmdDriver("MSP430");
     EXPECT_EQ(CurrentDriverNumber(), DRV_MSP430BSL);
 
     // The option text ends at the first blank and is upper-cased.
     CmdDriver("mic_extmem a b");
-    EXPECT_STREQ(CurrentDriver().options, "A");
+    EXPECT_STREQ(CurrentSession().options, "A");
     EXPECT_EQ(CurrentDriver().blockSize, 256);
     EXPECT_EQ(CurrentDriver().lengthMultiple, 256);
 }

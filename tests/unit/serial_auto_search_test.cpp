@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "commands/settings.hpp"
-#include "serial/auto_search.hpp"
+#include "drivers/kit/serial_driver.hpp"
 #include "serial/interface.hpp"
 #include "serial/port_list.hpp"
 #include "serial/remembered_port.hpp"
@@ -17,23 +17,23 @@
 
 namespace {
 // A driver that answers on the ports the test chooses and records every connect.
-SerialDriverState g_state;
+bool FakeOpen(const char* connection);
+bool FakeClose(int);
+bool FakeConnect(const char* key, char* info);
 std::set<std::string> g_answering;
 std::vector<std::string> g_connects;
 int g_closes = 0;
+std::unique_ptr<SerialDriver> g_driver;
 
-bool FakeOpen(const char* connection) { return SerialDriverOpen(g_state, connection); }
+bool FakeOpen(const char* connection) { return g_driver->Open(connection); }
 bool FakeClose(int) {
     ++g_closes;
-    SerialDriverClose(g_state);
+    g_driver->Close();
     return true;
 }
-bool FakeConnect(const char* key, char* info);
-const SerialDriverOps kOps = {FakeOpen, FakeConnect, FakeClose};
 bool FakeConnect(const char* key, char* info) {
-    bool handled = false;
-    bool found = SerialDriverConnectPrologue(g_state, kOps, key, info, handled);
-    if (handled) return found;
+    bool found = false;
+    if (g_driver->ConnectHandled(key, info, found)) return found;
     g_connects.push_back(ComDevicePath());
     return g_answering.count(ComDevicePath()) > 0;
 }
@@ -47,7 +47,7 @@ protected:
         std::string list;
         for (auto& p : ptys) list += p->SlavePath() + (list.size() % 2 ? " " : ":");
         setenv("VORLO_PORTS", list.c_str(), 1);
-        g_state = SerialDriverState{};
+        g_driver = std::make_unique<SerialDriver>(AutoSearchOps{FakeOpen, FakeConnect, FakeClose});
         g_answering.clear();
         g_connects.clear();
         g_closes = 0;
@@ -112,13 +112,13 @@ TEST_F(AutoSearchTest, TheFilterSelectsByNameAndIsKeptUntilReplaced) {
     std::string filtered = "AUTO(" + Path(0) + "),9600,8,N,1";
     ASSERT_TRUE(Search(filtered.c_str()));
     EXPECT_EQ(g_connects, (std::vector<std::string>{Path(0)}));
-    EXPECT_STREQ(g_state.autoFilter, Path(0).c_str());
+    EXPECT_STREQ(g_driver->Auto().filter, Path(0).c_str());
 
     // No "(": the filter stays. "(" without ")": every port qualifies.
     FakeOpen("AUTO,9600,8,N,1");
-    EXPECT_STREQ(g_state.autoFilter, Path(0).c_str());
+    EXPECT_STREQ(g_driver->Auto().filter, Path(0).c_str());
     FakeOpen("AUTO(abc,9600,8,N,1");
-    EXPECT_STREQ(g_state.autoFilter, "");
+    EXPECT_STREQ(g_driver->Auto().filter, "");
 }
 
 TEST_F(AutoSearchTest, ASearchWithoutAnswerLeavesTheAutoFormAndTheReopenPath) {
@@ -161,8 +161,8 @@ TEST_F(AutoSearchTest, NoPortAtAllIsReported) {
 TEST_F(AutoSearchTest, AConcreteStringOpensAtOnceAndKeepsThePortName) {
     std::string connection = Path(1) + " 19200 8 n 1";
     ASSERT_TRUE(FakeOpen(connection.c_str()));
-    EXPECT_TRUE(g_state.portOpen);
-    EXPECT_STREQ(g_state.portName, Path(1).c_str());
+    EXPECT_TRUE(ComIsOpen());
+    EXPECT_EQ(g_driver->PortName(), Path(1));
     EXPECT_EQ(ComBaudRate(), 19200u);
     FakeClose(0);
     EXPECT_FALSE(ComIsOpen());

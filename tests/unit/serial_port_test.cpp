@@ -176,12 +176,12 @@ TEST_F(SerialPortTest, CloseRestoresTheSettingsTheDeviceHad) {
 }
 
 TEST_F(SerialPortTest, TheOpenPortIsExclusiveAndModemLinesFailQuietlyOnAPty) {
-    EXPECT_FALSE(serialdev::Probe(pty.SlavePath()));  // locked by ComOpen
+    EXPECT_FALSE(serialdev::System().Probe(pty.SlavePath()));  // locked by ComOpen
     EXPECT_TRUE(ComProbe(pty.SlavePath().c_str()));    // but it is our own port
     EXPECT_FALSE(ComSetDtr(true));
     EXPECT_FALSE(ComSetRts(false));
     ComClose();
-    EXPECT_TRUE(serialdev::Probe(pty.SlavePath()));
+    EXPECT_TRUE(serialdev::System().Probe(pty.SlavePath()));
     ComOpen(pty.SlavePath().c_str());
 }
 

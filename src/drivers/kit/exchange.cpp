@@ -1,0 +1,86 @@
+#include "drivers/kit/exchange.hpp"
+
+#include <cstring>
+
+#include "cli/messages.hpp"
+#include "platform/process.hpp"
+#include "serial/line_control.hpp"
+
+namespace {
+constexpr size_t kLineAnswerMax = 1024;
+
+// Two character times at the line's rate: a byte that belongs to the same answer comes
+// within one; at least 100 us so that a slow rate setting can't make it vanish.
+uint32_t TailWaitUs() {
+    uint32_t charUs = ComCharTimeUs();
+    uint32_t wait = 2 * charUs;
+    return wait > 100 ? wait : 100;
+}
+}  // namespace
+
+void LinkRequest(const void* data, size_t n) {
+    ComDiscardInput();
+    ComWrite(data, n);
+}
+
+void LinkRequestParts(const ComPart* parts, int count) {
+    ComDiscardInput();
+    ComWriteParts(parts, count);
+}
+
+size_t LinkReadFrame(uint8_t* answer, size_t n, uint32_t timeoutMs) { return ComRead(answer, n, timeoutMs); }
+
+bool LinkMoreFollows() {
+    uint8_t scrap[64];
+    bool more = false;
+    while (ComReadWithin(scrap, sizeof scrap, TailWaitUs()) > 0) more = true;
+    if (more) MsgPrint(MSG_VERBOSE, "The answer is followed by more bytes: not trusted.");
+    return more;
+}
+
+void LinkSettle(size_t lateBytes, uint32_t timeoutMs) {
+    if (lateBytes == 0) return;
+    uint8_t scrap[64];
+    size_t want = lateBytes < sizeof scrap ? lateBytes : sizeof scrap;
+    size_t got = ComReadUntil(scrap, want, timeoutMs, [want](const uint8_t*, size_t count) { return count >= want; });
+    if (got) ComDiscardInput();
+}
+
+LineAnswer LinkReadLines(int lines, uint32_t timeoutMs, const char* until) {
+    char buffer[kLineAnswerMax + 1];
+    auto complete = [lines, until](const uint8_t* bytes, size_t count) {
+        if (until) {
+            std::string text(reinterpret_cast<const char*>(bytes), count);
+            return text.find(until) != std::string::npos;
+        }
+        int ends = 0;
+        for (size_t i = 0; i < count; ++i) ends += bytes[i] == '\n';
+        return ends >= lines;
+    };
+    size_t got = ComReadUntil(buffer, kLineAnswerMax, timeoutMs, complete);
+    LineAnswer answer;
+    answer.text.assign(buffer, got);
+    answer.complete = got > 0 && complete(reinterpret_cast<const uint8_t*>(buffer), got);
+    return answer;
+}
+
+bool LinkSendEchoed(const std::string& text, uint32_t timeoutMs) {
+    LinkRequest(text.data(), text.size());
+    std::string echo(text.size(), '\0');
+    size_t got = ComRead(echo.data(), echo.size(), timeoutMs);
+    return got == text.size() && echo == text;
+}
+
+IspOutcome LinkIspRequest() {
+    const IspRequest& isp = IspRequestGet();
+    ComPurge();
+    uint8_t byte = 0;
+    while (ComRead(&byte, 1, 20) == 1) {
+    }
+    ComWrite(isp.request, isp.requestCount);
+    SleepMs(50);
+    if (isp.responseCount == 0) return IspOutcome::NoAnswerExpected;
+    for (unsigned i = 0; i < isp.responseCount; ++i)
+        if (ComRead(&byte, 1, 20) != 1 || byte != isp.response[i]) return IspOutcome::Refused;
+    return IspOutcome::Answered;
+}
