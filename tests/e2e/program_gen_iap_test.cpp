@@ -1,7 +1,9 @@
 // Programming a simulated GEN_IAP target end to end, over a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "drivers/gen_iap_link.hpp"
@@ -188,4 +190,32 @@ TEST(GenIapUpload, IspRequestAnsweredByTheApplication) {
     RunResult r = RunVorlo({"--driver=GEN_IAP", "--connection=" + sim.Connection(), "--reqisp=55AA,AA55", "--erase"},
                            bench.Options());
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+}
+
+TEST(GenIapUpload, LongDevicePathsWorkForConnectionReqispAndTheAutoSearch) {
+    Bench bench;
+    WriteFile(bench.hex, HexFile({{0x0, Pattern(48, 2)}}));
+    SimTarget sim({"--isp-request=55AA", "--isp-response=AA55", "--overwrite"});
+    // A stable name as udev makes them for USB adapters, 80 characters and more.
+    std::string dir = bench.dir + "/dev/serial/by-id";
+    std::filesystem::create_directories(dir);
+    std::string link = dir + "/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    ASSERT_GE(link.size(), 80u);
+    ASSERT_EQ(symlink(sim.Path().c_str(), link.c_str()), 0);
+
+    RunResult r = RunVorlo({"--driver=GEN_IAP", "--connection=" + link + ",115200,8,N,1", "--reqisp=55AA,AA55",
+                            "--importcode=" + bench.hex, "--write"},
+                           bench.Options());
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+
+    RunOptions options = bench.Options();
+    options.env["VORLO_PORTS"] = link;
+    r = RunVorlo({"--driver=GEN_IAP", "--connection=AUTO,115200,8,N,1", "--importcode=" + bench.hex, "--write"}, options);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "Trying port " + link));
+    EXPECT_TRUE(Contains(ReadFile(bench.dir + "/.Vorlo"), "AutoPort=" + link + "\n"));
+    sim.Stop();
+    EXPECT_EQ(sim.NotesStartingWith("gen_iap: write").size(), 2u);
+    std::vector<uint8_t> expected = Pattern(48, 2);
+    EXPECT_EQ(sim.Memory(), expected);
 }

@@ -1,0 +1,77 @@
+// What a pseudo-terminal cannot show: the character format and the modem lines across
+// a rate change inside a session, and the reason a port could not be opened.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include "commands/dispatcher.hpp"
+#include "drivers/driver.hpp"
+#include "e2e/sim_target.hpp"
+#include "serial/serial_port.hpp"
+#include "unit/serial_device_fake.hpp"
+#include "unit/serial_pty.hpp"
+
+namespace {
+class RateChangeTest : public ::testing::Test {
+protected:
+    void SetUp() override { SetSerialDevice(&device); }
+    void TearDown() override {
+        ComClose();
+        SetSerialDevice(nullptr);
+    }
+    RecordingDevice device;
+};
+
+bool SameLine(const serialdev::LineSettings& a, const serialdev::LineSettings& b) {
+    return a.baud == b.baud && a.dataBits == b.dataBits && a.parity == b.parity && a.stopBits == b.stopBits;
+}
+}  // namespace
+
+TEST_F(RateChangeTest, OnlyTheRateChangesAndTheModemLinesStay) {
+    PtyPair pty;
+    ComOpen(pty.SlavePath().c_str());
+    ASSERT_TRUE(ComSetParams(9600, 7, 2, 2));
+    EXPECT_EQ(device.modem, (std::vector<std::string>{"DTR off", "RTS off"}));  // a full setting: both off
+    ComSetDtr(true);
+    ComSetRts(false);
+    device.modem.clear();
+
+    ASSERT_TRUE(ComSetBaudRate(921600));
+    EXPECT_TRUE(SameLine(device.lines.back(), {921600, 7, 2, 2}));
+    EXPECT_EQ(ComBaudRate(), 921600u);
+    EXPECT_EQ(device.Level("DTR"), "on");
+    EXPECT_EQ(device.Level("RTS"), "off");
+    for (const std::string& change : device.modem) EXPECT_NE(change, "DTR off");
+    // 1 start + 7 data + parity + 2 stop bits at 921600 baud.
+    EXPECT_EQ(ComCharTimeUs(), 12u);
+}
+
+TEST_F(RateChangeTest, MicExtmemRaisesTheRateWithoutTouchingFormatOrLines) {
+    SimTarget sim({"--protocol=mic_extmem"});
+    CmdDispatch("--driver=MIC_EXTMEM,230400");
+    CmdDispatch(("--connection=" + sim.Path() + ",115200,8,E,1").c_str());
+    const DriverDescriptor& driver = CurrentDriver();
+    ASSERT_TRUE(driver.DevOpenInterface(sim.Connection(115200).c_str()));
+    ComSetParams(115200, 8, 2, 0);
+    ComSetDtr(true);  // a board that keeps its reset released through DTR
+    char info[kDriverInfoSize] = "";
+    ASSERT_TRUE(driver.DevConnect("", info));
+    EXPECT_TRUE(SameLine(device.lines.back(), {230400, 8, 2, 0}));
+    EXPECT_EQ(device.Level("DTR"), "on");
+    driver.DevCloseInterface(0);
+}
+
+TEST_F(RateChangeTest, APortThatCannotBeOpenedSaysWhy) {
+    struct Case {
+        int err;
+        const char* text;
+    };
+    for (Case c : {Case{EACCES, "Permission denied"}, Case{ENOENT, "No such device"}, Case{EBUSY, "In use by another program"}}) {
+        device.openErrno = c.err;
+        // Standard output joins standard error so that the NOTE shows in the same text.
+        EXPECT_EXIT((dup2(2, 1), ComOpen("/dev/ttyUSB7")), testing::ExitedWithCode(70),
+                    std::string("Can't open /dev/ttyUSB7: ") + c.text);
+    }
+    device.openErrno = EACCES;
+    EXPECT_EXIT((dup2(2, 1), ComOpen("/dev/ttyUSB7")), testing::ExitedWithCode(70), "NOTE: .*dialout group");
+}
