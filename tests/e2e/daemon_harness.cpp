@@ -15,6 +15,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "support/process.hpp"
 #include "support/run_vorlo.hpp"
 
 namespace {
@@ -82,58 +83,19 @@ DaemonProcess::DaemonProcess(const std::vector<std::string>& args, std::map<std:
     dir_ = MakeTempDir();
     if (!env.count("VORLO_DAEMON_PORT")) env["VORLO_DAEMON_PORT"] = std::to_string(FreePort());
     port_ = static_cast<uint16_t>(std::stoi(env["VORLO_DAEMON_PORT"]));
-    std::string out = dir_ + "/stdout.txt", err = dir_ + "/stderr.txt";
-    pid_ = fork();
-    if (pid_ == 0) {
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        int in = open("/dev/null", O_RDONLY);
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(in, 0);
-        dup2(o, 1);
-        dup2(e, 2);
-        for (const auto& [key, value] : env) setenv(key.c_str(), value.c_str(), 1);
-        // The test's temporary directory also holds the daemon's command file.
-        setenv("TMP", dir_.c_str(), 1);
-        std::vector<char*> argv{const_cast<char*>(VORLO_BIN)};
-        for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(VORLO_BIN, argv.data());
-        _exit(127);
-    }
+    // The test's temporary directory also holds the daemon's command file.
+    env["TMP"] = dir_;
+    process_ = std::make_unique<ChildProcess>(VORLO_BIN, args,
+                                              ProcessOptions{env, "", "", dir_ + "/stdout.txt", dir_ + "/stderr.txt"});
     if (waitListening) WaitListening("127.0.0.1", port_, 10000);
 }
 
-DaemonProcess::~DaemonProcess() {
-    if (Running()) {
-        // SIGTERM lets the daemon remove its command file; SIGKILL if it does not end.
-        kill(pid_, SIGTERM);
-        if (Wait(2000) == -1 && pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-}
+// SIGTERM lets the daemon remove its command file; the process object kills it if it
+// does not end.
+DaemonProcess::~DaemonProcess() = default;
 
-int DaemonProcess::Wait(int timeoutMs) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (Running()) {
-        if (MsLeft(deadline) == 0) return -1;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return exitCode_;
-}
-
-bool DaemonProcess::Running() {
-    if (pid_ < 0) return false;
-    int status = 0;
-    if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
-    exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -2 - WTERMSIG(status);
-    pid_ = -1;
-    return false;
-}
+int DaemonProcess::Wait(int timeoutMs) { return process_->Wait(timeoutMs); }
+bool DaemonProcess::Running() { return process_->Running(); }
 
 std::string DaemonProcess::Out() const { return ReadFile(dir_ + "/stdout.txt"); }
 std::string DaemonProcess::Err() const { return ReadFile(dir_ + "/stderr.txt"); }

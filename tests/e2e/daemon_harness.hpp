@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -44,8 +45,7 @@ public:
     std::string Err() const;
 
 private:
-    pid_t pid_ = -1;
-    int exitCode_ = -1;
+    std::unique_ptr<class ChildProcess> process_;
     uint16_t port_ = 0;
     std::string dir_;
 };

@@ -1,70 +1,28 @@
 #include "e2e/sim_target.hpp"
 
-#include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <fcntl.h>
 #include <sstream>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
+#include "support/process.hpp"
 #include "support/run_vorlo.hpp"
 
 SimTarget::SimTarget(const std::vector<std::string>& args) : dir_(MakeTempDir()) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        close(out[1]);
-        int err = open((dir_ + "/sim.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (err >= 0) dup2(err, 2);
-        std::vector<std::string> all = {VORLO_SIM_BIN, "--dump-bin=" + dir_ + "/memory.bin",
-                                        "--log=" + dir_ + "/wire.log", "--timeout=60"};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(VORLO_SIM_BIN, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') path_ += c;
-    close(out[0]);
+    std::vector<std::string> all = {"--dump-bin=" + dir_ + "/memory.bin", "--log=" + dir_ + "/wire.log", "--timeout=60"};
+    all.insert(all.end(), args.begin(), args.end());
+    process_ = std::make_unique<ChildProcess>(VORLO_SIM_BIN, all, ProcessOptions{{}, "", "", "", dir_ + "/sim.err"});
+    path_ = process_->ReadLine(10000);  // the first line is the terminal's path
 }
 
 SimTarget::~SimTarget() { Stop(); }
 
 std::string SimTarget::Connection(int baud) const { return path_ + "," + std::to_string(baud) + ",8,N,1"; }
 
-int SimTarget::Stop() {
-    if (pid_ > 0 && !exited_) {
-        kill(pid_, SIGTERM);
-        return WaitExit(5000);
-    }
-    return exitCode_;
-}
+int SimTarget::Stop() { return process_->Stop(); }
 
 int SimTarget::WaitExit(int timeoutMs) {
-    if (exited_ || pid_ <= 0) return exitCode_;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return exitCode_;
-        }
-        if (std::chrono::steady_clock::now() > deadline) break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    exited_ = true;
-    return -1;
+    int code = process_->Wait(timeoutMs);
+    if (code == -1) process_->Stop(0);
+    return code < 0 ? -1 : code;
 }
 
 std::vector<uint8_t> SimTarget::HostBytes() const {

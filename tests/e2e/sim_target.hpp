@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -35,9 +36,7 @@ public:
     int CommandCount(uint8_t command) const;
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<class ChildProcess> process_;
     std::string dir_;
     std::string path_;
-    int exitCode_ = -1;
-    bool exited_ = false;
 };
