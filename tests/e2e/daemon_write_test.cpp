@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "e2e/daemon_harness.hpp"
-#include "e2e/sim_target.hpp"
+#include "support/sim_target.hpp"
 #include "support/run_vorlo.hpp"
 
 namespace {

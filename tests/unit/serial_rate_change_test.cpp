@@ -6,7 +6,7 @@
 
 #include "commands/dispatcher.hpp"
 #include "drivers/driver.hpp"
-#include "e2e/sim_target.hpp"
+#include "support/sim_target.hpp"
 #include "serial/serial_port.hpp"
 #include "unit/serial_device_fake.hpp"
 #include "unit/serial_pty.hpp"

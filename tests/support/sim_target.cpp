@@ -1,4 +1,4 @@
-#include "e2e/sim_target.hpp"
+#include "support/sim_target.hpp"
 
 #include <cstdio>
 #include <sstream>
