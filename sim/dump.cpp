@@ -29,7 +29,7 @@ bool WriteWhole(const std::string& path, const void* data, size_t size) {
 
 }  // namespace
 
-std::string IntelHexText(const FlashMemory& memory) {
+std::string IntelHexText(const TargetMemory& memory) {
     constexpr uint64_t kRecordBytes = 16;
     std::string out;
     uint32_t upper = 0;  // the reader starts with linear address 0
@@ -55,12 +55,12 @@ std::string IntelHexText(const FlashMemory& memory) {
     return out;
 }
 
-bool DumpIntelHex(const FlashMemory& memory, const std::string& path) {
+bool DumpIntelHex(const TargetMemory& memory, const std::string& path) {
     std::string text = IntelHexText(memory);
     return WriteWhole(path, text.data(), text.size());
 }
 
-bool DumpBinary(const FlashMemory& memory, const std::string& path) {
+bool DumpBinary(const TargetMemory& memory, const std::string& path) {
     std::vector<uint8_t> bytes;
     const auto& ranges = memory.WrittenRanges();
     if (!ranges.empty()) {
