@@ -23,7 +23,8 @@ void AppendRecord(std::string& out, uint8_t type, uint16_t offset, const uint8_t
 bool WriteWhole(const std::string& path, const void* data, size_t size) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
-    bool ok = std::fwrite(data, 1, size, file) == size;
+    // An empty image has no buffer behind it: fwrite() must not see its null pointer.
+    bool ok = size == 0 || std::fwrite(data, 1, size, file) == size;
     return std::fclose(file) == 0 && ok;
 }
 

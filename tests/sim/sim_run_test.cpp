@@ -161,11 +161,12 @@ TEST(SimRun, DumpsAsIntelHexWithExtendedAddressesAndAsBinary) {
 TEST(SimRun, EndsAfterExecOnInactivityAndOnSignalWritingTheDump) {
     std::string dir = MakeTempDir();
     {
-        SimProcess sim({"--exit-after-exec", "--dump=" + dir + "/x.hex"});
+        SimProcess sim({"--exit-after-exec", "--dump=" + dir + "/x.hex", "--dump-bin=" + dir + "/x.bin"});
         ASSERT_TRUE(sim.Ready());
         EXPECT_EQ(sim.Exchange({'X'}, 1), kAck);
         EXPECT_EQ(sim.WaitExit(3000), 0);
         EXPECT_EQ(ReadFile(dir + "/x.hex"), ":00000001FF\r\n");
+        EXPECT_TRUE(FileExists(dir + "/x.bin") && ReadFile(dir + "/x.bin").empty());
     }
     {
         SimProcess sim({"--timeout=0.3", "--dump=" + dir + "/t.hex"});
