@@ -23,13 +23,14 @@ void AppendRecord(std::string& out, uint8_t type, uint16_t offset, const uint8_t
 bool WriteWhole(const std::string& path, const void* data, size_t size) {
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) return false;
-    bool ok = std::fwrite(data, 1, size, file) == size;
+    // An empty image has no buffer behind it: fwrite() must not see its null pointer.
+    bool ok = size == 0 || std::fwrite(data, 1, size, file) == size;
     return std::fclose(file) == 0 && ok;
 }
 
 }  // namespace
 
-std::string IntelHexText(const FlashMemory& memory) {
+std::string IntelHexText(const TargetMemory& memory) {
     constexpr uint64_t kRecordBytes = 16;
     std::string out;
     uint32_t upper = 0;  // the reader starts with linear address 0
@@ -55,12 +56,12 @@ std::string IntelHexText(const FlashMemory& memory) {
     return out;
 }
 
-bool DumpIntelHex(const FlashMemory& memory, const std::string& path) {
+bool DumpIntelHex(const TargetMemory& memory, const std::string& path) {
     std::string text = IntelHexText(memory);
     return WriteWhole(path, text.data(), text.size());
 }
 
-bool DumpBinary(const FlashMemory& memory, const std::string& path) {
+bool DumpBinary(const TargetMemory& memory, const std::string& path) {
     std::vector<uint8_t> bytes;
     const auto& ranges = memory.WrittenRanges();
     if (!ranges.empty()) {

@@ -8,11 +8,11 @@
 // Intel HEX of the ranges written since the last erase: 16-byte data records, type 04
 // extended linear address records where the upper 16 address bits change, upper-case
 // hexadecimal, CR LF line ends, end-of-file record. Returns false when the file can't be written.
-bool DumpIntelHex(const FlashMemory& memory, const std::string& path);
+bool DumpIntelHex(const TargetMemory& memory, const std::string& path);
 
 // Raw bytes from the flash base up to the last written byte (gaps read 0xFF); an empty
 // file when nothing was written.
-bool DumpBinary(const FlashMemory& memory, const std::string& path);
+bool DumpBinary(const TargetMemory& memory, const std::string& path);
 
 // The Intel HEX text itself (exposed for the file writer above).
-std::string IntelHexText(const FlashMemory& memory);
+std::string IntelHexText(const TargetMemory& memory);

@@ -39,7 +39,7 @@ bool MakeLink(const std::string& target, const std::string& link, std::string& e
     return true;
 }
 
-bool WriteDumps(const SimOptions& options, const FlashMemory& memory) {
+bool WriteDumps(const SimOptions& options, const TargetMemory& memory) {
     bool ok = true;
     if (!options.dumpHex.empty() && !DumpIntelHex(memory, options.dumpHex)) {
         std::fprintf(stderr, "vorlo-sim: can't write %s\n", options.dumpHex.c_str());
@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     std::string error;
     switch (ParseOptions(argc, argv, options, error)) {
     case ParseResult::Help:
-        std::fputs(HelpText(), stdout);
+        std::fputs(HelpText().c_str(), stdout);
         return 0;
     case ParseResult::Error:
         std::fprintf(stderr, "vorlo-sim: %s\nTry vorlo-sim --help.\n", error.c_str());
@@ -79,8 +79,10 @@ int main(int argc, char** argv) {
     std::printf("%s\n", pty.slavePath.c_str());
     std::fflush(stdout);
 
-    FlashMemory memory(options.flashBase, options.flashSize, options.overwrite);
-    std::unique_ptr<Protocol> protocol = FindProtocol(options.protocol)->create(options);
+    TargetMemory memory(options.flashBase,
+                        options.sectorSizes.empty() ? UniformSectors(options.flashSize) : options.sectorSizes,
+                        options.ramBase, options.ramSize, options.overwrite);
+    std::unique_ptr<Protocol> protocol = options.protocol->create(*options.settings);
     Simulator simulator(options, pty, *protocol, memory, log);
     EndReason reason = simulator.Run();
 

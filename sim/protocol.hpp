@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "memory.hpp"
 #include "options.hpp"
@@ -21,17 +22,18 @@ public:
 
     // The moment the byte being handled has fully arrived at the target's UART.
     virtual SimTime Now() const = 0;
-    virtual FlashMemory& Memory() = 0;
+    virtual TargetMemory& Memory() = 0;
     virtual const SimOptions& Options() const = 0;
 
-    // Queues bytes for the host, after `delay` of target work. Not subject to the
-    // acknowledge faults (only to --silent).
-    virtual void Send(std::span<const uint8_t> bytes, std::chrono::milliseconds delay = {}) = 0;
-    // Sends the acknowledge 0x06 for `command`, through the fault plan (drop, corrupt,
-    // no acknowledge after N).
-    virtual void Acknowledge(char command, std::chrono::milliseconds delay = {}) = 0;
-    // A command the target refuses: the NAK byte when one is configured, else nothing.
-    virtual void Refuse(char command) = 0;
+    // The whole answer to one request, sent after `delay` of target work, through the
+    // fault plan. `key` names the reply for --fault: a command letter, "entry", a return
+    // code... Every reply counts for its key, refusals and empty ones included, so a
+    // protocol makes exactly one Reply per request it answers (or refuses).
+    virtual void Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::milliseconds delay = {}) = 0;
+    // Whether the fault plan turns the next reply for `key` into a refusal. Asked before
+    // acting: on true the protocol carries nothing out (no write, no erase, no rate
+    // change) and answers with its refusal through Reply(key, ...).
+    virtual bool Refuses(std::string_view key) = 0;
 
     // The target's UART rate: 0 while it follows whatever rate the host uses.
     virtual uint32_t LineRate() const = 0;
@@ -52,15 +54,29 @@ public:
     virtual void Receive(uint8_t byte, Target& target) = 0;
 };
 
+// One option of a protocol: its row in --help and the parser into its settings.
+struct ProtocolOption {
+    const char* name;   // "--block-size"
+    const char* value;  // shown as --block-size=N; nullptr: a flag without a value
+    const char* help;   // lines separated by '\n'
+    // Stores `value` in `settings` (the protocol's own type); false with `what` saying
+    // what the option takes.
+    bool (*parse)(ProtocolSettings& settings, const std::string& value, std::string& what);
+};
+
 struct ProtocolEntry {
     const char* name;         // as given with --protocol
     const char* description;  // for --help
-    std::unique_ptr<Protocol> (*create)(const SimOptions& options);
+    const char* faultKeys;    // the keys its replies go by, blank-separated: "C I W E X"
+    const char* line;         // the line format it starts with ("8E1"); nullptr: 8N1, unchecked
+    std::span<const ProtocolOption> options;
+    std::unique_ptr<ProtocolSettings> (*settings)();  // the defaults
+    std::unique_ptr<Protocol> (*create)(const ProtocolSettings& settings);
 };
 
-std::span<const ProtocolEntry> ProtocolTable();
+std::span<const ProtocolEntry* const> ProtocolTable();
 const ProtocolEntry* FindProtocol(const std::string& name);
 
-// One factory per protocol file.
-std::unique_ptr<Protocol> CreateGenIapProtocol(const SimOptions& options);
-std::unique_ptr<Protocol> CreateMicExtmemProtocol(const SimOptions& options);
+// One entry per protocol file.
+const ProtocolEntry& GenIapProtocol();
+const ProtocolEntry& MicExtmemProtocol();

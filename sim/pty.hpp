@@ -19,8 +19,14 @@ struct Pty {
 bool PtyOpen(Pty& pty, uint32_t rate, std::string& error);
 void PtyClose(Pty& pty);
 
-// The slave's baud rate (any rate, also those without a B constant); 0 when unknown.
-uint32_t PtyLineRate(int fd);
+// What the host has set on its side of the line, read through the master or the held
+// slave. The pty driver forces 8 data bits and no parity (it clears CSIZE and PARENB),
+// so of the frame only the stop bits are visible.
+struct PtyLine {
+    uint32_t rate = 0;         // any rate, also those without a B constant; 0: unknown
+    bool twoStopBits = false;  // CSTOPB
+};
+PtyLine PtyReadLine(int fd);
 bool PtySetLineRate(int fd, uint32_t rate);
 // Bytes the simulator has written that the host has not read yet.
 size_t PtyUnreadByHost(const Pty& pty);

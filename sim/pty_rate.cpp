@@ -1,16 +1,18 @@
-// Any-rate access to a tty's speed through termios2. Kept apart from pty.cpp because
-// <asm/termbits.h> clashes with <termios.h> and <sys/ioctl.h>.
+// Any-rate access to a tty's speed, and its stop bits, through termios2. Kept apart from
+// pty.cpp because <asm/termbits.h> clashes with <termios.h> and <sys/ioctl.h>.
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 
 #include <cstdint>
 
+#include "pty.hpp"
+
 extern "C" int ioctl(int fd, unsigned long request, ...);
 
-uint32_t PtyLineRate(int fd) {
+PtyLine PtyReadLine(int fd) {
     struct termios2 settings {};
-    if (ioctl(fd, TCGETS2, &settings) != 0) return 0;
-    return settings.c_ospeed;
+    if (ioctl(fd, TCGETS2, &settings) != 0) return {};
+    return {settings.c_ospeed, (settings.c_cflag & CSTOPB) != 0};
 }
 
 bool PtySetLineRate(int fd, uint32_t rate) {

@@ -15,9 +15,17 @@ sigset_t g_waitMask;  // the mask while waiting in ppoll: stop signals let throu
 
 void OnStopSignal(int signal) { g_stopSignal = signal; }
 
-constexpr uint8_t kAck = 0x06;
-constexpr uint8_t kDefaultWrongByte = 0x15;
 constexpr size_t kReadChunk = 4096;
+
+std::string Hex(std::span<const uint8_t> bytes) {
+    std::string text;
+    char b[4];
+    for (uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, text.empty() ? "%02X" : " %02X", v);
+        text += b;
+    }
+    return text.empty() ? "nothing" : text;
+}
 
 }  // namespace
 
@@ -42,17 +50,19 @@ void SimInstallSignals() {
     prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
 }
 
-Simulator::Simulator(const SimOptions& options, const Pty& pty, Protocol& protocol, FlashMemory& memory, WireLog& log)
-    : options_(options), pty_(pty), protocol_(protocol), memory_(memory), log_(log), faults_(options),
+Simulator::Simulator(const SimOptions& options, const Pty& pty, Protocol& protocol, TargetMemory& memory, WireLog& log)
+    : options_(options), pty_(pty), protocol_(protocol), memory_(memory), log_(log), faults_(options.faults),
       lineModel_(options.lineModel == 1 || (options.lineModel == -1 && options.baud != 0)),
+      format_(options.line.value_or(LineFormat{})), checkStopBits_(options.line.has_value()),
       targetRate_(options.baud) {
     now_ = lastArrival_ = lastDeparture_ = lastTraffic_ = SimClock::now();
 }
 
 SimClock::duration Simulator::ByteTime() const {
-    // Start bit, 8 data bits, stop bit.
-    if (!lineModel_ || hostRate_ == 0) return SimClock::duration::zero();
-    return std::chrono::duration_cast<SimClock::duration>(std::chrono::duration<double>(10.0 / hostRate_));
+    // Start bit, data bits, parity bit, stop bits.
+    if (!lineModel_ || host_.rate == 0) return SimClock::duration::zero();
+    return std::chrono::duration_cast<SimClock::duration>(
+        std::chrono::duration<double>(format_.BitsPerByte() / host_.rate));
 }
 
 uint32_t Simulator::RateAt(SimTime when) const {
@@ -61,12 +71,17 @@ uint32_t Simulator::RateAt(SimTime when) const {
     return targetRate_;
 }
 
-bool Simulator::RatesMatch(uint32_t targetRate) const {
+Simulator::Mismatch Simulator::LineMismatch(uint32_t targetRate) const {
     // A UART samples each bit in its middle, so a few percent of difference still reads
     // correctly; beyond that the bytes are garbage.
-    if (targetRate == 0 || hostRate_ == 0) return true;
-    double ratio = static_cast<double>(hostRate_) / targetRate;
-    return ratio > 0.98 && ratio < 1.02;
+    if (targetRate != 0 && host_.rate != 0) {
+        double ratio = static_cast<double>(host_.rate) / targetRate;
+        if (ratio <= 0.98 || ratio >= 1.02) return Mismatch::Rate;
+    }
+    // Stricter than most UARTs, which look at the first stop bit only: a host whose
+    // stop bits differ is not understood, so that a wrong line format shows in tests.
+    if (checkStopBits_ && host_.twoStopBits != format_.MoreThanOneStopBit()) return Mismatch::StopBits;
+    return Mismatch::None;
 }
 
 void Simulator::SwitchLineRate(uint32_t rate) {
@@ -76,8 +91,7 @@ void Simulator::SwitchLineRate(uint32_t rate) {
     Note(rate ? "line rate " + std::to_string(rate) + " from here on" : "line rate follows the host again");
 }
 
-void Simulator::Send(std::span<const uint8_t> bytes, std::chrono::milliseconds delay) {
-    if (options_.silent || bytes.empty()) return;
+void Simulator::Queue(std::span<const uint8_t> bytes, std::chrono::milliseconds delay) {
     SimTime start = now_ + delay;
     SimClock::duration byteTime = ByteTime();
     for (uint8_t b : bytes) {
@@ -87,28 +101,54 @@ void Simulator::Send(std::span<const uint8_t> bytes, std::chrono::milliseconds d
     }
 }
 
-void Simulator::Acknowledge(char command, std::chrono::milliseconds delay) {
-    if (options_.silent) return;
-    uint8_t wrong = options_.nak.value_or(kDefaultWrongByte);
-    char text[80];
-    switch (faults_.Next(command)) {
-    case AckFate::Send:
-        Send(std::span<const uint8_t>(&kAck, 1), delay);
-        break;
-    case AckFate::Drop:
-        std::snprintf(text, sizeof text, "acknowledge of '%c' dropped", command);
-        Note(text);
-        break;
-    case AckFate::Corrupt:
-        std::snprintf(text, sizeof text, "acknowledge of '%c' sent as %02X", command, wrong);
-        Note(text);
-        Send(std::span<const uint8_t>(&wrong, 1), delay);
-        break;
+void Simulator::Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::milliseconds delay) {
+    std::vector<const FaultItem*> hits;
+    uint32_t number = faults_.Count(key, hits);
+    std::vector<uint8_t> reply(bytes.begin(), bytes.end());
+    bool drop = false;
+    bool dup = false;
+    for (FaultKind kind : {FaultKind::Nak, FaultKind::Corrupt, FaultKind::Short, FaultKind::Dup, FaultKind::Late,
+                           FaultKind::Drop}) {
+        for (const FaultItem* fault : hits) {
+            if (fault->kind != kind) continue;
+            std::string detail;
+            switch (kind) {
+            case FaultKind::Nak:  // the protocol asked Refuses() and sent its refusal
+                break;
+            case FaultKind::Corrupt:
+                if (!reply.empty()) {
+                    uint8_t before = reply[0];
+                    reply[0] = fault->hasArg ? static_cast<uint8_t>(fault->arg) : static_cast<uint8_t>(~before);
+                    char text[32];
+                    std::snprintf(text, sizeof text, " (%02X sent as %02X)", before, reply[0]);
+                    detail = text;
+                }
+                break;
+            case FaultKind::Short:
+                if (!reply.empty()) reply.pop_back();
+                detail = " (" + Hex(reply) + " sent)";
+                break;
+            case FaultKind::Dup:
+                dup = true;
+                break;
+            case FaultKind::Late:
+                delay += std::chrono::milliseconds(fault->arg);
+                detail = " (" + std::to_string(fault->arg) + " ms)";
+                break;
+            case FaultKind::Drop:
+                drop = true;
+                break;
+            }
+            Note("fault: " + std::string(FaultKindName(kind)) + " of " + std::string(key) + "#" +
+                 std::to_string(number) + detail);
+        }
     }
-}
-
-void Simulator::Refuse(char) {
-    if (options_.nak) Send(std::span<const uint8_t>(&*options_.nak, 1));
+    if (drop) return;
+    if (dup) {
+        std::vector<uint8_t> once = reply;
+        reply.insert(reply.end(), once.begin(), once.end());
+    }
+    Queue(reply, delay);
 }
 
 void Simulator::Note(const std::string& text) {
@@ -121,24 +161,30 @@ void Simulator::ReadFromHost() {
     ssize_t count = read(pty_.master, buffer, sizeof buffer);
     if (count <= 0) return;
     SimTime readTime = SimClock::now();
-    hostRate_ = PtyLineRate(pty_.master);  // the host may have changed it just before writing
+    host_ = PtyReadLine(pty_.master);  // the host may have changed it just before writing
     log_.Traffic(readTime, true, std::span<const uint8_t>(buffer, count));
     SimClock::duration byteTime = ByteTime();
     size_t lost = 0;
+    Mismatch lostFor = Mismatch::None;
     for (ssize_t i = 0; i < count; ++i) {
         // On a real line the byte is complete one byte time after the previous one, or
         // after it was sent when the line was idle.
         now_ = lineModel_ ? std::max(readTime, lastArrival_) + byteTime : readTime;
         lastArrival_ = now_;
-        if (!RatesMatch(RateAt(now_))) {
+        Mismatch mismatch = LineMismatch(RateAt(now_));
+        if (mismatch != Mismatch::None) {
             ++lost;
+            lostFor = mismatch;
             continue;
         }
         protocol_.Receive(buffer[i], *this);
     }
-    if (lost) {
-        Note(std::to_string(lost) + " byte(s) sent at " + std::to_string(hostRate_) + " baud lost: the target listens at " +
-             std::to_string(RateAt(now_)) + " baud");
+    if (lostFor == Mismatch::Rate) {
+        Note(std::to_string(lost) + " byte(s) sent at " + std::to_string(host_.rate) +
+             " baud lost: the target listens at " + std::to_string(RateAt(now_)) + " baud");
+    } else if (lostFor == Mismatch::StopBits) {
+        Note(std::to_string(lost) + " byte(s) sent with " + (host_.twoStopBits ? "2 stop bits" : "1 stop bit") +
+             " lost: the target's line is " + format_.Text());
     }
     lastTraffic_ = std::max(lastArrival_, readTime);
 }
@@ -147,16 +193,23 @@ void Simulator::WriteDue(SimTime realNow) {
     std::vector<Outgoing> due;
     std::vector<uint8_t> chunk;
     size_t lost = 0;
+    Mismatch lostFor = Mismatch::None;
     while (!out_.empty() && out_.front().due <= realNow) {
-        if (RatesMatch(RateAt(out_.front().due))) {
+        Mismatch mismatch = LineMismatch(RateAt(out_.front().due));
+        if (mismatch == Mismatch::None) {
             due.push_back(out_.front());
             chunk.push_back(out_.front().byte);
         } else {
             ++lost;
+            lostFor = mismatch;
         }
         out_.pop_front();
     }
-    if (lost) Note(std::to_string(lost) + " answer byte(s) lost: the host listens at " + std::to_string(hostRate_) + " baud");
+    if (lostFor == Mismatch::Rate)
+        Note(std::to_string(lost) + " answer byte(s) lost: the host listens at " + std::to_string(host_.rate) + " baud");
+    else if (lostFor == Mismatch::StopBits)
+        Note(std::to_string(lost) + " answer byte(s) lost: the host's line has " +
+             (host_.twoStopBits ? "2 stop bits" : "1 stop bit") + ", the target's is " + format_.Text());
     size_t written = 0;
     while (written < chunk.size()) {
         ssize_t n = write(pty_.master, chunk.data() + written, chunk.size() - written);
@@ -186,7 +239,7 @@ void Simulator::WaitUntilHostRead() {
 EndReason Simulator::Run() {
     for (;;) {
         if (g_stopSignal) return EndReason::Signal;
-        hostRate_ = PtyLineRate(pty_.master);
+        host_ = PtyReadLine(pty_.master);
         SimTime realNow = SimClock::now();
         WriteDue(realNow);
         if (exit_ && out_.empty()) {

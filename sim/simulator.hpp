@@ -1,12 +1,12 @@
 // The simulated target's run loop: reads the host's bytes from the pseudo-terminal,
 // hands them to the protocol with their arrival times on the modelled line, and sends
-// the protocol's answers when they would have reached the host.
+// the protocol's replies, through the fault plan, when they would have reached the host.
 #pragma once
 
 #include <deque>
 #include <optional>
 
-#include "ack_faults.hpp"
+#include "fault_plan.hpp"
 #include "protocol.hpp"
 #include "pty.hpp"
 #include "wire_log.hpp"
@@ -15,18 +15,17 @@ enum class EndReason { Exec, Signal, Inactivity };
 
 class Simulator : public Target {
 public:
-    Simulator(const SimOptions& options, const Pty& pty, Protocol& protocol, FlashMemory& memory, WireLog& log);
+    Simulator(const SimOptions& options, const Pty& pty, Protocol& protocol, TargetMemory& memory, WireLog& log);
 
     EndReason Run();
 
     SimTime Now() const override { return now_; }
-    FlashMemory& Memory() override { return memory_; }
+    TargetMemory& Memory() override { return memory_; }
     const SimOptions& Options() const override { return options_; }
-    void Send(std::span<const uint8_t> bytes, std::chrono::milliseconds delay = {}) override;
-    void Acknowledge(char command, std::chrono::milliseconds delay = {}) override;
-    void Refuse(char command) override;
+    void Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::milliseconds delay = {}) override;
+    bool Refuses(std::string_view key) override { return faults_.Planned(key, FaultKind::Nak); }
     uint32_t LineRate() const override { return RateAt(now_); }
-    uint32_t HostRate() const override { return hostRate_; }
+    uint32_t HostRate() const override { return host_.rate; }
     void SwitchLineRate(uint32_t rate) override;
     void Exit() override { exit_ = true; }
     void Note(const std::string& text) override;
@@ -36,10 +35,13 @@ private:
         uint8_t byte;
         SimTime due;  // when the byte has fully reached the host
     };
+    enum class Mismatch { None, Rate, StopBits };
 
+    void Queue(std::span<const uint8_t> bytes, std::chrono::milliseconds delay);
     SimClock::duration ByteTime() const;
     uint32_t RateAt(SimTime when) const;
-    bool RatesMatch(uint32_t targetRate) const;
+    // Whether the host's UART and the target's, at `targetRate`, understand each other.
+    Mismatch LineMismatch(uint32_t targetRate) const;
     void ReadFromHost();
     void WriteDue(SimTime realNow);
     void WaitUntilHostRead();
@@ -47,16 +49,18 @@ private:
     const SimOptions& options_;
     const Pty& pty_;
     Protocol& protocol_;
-    FlashMemory& memory_;
+    TargetMemory& memory_;
     WireLog& log_;
-    AckFaults faults_;
+    FaultPlan faults_;
     bool lineModel_;
+    LineFormat format_;    // the target's UART frame
+    bool checkStopBits_;   // the frame was given (--line or the protocol's), not followed
 
     SimTime now_;
     SimTime lastArrival_;
     SimTime lastDeparture_;
     SimTime lastTraffic_;
-    uint32_t hostRate_ = 0;
+    PtyLine host_;
     uint32_t targetRate_;
     std::optional<std::pair<SimTime, uint32_t>> rateSwitch_;
     std::deque<Outgoing> out_;

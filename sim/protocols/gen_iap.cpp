@@ -9,10 +9,26 @@
 
 namespace {
 
-class GenIapProtocol : public Protocol {
+struct GenIapSettings : IapSettings {
+    std::vector<uint8_t> ispRequest;   // the application waits for these bytes
+    std::vector<uint8_t> ispResponse;  // ... and answers with these
+
+    bool Check(std::string& error) const override {
+        if (!ispResponse.empty() && ispRequest.empty()) {
+            error = "--isp-response needs --isp-request";
+            return false;
+        }
+        return true;
+    }
+};
+
+GenIapSettings& GenIap(ProtocolSettings& settings) { return static_cast<GenIapSettings&>(settings); }
+
+class GenIapTarget : public Protocol {
 public:
-    explicit GenIapProtocol(const SimOptions& options)
-        : request_(options.ispRequest), response_(options.ispResponse), inApplication_(!options.ispRequest.empty()) {}
+    explicit GenIapTarget(const GenIapSettings& settings)
+        : engine_("gen_iap", settings, false), request_(settings.ispRequest), response_(settings.ispResponse),
+          inApplication_(!settings.ispRequest.empty()) {}
 
     void Receive(uint8_t byte, Target& target) override {
         // Inside a frame every byte is frame data, whatever it looks like.
@@ -24,10 +40,7 @@ public:
         if (std::equal(held_.begin(), held_.end(), request_.begin())) {
             if (held_.size() == request_.size()) {
                 held_.clear();
-                target.Note(inApplication_ ? "gen_iap: ISP request, entering the programming routine"
-                                           : "gen_iap: ISP request");
-                inApplication_ = false;
-                if (!response_.empty()) target.Send(response_);
+                Request(target);
             }
             return;
         }
@@ -41,20 +54,59 @@ public:
     }
 
 private:
+    void Request(Target& target) {
+        if (target.Refuses("isp")) {
+            // The application stays where it is and says nothing.
+            target.Note("gen_iap: ISP request: refused (nak fault)");
+            target.Reply("isp", {});
+            return;
+        }
+        target.Note(inApplication_ ? "gen_iap: ISP request, entering the programming routine" : "gen_iap: ISP request");
+        inApplication_ = false;
+        target.Reply("isp", response_);
+    }
+
     void Forward(uint8_t byte, Target& target) {
         if (inApplication_) return;  // the application ignores everything else
         engine_.Receive(byte, target);
     }
 
-    IapCommandEngine engine_{"gen_iap", false};
+    IapCommandEngine engine_;
     std::vector<uint8_t> request_;
     std::vector<uint8_t> response_;
     std::vector<uint8_t> held_;  // bytes that so far match the beginning of the request
     bool inApplication_;
 };
 
+std::vector<ProtocolOption> Options() {
+    std::vector<ProtocolOption> rows = IapOptionRows(false);
+    rows.push_back({"--isp-request", "HEX", "start in the application, which answers only these\nrequest bytes",
+                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
+                        what = "hexadecimal bytes";
+                        return ParseHexBytes(v, GenIap(s).ispRequest);
+                    }});
+    rows.push_back({"--isp-response", "HEX", "... with these response bytes, then runs the routine",
+                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
+                        what = "hexadecimal bytes";
+                        return ParseHexBytes(v, GenIap(s).ispResponse);
+                    }});
+    return rows;
+}
+
 }  // namespace
 
-std::unique_ptr<Protocol> CreateGenIapProtocol(const SimOptions& options) {
-    return std::make_unique<GenIapProtocol>(options);
+const ProtocolEntry& GenIapProtocol() {
+    static const std::vector<ProtocolOption> options = Options();
+    static const ProtocolEntry entry = {
+        "gen_iap",
+        "the generic resident programming routine: 'C' synchronise,\n'I' info, 'W' write frame, 'E' erase all, 'X' start",
+        "C I W E X isp",
+        nullptr,
+        options,
+        [] { return std::unique_ptr<ProtocolSettings>(new GenIapSettings); },
+        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
+            return std::make_unique<GenIapTarget>(static_cast<const GenIapSettings&>(s));
+        },
+    };
+    return entry;
 }

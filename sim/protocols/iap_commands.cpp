@@ -21,12 +21,76 @@ std::string Format(const char* fmt, auto... args) {
     return text;
 }
 
+IapSettings& Iap(ProtocolSettings& settings) { return static_cast<IapSettings&>(settings); }
+
+const ProtocolOption kCommandRows[] = {
+    {"--block-size", "N", "block size announced in the info reply (default 256,\n0 allowed)",
+     [](ProtocolSettings& s, const std::string& v, std::string& what) {
+         what = "0 to 65535";
+         return ParseU32(v, Iap(s).blockSize, 0xFFFF);
+     }},
+    {"--info-prefix", "HEX", "the two free bytes of the info reply (default 0000)",
+     [](ProtocolSettings& s, const std::string& v, std::string& what) {
+         what = "two hexadecimal bytes";
+         std::vector<uint8_t> bytes;
+         if (!ParseHexBytes(v, bytes) || bytes.size() != 2) return false;
+         Iap(s).infoPrefix = bytes;
+         return true;
+     }},
+    {"--nak", "HEX", "byte sent for a refused command (bad CRC, unerased or\nout-of-range write, a nak fault); default: no answer",
+     [](ProtocolSettings& s, const std::string& v, std::string& what) {
+         what = "one hexadecimal byte";
+         std::vector<uint8_t> bytes;
+         if (!ParseHexBytes(v, bytes) || bytes.size() != 1) return false;
+         Iap(s).nak = bytes[0];
+         return true;
+     }},
+    {"--sync-answer", "HEX", "answer 'C' with these bytes instead of 06",
+     [](ProtocolSettings& s, const std::string& v, std::string& what) {
+         what = "hexadecimal bytes";
+         return ParseHexBytes(v, Iap(s).syncAnswer);
+     }},
+};
+
+const ProtocolOption kBaudRows[] = {
+    {"--max-baud", "RATE", "highest rate 'R' switches to",
+     [](ProtocolSettings& s, const std::string& v, std::string& what) {
+         what = "a baud rate";
+         return ParseU32(v, Iap(s).maxBaud) && Iap(s).maxBaud >= 50;
+     }},
+    {"--baud-answer-bytes", "N", "send only N bytes of the 'R' answer (the target then\nkeeps its rate)",
+     [](ProtocolSettings& s, const std::string& v, std::string& what) {
+         what = "0 to 16";
+         return ParseU32(v, Iap(s).baudAnswerBytes, 16);
+     }},
+};
+
 }  // namespace
+
+std::vector<ProtocolOption> IapOptionRows(bool baudCommand) {
+    std::vector<ProtocolOption> rows(std::begin(kCommandRows), std::end(kCommandRows));
+    if (baudCommand) rows.insert(rows.end(), std::begin(kBaudRows), std::end(kBaudRows));
+    return rows;
+}
 
 void IapCommandEngine::Reset() {
     state_ = State::Idle;
     frame_.clear();
     expected_ = 0;
+}
+
+void IapCommandEngine::Refuse(const char* key, Target& target) {
+    if (settings_.nak)
+        target.Reply(key, std::span<const uint8_t>(&*settings_.nak, 1));
+    else
+        target.Reply(key, {});
+}
+
+bool IapCommandEngine::RefusedByPlan(const char* key, const std::string& what, Target& target) {
+    if (!target.Refuses(key)) return false;
+    target.Note(Format("%s: %s: refused (nak fault)", tag_, what.c_str()));
+    Refuse(key, target);
+    return true;
 }
 
 IapEvent IapCommandEngine::Receive(uint8_t byte, Target& target) {
@@ -71,35 +135,32 @@ IapEvent IapCommandEngine::Receive(uint8_t byte, Target& target) {
 }
 
 IapEvent IapCommandEngine::Command(uint8_t byte, Target& target) {
-    const SimOptions& options = target.Options();
     switch (byte) {
     case 'C':
-        if (options.syncAnswer.empty())
-            target.Acknowledge('C');
+        if (RefusedByPlan("C", "synchronise", target)) break;
+        if (settings_.syncAnswer.empty())
+            target.Reply("C", std::span<const uint8_t>(&kAck, 1));
         else
-            target.Send(options.syncAnswer);
+            target.Reply("C", settings_.syncAnswer);
         break;
     case 'I': {
-        target.Acknowledge('I');
-        uint8_t info[4] = {options.infoPrefix[0], options.infoPrefix[1], static_cast<uint8_t>(options.blockSize),
-                           static_cast<uint8_t>(options.blockSize >> 8)};
-        target.Send(info);
+        if (RefusedByPlan("I", "info", target)) break;
+        uint8_t info[5] = {kAck, settings_.infoPrefix[0], settings_.infoPrefix[1],
+                           static_cast<uint8_t>(settings_.blockSize), static_cast<uint8_t>(settings_.blockSize >> 8)};
+        target.Reply("I", info);
         break;
     }
     case 'E':
-        if (options.failErase) {
-            target.Note(Format("%s: erase fails (--fail-erase)", tag_));
-            target.Refuse('E');
-        } else {
-            target.Memory().EraseAll();
-            target.Note(Format("%s: erase", tag_));
-            target.Acknowledge('E', std::chrono::milliseconds(options.eraseTimeMs));
-        }
+        if (RefusedByPlan("E", "erase", target)) break;
+        target.Memory().EraseAll();
+        target.Note(Format("%s: erase", tag_));
+        target.Reply("E", std::span<const uint8_t>(&kAck, 1), std::chrono::milliseconds(target.Options().eraseTimeMs));
         break;
     case 'X':
+        if (RefusedByPlan("X", "start code", target)) break;
         target.Note(Format("%s: start code", tag_));
-        target.Acknowledge('X');
-        if (options.exitAfterExec) target.Exit();
+        target.Reply("X", std::span<const uint8_t>(&kAck, 1));
+        if (target.Options().exitAfterExec) target.Exit();
         return IapEvent::Executed;
     case 'W':
         Reset();
@@ -131,51 +192,50 @@ void IapCommandEngine::FinishWrite(Target& target) {
     uint16_t received = static_cast<uint16_t>(frame[6 + length] | (frame[7 + length] << 8));
     uint16_t computed = Crc16CcittFalse(covered);
     std::span<const uint8_t> data(frame.data() + 6, length);
+    std::string write = Format("write %08X, %u bytes", address, length);
 
     if (received != computed) {
-        target.Note(Format("%s: write %08X, %u bytes: CRC %04X, expected %04X, refused", tag_, address, length,
-                           received, computed));
-        target.Refuse('W');
+        target.Note(Format("%s: %s: CRC %04X, expected %04X, refused", tag_, write.c_str(), received, computed));
+        Refuse("W", target);
         return;
     }
     if (length > kMaxWriteLength) {
-        target.Note(Format("%s: write %08X, %u bytes: longer than %u, refused", tag_, address, length, kMaxWriteLength));
-        target.Refuse('W');
+        target.Note(Format("%s: %s: longer than %u, refused", tag_, write.c_str(), kMaxWriteLength));
+        Refuse("W", target);
         return;
     }
+    if (RefusedByPlan("W", write, target)) return;
     uint32_t where = 0;
-    switch (target.Memory().Write(address, data, where)) {
+    switch (target.Memory().WriteFlash(address, data, where)) {
     case WriteResult::Ok:
-        target.Note(Format("%s: write %08X, %u bytes", tag_, address, length));
-        target.Acknowledge('W');
+        target.Note(Format("%s: %s", tag_, write.c_str()));
+        target.Reply("W", std::span<const uint8_t>(&kAck, 1));
         break;
     case WriteResult::OutOfRange:
-        target.Note(Format("%s: write %08X, %u bytes: %08X is outside the flash, refused", tag_, address, length, where));
-        target.Refuse('W');
+        target.Note(Format("%s: %s: %08X is outside the flash, refused", tag_, write.c_str(), where));
+        Refuse("W", target);
         break;
     case WriteResult::NotErased:
-        target.Note(Format("%s: write %08X, %u bytes: %08X is not erased, refused", tag_, address, length, where));
-        target.Refuse('W');
+        target.Note(Format("%s: %s: %08X is not erased, refused", tag_, write.c_str(), where));
+        Refuse("W", target);
         break;
     }
 }
 
 void IapCommandEngine::FinishBaud(Target& target) {
-    const SimOptions& options = target.Options();
     uint32_t requested = Le32(frame_.data());
     Reset();
+    if (RefusedByPlan("R", Format("rate %u", requested), target)) return;
     uint32_t current = target.LineRate() ? target.LineRate() : target.HostRate();
     uint32_t rate = requested ? requested : current;
-    if (options.maxBaud && rate > options.maxBaud) rate = options.maxBaud;
-    uint8_t answer[4] = {static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8), static_cast<uint8_t>(rate >> 16),
-                         static_cast<uint8_t>(rate >> 24)};
-    uint32_t count = options.baudAnswerBytes < 4 ? options.baudAnswerBytes : 4;
+    if (settings_.maxBaud && rate > settings_.maxBaud) rate = settings_.maxBaud;
+    // The rate, least significant byte first, cut or padded with zeros to the number of
+    // answer bytes the options ask for.
+    std::vector<uint8_t> answer = {static_cast<uint8_t>(rate), static_cast<uint8_t>(rate >> 8),
+                                   static_cast<uint8_t>(rate >> 16), static_cast<uint8_t>(rate >> 24)};
+    answer.resize(settings_.baudAnswerBytes, 0x00);
     target.Note(Format("%s: rate %u requested, switching to %u", tag_, requested, rate));
-    target.Send(std::span<const uint8_t>(answer, count));
-    if (options.baudAnswerBytes > 4) {
-        std::vector<uint8_t> extra(options.baudAnswerBytes - 4, 0x00);
-        target.Send(extra);
-    }
+    target.Reply("R", answer);
     // With a short answer the host gives up; the target stays where it was.
-    if (count == 4) target.SwitchLineRate(rate);
+    if (answer.size() >= 4) target.SwitchLineRate(rate);
 }

@@ -80,9 +80,14 @@ private:
     State state_ = State::Plain;
 };
 
-class MicExtmemProtocol : public Protocol {
+struct MicExtmemSettings : IapSettings {
+    std::vector<uint8_t> entryAnswer{0xA2, 0x05, 0x0B};  // as on the wire
+};
+
+class MicExtmemTarget : public Protocol {
 public:
-    explicit MicExtmemProtocol(const SimOptions& options) : applicationRate_(options.baud) {}
+    explicit MicExtmemTarget(const MicExtmemSettings& settings)
+        : engine_("mic_extmem", settings, true), entryAnswer_(settings.entryAnswer) {}
 
     void Receive(uint8_t byte, Target& target) override {
         if (programming_) {
@@ -92,7 +97,7 @@ public:
                 programming_ = false;
                 decoder_.Reset();
                 message_.clear();
-                target.SwitchLineRate(applicationRate_);
+                target.SwitchLineRate(target.Options().baud);
                 return;
             }
             // None of the entry request's bytes is a command letter, so a host that
@@ -118,24 +123,58 @@ private:
         if (item.value == kEndOfMessage &&
             message_.size() >= kEntryMessage.size() &&
             std::equal(kEntryMessage.begin(), kEntryMessage.end(), message_.end() - kEntryMessage.size())) {
-            target.Note("mic_extmem: entry request, external memory programming mode");
-            target.Send(target.Options().entryAnswer);
-            programming_ = true;
-            engine_.Reset();
+            Enter(target);
         }
         message_.clear();
     }
 
-    IapCommandEngine engine_{"mic_extmem", true};
+    void Enter(Target& target) {
+        if (target.Refuses("entry")) {
+            // The application stays as it is and does not answer.
+            target.Note("mic_extmem: entry request: refused (nak fault)");
+            target.Reply("entry", {});
+            return;
+        }
+        target.Note("mic_extmem: entry request, external memory programming mode");
+        target.Reply("entry", entryAnswer_);
+        programming_ = true;
+        engine_.Reset();
+    }
+
+    IapCommandEngine engine_;
+    std::vector<uint8_t> entryAnswer_;
     LinkDecoder decoder_;
     std::vector<uint8_t> message_;
     uint8_t channel_ = kMessageChannel;
     bool programming_ = false;
-    uint32_t applicationRate_;
 };
+
+std::vector<ProtocolOption> Options() {
+    std::vector<ProtocolOption> rows = IapOptionRows(true);
+    rows.push_back({"--entry-answer", "HEX", "the entry answer as on the wire (default A2050B)",
+                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
+                        what = "hexadecimal bytes";
+                        return ParseHexBytes(v, static_cast<MicExtmemSettings&>(s).entryAnswer);
+                    }});
+    return rows;
+}
 
 }  // namespace
 
-std::unique_ptr<Protocol> CreateMicExtmemProtocol(const SimOptions& options) {
-    return std::make_unique<MicExtmemProtocol>(options);
+const ProtocolEntry& MicExtmemProtocol() {
+    static const std::vector<ProtocolOption> options = Options();
+    static const ProtocolEntry entry = {
+        "mic_extmem",
+        "external flash programming behind the application's byte-stuffed\n"
+        "link: after the framed entry request the gen_iap commands, plus\n"
+        "'R' rate change",
+        "entry C I W E X R",
+        nullptr,
+        options,
+        [] { return std::unique_ptr<ProtocolSettings>(new MicExtmemSettings); },
+        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
+            return std::make_unique<MicExtmemTarget>(static_cast<const MicExtmemSettings&>(s));
+        },
+    };
+    return entry;
 }

@@ -30,7 +30,7 @@ std::string HexText(const Bytes& bytes) {
     return text;
 }
 
-SimProcess::SimProcess(const std::vector<std::string>& args, speed_t baud) {
+SimProcess::SimProcess(const std::vector<std::string>& args, speed_t baud, bool twoStopBits) {
     errPath_ = MakeTempDir() + "/stderr.txt";
     int outPipe[2];
     if (pipe(outPipe) != 0) return;
@@ -73,6 +73,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args, speed_t baud) {
     cfsetispeed(&t, baud);
     cfsetospeed(&t, baud);
     tcsetattr(fd_, TCSANOW, &t);
+    SetTwoStopBits(twoStopBits);
 }
 
 SimProcess::~SimProcess() {
@@ -118,6 +119,13 @@ void SimProcess::SetBaud(speed_t baud) {
     tcgetattr(fd_, &t);
     cfsetispeed(&t, baud);
     cfsetospeed(&t, baud);
+    tcsetattr(fd_, TCSANOW, &t);
+}
+
+void SimProcess::SetTwoStopBits(bool two) {
+    termios t{};
+    tcgetattr(fd_, &t);
+    t.c_cflag = two ? (t.c_cflag | CSTOPB) : (t.c_cflag & ~CSTOPB);
     tcsetattr(fd_, TCSANOW, &t);
 }
 

@@ -15,8 +15,9 @@ std::string HexText(const Bytes& bytes);   // {A2, 05} -> "A2 05"
 class SimProcess {
 public:
     // Starts vorlo-sim with `args`, reads the terminal path from its first line and opens
-    // it raw at `baud`. A ready-made --timeout keeps a forgotten simulator from lingering.
-    explicit SimProcess(const std::vector<std::string>& args, speed_t baud = B115200);
+    // it raw at `baud` (with 2 stop bits when asked). A ready-made --timeout keeps a
+    // forgotten simulator from lingering.
+    explicit SimProcess(const std::vector<std::string>& args, speed_t baud = B115200, bool twoStopBits = false);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
@@ -32,6 +33,7 @@ public:
         return Receive(count, timeoutMs);
     }
     void SetBaud(speed_t baud);
+    void SetTwoStopBits(bool two);
 
     // SIGTERM and wait; returns the exit code (-1 when it had to be killed).
     int Stop();

@@ -72,6 +72,62 @@ TEST(SimFaults, DroppedWriteAcknowledgeLeavesTheBlockWrittenAndTheResendAccepted
     EXPECT_EQ(ReadFile(dump), ":021000000102EB\r\n:00000001FF\r\n");
 }
 
+TEST(SimFaults, PlanItemsHitTheRepliesTheyNameAndANakCarriesNothingOut) {
+    // Three one-byte writes (W#1 to W#3), info, synchronise: what comes back for each
+    // ("-": nothing) and which of the three bytes reached the flash.
+    struct Case {
+        std::vector<std::string> args;
+        std::string answers;
+        std::string written;
+    };
+    const Case cases[] = {
+        {{}, "06|06|06|06 00 00 00 01|06", "111"},
+        {{"--fault=dup@W#2"}, "06|06 06|06|06 00 00 00 01|06", "111"},
+        {{"--fault=drop@W#2-"}, "06|-|-|06 00 00 00 01|06", "111"},
+        {{"--fault=corrupt@W#1;corrupt:15@I"}, "F9|06|06|15 00 00 00 01|06", "111"},
+        {{"--fault=short@I", "--fault=short@C"}, "06|06|06|06 00 00 00|-", "111"},
+        {{"--fault=drop@*#4;dup@*#5-"}, "06|06|06|-|06 06", "111"},
+        {{"--fault=nak@W#2", "--nak=15"}, "06|15|06|06 00 00 00 01|06", "101"},
+        {{"--fault=nak@*#3;nak@C"}, "06|06|-|06 00 00 00 01|-", "110"},
+        // The old options are shorthands of plan items.
+        {{"--drop-ack=W:2"}, "06|-|06|06 00 00 00 01|06", "111"},
+        {{"--no-ack-after=3"}, "06|06|06|-|-", "111"},
+        {{"--corrupt-ack=4", "--nak=EE"}, "06|06|06|EE 00 00 00 01|06", "111"},
+    };
+    const char* records[] = {":01000000A5", ":01010000A5", ":01020000A5"};
+    for (const Case& c : cases) {
+        std::string dump = MakeTempDir() + "/out.hex";
+        std::vector<std::string> args = c.args;
+        args.push_back("--dump=" + dump);
+        SimProcess sim(args);
+        ASSERT_TRUE(sim.Ready());
+        std::string answers;
+        for (const Bytes& step : {WriteFrame(0x000, {0xA5}), WriteFrame(0x100, {0xA5}), WriteFrame(0x200, {0xA5}),
+                                  Bytes{'I'}, Bytes{'C'}}) {
+            Bytes answer = sim.Exchange(step, 16, 120);
+            answers += (answers.empty() ? "" : "|") + (answer.empty() ? "-" : HexText(answer));
+        }
+        EXPECT_EQ(answers, c.answers) << c.args[0];
+        EXPECT_EQ(sim.Stop(), 0);
+        std::string hex = ReadFile(dump), written;
+        for (const char* record : records) written += Contains(hex, record) ? "1" : "0";
+        EXPECT_EQ(written, c.written) << c.args[0];
+    }
+}
+
+TEST(SimFaults, ALateReplyComesThatMuchLaterAndTheNextOnTime) {
+    std::string log = MakeTempDir() + "/wire.log";
+    SimProcess sim({"--fault=late:400@C#1", "--log=" + log});
+    ASSERT_TRUE(sim.Ready());
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(sim.Exchange({'C'}, 1, 200), kNothing);
+    EXPECT_EQ(sim.Receive(1, 2000), kAck);
+    EXPECT_GE(MsSince(start), 380);
+    EXPECT_EQ(sim.Exchange({'C'}, 1, 200), kAck);
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_TRUE(Contains(ReadFile(log), "#   fault: late of C#1 (400 ms)\n"));
+}
+
 TEST(SimRun, DumpsAsIntelHexWithExtendedAddressesAndAsBinary) {
     std::string dir = MakeTempDir();
     Bytes data;
@@ -105,11 +161,12 @@ TEST(SimRun, DumpsAsIntelHexWithExtendedAddressesAndAsBinary) {
 TEST(SimRun, EndsAfterExecOnInactivityAndOnSignalWritingTheDump) {
     std::string dir = MakeTempDir();
     {
-        SimProcess sim({"--exit-after-exec", "--dump=" + dir + "/x.hex"});
+        SimProcess sim({"--exit-after-exec", "--dump=" + dir + "/x.hex", "--dump-bin=" + dir + "/x.bin"});
         ASSERT_TRUE(sim.Ready());
         EXPECT_EQ(sim.Exchange({'X'}, 1), kAck);
         EXPECT_EQ(sim.WaitExit(3000), 0);
         EXPECT_EQ(ReadFile(dir + "/x.hex"), ":00000001FF\r\n");
+        EXPECT_TRUE(FileExists(dir + "/x.bin") && ReadFile(dir + "/x.bin").empty());
     }
     {
         SimProcess sim({"--timeout=0.3", "--dump=" + dir + "/t.hex"});
@@ -152,18 +209,20 @@ TEST(SimRun, PortCanBeOpenedAgainAfterAnExclusiveHostClosedIt) {
 
 TEST(SimRun, LineModelTakesThePhysicalTimeOfTheBytes) {
     Bytes frame = WriteFrame(0x0, Bytes(256, 0x00));
-    // 265 bytes to the target and 1 back, 10 bits each, at 9600 baud.
-    const double physicalMs = (frame.size() + 1) * 10 * 1000.0 / 9600;
-    {
-        SimProcess sim({"--line-model"}, B9600);
+    // 265 bytes to the target and 1 back at 9600 baud, each with a start bit, the data
+    // bits, the parity bit and the stop bits: 10 bits for 8N1, 12 for 8E2.
+    for (double bits : {10, 12}) {
+        const double physicalMs = (frame.size() + 1) * bits * 1000.0 / 9600;
+        SimProcess sim({"--line-model", bits == 10 ? "--line=8N1" : "--line=8E2"}, B9600, bits == 12);
         ASSERT_TRUE(sim.Ready());
         auto start = std::chrono::steady_clock::now();
         ASSERT_EQ(sim.Exchange(frame, 1, 5000), kAck);
         double ms = MsSince(start);
-        EXPECT_GE(ms, physicalMs * 0.95);
-        EXPECT_LT(ms, physicalMs + 2000);
+        EXPECT_GE(ms, physicalMs * 0.95) << bits;
+        EXPECT_LT(ms, physicalMs + 2000) << bits;
     }
     {
+        const double physicalMs = (frame.size() + 1) * 10 * 1000.0 / 9600;
         SimProcess sim({"--no-line-model", "--baud=9600"}, B9600);
         ASSERT_TRUE(sim.Ready());
         auto start = std::chrono::steady_clock::now();
@@ -172,12 +231,46 @@ TEST(SimRun, LineModelTakesThePhysicalTimeOfTheBytes) {
     }
 }
 
+TEST(SimRun, HostWithOtherStopBitsLosesItsBytesAndTheAnswers) {
+    std::string log = MakeTempDir() + "/wire.log";
+    {
+        SimProcess sim({"--line=8N2", "--fault=late:300@C#1", "--log=" + log});
+        ASSERT_TRUE(sim.Ready());
+        EXPECT_EQ(sim.Exchange({'C'}, 1, 300), kNothing);
+        sim.SetTwoStopBits(true);
+        EXPECT_EQ(sim.Exchange({'C'}, 1, 100), kNothing);  // answered late ...
+        sim.SetTwoStopBits(false);
+        EXPECT_EQ(sim.Receive(1, 600), kNothing);  // ... when the host has changed again
+        EXPECT_EQ(sim.Stop(), 0);
+    }
+    std::string notes = ReadFile(log);
+    EXPECT_TRUE(Contains(notes, "#   1 byte(s) sent with 1 stop bit lost: the target's line is 8N2\n")) << notes;
+    EXPECT_TRUE(Contains(notes, "#   1 answer byte(s) lost: the host's line has 1 stop bit, the target's is 8N2\n"));
+    // Without --line the target takes either, as it always did.
+    SimProcess sim({}, B115200, true);
+    ASSERT_TRUE(sim.Ready());
+    EXPECT_EQ(sim.Exchange({'C'}, 1), kAck);
+}
+
+TEST(SimRun, SectorsMakeTheFlashAndTheRamIsNotProgrammedByWrites) {
+    SimProcess sim({"--flash-base=0x1000", "--sectors=2x4K,0x2000", "--ram=0x10000000,4K", "--nak=15"});
+    ASSERT_TRUE(sim.Ready());
+    EXPECT_EQ(sim.Exchange(WriteFrame(0x4FFF, {0x00}), 1), kAck);  // the last byte of 16 KiB from 0x1000
+    EXPECT_EQ(sim.Exchange(WriteFrame(0x5000, {0x00}), 1), kNak);
+    EXPECT_EQ(sim.Exchange(WriteFrame(0x10000000, {0x00}), 1), kNak);
+}
+
 TEST(SimRun, HelpAndBadOptions) {
     RunResult help = RunProgram(VORLO_SIM_BIN, {"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_NE(help.out.find("--drop-ack=LIST"), std::string::npos);
+    // Generic sections, then one per protocol of the table with its own options.
+    for (const char* row : {"--drop-ack=LIST", "--fault=PLAN", "\nProtocol gen_iap:\n", "  reply keys:            C I W E X isp\n",
+                            "\nProtocol mic_extmem:\n", "--entry-answer=HEX"})
+        EXPECT_TRUE(Contains(help.out, row)) << row;
     for (const char* bad : {"--protocol=nonesuch", "--block-size=70000", "--drop-ack=0", "--nak=1516", "--bogus",
-                            "--isp-response=00"}) {
+                            "--isp-response=00", "--fault=dupe@W", "--fault=drop@w", "--fault=drop@W#0",
+                            "--fault=late:x@W", "--fault=dup:1@W", "--line=8N3", "--sectors=3x0", "--ram=0,4K",
+                            "--max-baud=9600", "--silent=1"}) {
         RunResult r = RunProgram(VORLO_SIM_BIN, {bad});
         EXPECT_EQ(r.exitCode, 64) << bad;
         EXPECT_EQ(r.out, "") << bad;
