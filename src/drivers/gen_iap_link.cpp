@@ -57,18 +57,25 @@ bool IapWriteBlock(const char* tag, uint32_t address, const uint8_t* data, uint3
     uint16_t crc = IapWriteFrame(header, address, data, static_cast<uint16_t>(length));
     const uint8_t trailer[2] = {static_cast<uint8_t>(crc), static_cast<uint8_t>(crc >> 8)};
     // Every attempt carries the same frame, so an ACK to any of them means the block is
-    // programmed. An attempt that timed out may still be answered late: those answers
+    // programmed. An attempt that timed out may still be answered late: such an answer
+    // may come right behind the ACK of the attempt sent again, and those still missing
     // are waited for before the next request, which must not take one for its own.
-    int timedOut = 0;
+    size_t timedOut = 0;
     for (int attempt = 1; attempt <= 3; ++attempt) {
         const ComPart frame[] = {{header, sizeof header}, {data, length}, {trailer, sizeof trailer}};
         LinkRequestParts(frame, 3);
         uint8_t answer = 0;
-        size_t got = LinkReadFrame(&answer, 1, kIapWriteTimeoutMs);
-        if (got == 0) ++timedOut;
-        if (got == 1 && !LinkMoreFollows() && answer == kIapAck) {
-            LinkSettle(static_cast<size_t>(timedOut), kIapWriteTimeoutMs);
-            return true;
+        if (LinkReadFrame(&answer, 1, kIapWriteTimeoutMs) == 0) {
+            ++timedOut;
+        } else {
+            uint8_t tail[4];
+            size_t tailCount = LinkReadTail(tail, sizeof tail);
+            bool lateAcks = tailCount <= timedOut && tailCount <= sizeof tail;
+            for (size_t i = 0; lateAcks && i < tailCount; ++i) lateAcks = tail[i] == kIapAck;
+            if (answer == kIapAck && lateAcks) {
+                LinkSettle(timedOut - tailCount, kIapWriteTimeoutMs);
+                return true;
+            }
         }
         MsgPrint(MSG_DEBUG, "%s: Failed to write. Try %i", tag, attempt);
     }

@@ -30,13 +30,19 @@ void LinkRequestParts(const ComPart* parts, int count) {
 
 size_t LinkReadFrame(uint8_t* answer, size_t n, uint32_t timeoutMs) { return ComRead(answer, n, timeoutMs); }
 
-bool LinkMoreFollows() {
+size_t LinkReadTail(uint8_t* tail, size_t max) {
     uint8_t scrap[64];
-    bool more = false;
-    while (ComReadWithin(scrap, sizeof scrap, TailWaitUs()) > 0) more = true;
-    if (more) MsgPrint(MSG_VERBOSE, "The answer is followed by more bytes: not trusted.");
-    return more;
+    size_t count = 0;
+    while (size_t k = ComReadWithin(scrap, sizeof scrap, TailWaitUs())) {
+        for (size_t i = 0; i < k; ++i)
+            if (count + i < max) tail[count + i] = scrap[i];
+        count += k;
+    }
+    if (count) MsgPrint(MSG_VERBOSE, "The answer is followed by %i more byte(s).", static_cast<int>(count));
+    return count;
 }
+
+bool LinkMoreFollows() { return LinkReadTail(nullptr, 0) > 0; }
 
 void LinkSettle(size_t lateBytes, uint32_t timeoutMs) {
     if (lateBytes == 0) return;

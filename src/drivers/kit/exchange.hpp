@@ -28,6 +28,8 @@ size_t LinkReadFrame(uint8_t* answer, size_t n, uint32_t timeoutMs);
 // After a complete answer: whether more bytes follow within two character times (they
 // are read and thrown away). An answer with a tail is not the answer to the request.
 bool LinkMoreFollows();
+// The same, handing over the tail (at most `max` bytes are kept; the count is of all).
+size_t LinkReadTail(uint8_t* tail, size_t max);
 
 // Waits up to timeoutMs for `lateBytes` bytes that earlier, timed-out attempts of the
 // exchange may still bring, and throws them away; returns early when all came.
