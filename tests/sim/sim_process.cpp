@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/process.hpp"
 #include "support/run_vorlo.hpp"
 
 Bytes HexBytes(const std::string& text) {
@@ -32,37 +33,10 @@ std::string HexText(const Bytes& bytes) {
 
 SimProcess::SimProcess(const std::vector<std::string>& args, speed_t baud, bool twoStopBits) {
     errPath_ = MakeTempDir() + "/stderr.txt";
-    int outPipe[2];
-    if (pipe(outPipe) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        dup2(outPipe[1], 1);
-        int err = open(errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (err >= 0) dup2(err, 2);
-        close(outPipe[0]);
-        close(outPipe[1]);
-        std::vector<std::string> all = {VORLO_SIM_BIN, "--timeout=60"};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(VORLO_SIM_BIN, argv.data());
-        _exit(127);
-    }
-    close(outPipe[1]);
-    // The first line is the terminal's path.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    char c;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pollfd p{outPipe[0], POLLIN, 0};
-        if (poll(&p, 1, 100) <= 0) continue;
-        if (read(outPipe[0], &c, 1) != 1 || c == '\n') break;
-        path_ += c;
-    }
-    close(outPipe[0]);
+    std::vector<std::string> all = {"--timeout=60"};
+    all.insert(all.end(), args.begin(), args.end());
+    process_ = std::make_unique<ChildProcess>(VORLO_SIM_BIN, all, ProcessOptions{{}, "", "", "", errPath_});
+    path_ = process_->ReadLine(10000);  // the first line is the terminal's path
     if (path_.empty()) return;
     fd_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) return;
@@ -78,10 +52,6 @@ SimProcess::SimProcess(const std::vector<std::string>& args, speed_t baud, bool 
 
 SimProcess::~SimProcess() {
     if (fd_ >= 0) close(fd_);
-    if (pid_ > 0 && !exited_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-    }
 }
 
 void SimProcess::Send(const Bytes& bytes) {
@@ -130,28 +100,13 @@ void SimProcess::SetTwoStopBits(bool two) {
 }
 
 int SimProcess::WaitExit(int timeoutMs) {
-    if (exited_) return exitCode_;
-    for (int waited = 0; waited <= timeoutMs; waited += 5) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            exited_ = true;
-            exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            return exitCode_;
-        }
-        usleep(5000);
-    }
-    return -1;
+    int code = process_->Wait(timeoutMs);
+    return code < 0 ? -1 : code;
 }
 
 int SimProcess::Stop() {
-    if (!exited_ && pid_ > 0) kill(pid_, SIGTERM);
-    int code = WaitExit(5000);
-    if (code == -1 && !exited_) {
-        kill(pid_, SIGKILL);
-        waitpid(pid_, nullptr, 0);
-        exited_ = true;
-    }
-    return code;
+    int code = process_->Stop();
+    return code < 0 ? -1 : code;
 }
 
 std::string SimProcess::ErrorOutput() const { return ReadFile(errPath_); }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <termios.h>
@@ -42,12 +43,10 @@ public:
     std::string ErrorOutput() const;
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<class ChildProcess> process_;
     int fd_ = -1;
     std::string path_;
     std::string errPath_;
-    int exitCode_ = -1;
-    bool exited_ = false;
 };
 
 // CRC-16/CCITT-FALSE computed bit by bit, independently of the simulator's byte-wise form.
