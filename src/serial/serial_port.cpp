@@ -170,43 +170,42 @@ bool IsConnected() { return ComLinkState() == LinkState::Connected; }
 void SetConnected(bool connected) { g_connected = connected && g_fd >= 0; }
 const char* ComDevicePath() { return g_fd >= 0 ? g_path.c_str() : ""; }
 
-bool ComSetParams(uint32_t baud, int dataBits, int parity, int stopBits) {
+namespace {
+// Applies the line and remembers it; `what` heads the level-5 report ("Com params set:").
+bool ApplyLine(const serialdev::LineSettings& line, const char* what) {
     if (!g_dev->CanReadLine(g_fd)) MsgPrint(MSG_FATAL, "TCGETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
-    const serialdev::LineSettings line{baud, dataBits, parity, stopBits};
-    g_line.baud = baud;
+    g_line.baud = line.baud;  // the current rate, even when the device refuses it
     if (!g_dev->SetLine(g_fd, line)) {
         MsgPrint(MSG_DEBUG, "TCSETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
         return false;
     }
     g_line = line;
     g_lineSet = true;
+    char text[80];
+    snprintf(text, sizeof text, "%s", what);
+    ComPrmStr(text, line.baud, line.dataBits, line.parity, line.stopBits);
+    MsgPrint(MSG_DEBUG, "%s", text);
+    return true;
+}
+}  // namespace
+
+bool ComSetParams(uint32_t baud, int dataBits, int parity, int stopBits) {
+    if (!ApplyLine({baud, dataBits, parity, stopBits}, "Com params set: ")) return false;
     // New parameters leave both modem lines off until line control sets them.
     g_dev->SetDtr(g_fd, false);
     g_dev->SetRts(g_fd, false);
     g_dtr = g_rts = 0;
-    char text[80] = "Com params set: ";
-    ComPrmStr(text, baud, dataBits, parity, stopBits);
-    MsgPrint(MSG_DEBUG, "%s", text);
     return true;
 }
 
 bool ComSetBaudRate(uint32_t baud) {
-    if (!g_dev->CanReadLine(g_fd)) MsgPrint(MSG_FATAL, "TCGETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
     serialdev::LineSettings line = g_line;
     line.baud = baud;
-    if (!g_dev->SetLine(g_fd, line)) {
-        MsgPrint(MSG_DEBUG, "TCSETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
-        return false;
-    }
-    g_line = line;
-    g_lineSet = true;
+    if (!ApplyLine(line, "Com rate set: ")) return false;
     // Some UART drivers touch the modem lines on a rate change; a board whose reset is
     // wired to one of them must not see it move, so they are set again as they were.
     if (g_dtr >= 0) g_dev->SetDtr(g_fd, g_dtr != 0);
     if (g_rts >= 0) g_dev->SetRts(g_fd, g_rts != 0);
-    char text[80] = "Com rate set: ";
-    ComPrmStr(text, line.baud, line.dataBits, line.parity, line.stopBits);
-    MsgPrint(MSG_DEBUG, "%s", text);
     return true;
 }
 
