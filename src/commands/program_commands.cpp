@@ -14,7 +14,7 @@
 #include "commands/settings.hpp"
 #include "drivers/driver.hpp"
 #include "serial/serial_port.hpp"
-#include "drivers/lpc_code_prep.hpp"
+#include "drivers/lpc/code_prep.hpp"
 #include "image/code_image.hpp"
 #include "platform/process.hpp"
 

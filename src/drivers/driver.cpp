@@ -6,6 +6,7 @@
 
 #include "cli/messages.hpp"
 #include "cli/text.hpp"
+#include "commands/dispatcher.hpp"
 #include "serial/serial_port.hpp"
 
 namespace {
@@ -42,6 +43,7 @@ const DriverEntry kDrivers[] = {
 const DriverDescriptor* g_current = &g_noDriver;
 const DriverEntry* g_currentEntry = nullptr;
 bool g_lpcPrepareCode = false;
+bool g_handingOver = false;
 std::map<const DriverDescriptor*, DriverSession> g_sessions;
 }  // namespace
 
@@ -86,10 +88,19 @@ void CmdDriver(const char* value) {
         g_current = entry.descriptor;
         SessionOf(*g_current).options = g_options;
         g_currentEntry = &entry;
-        if (entry.number == DRV_LPC2000_ISP) g_lpcPrepareCode = true;
+        if (entry.number == DRV_LPC2000_ISP)
+            g_lpcPrepareCode = true;
+        else if (!g_handingOver)
+            g_lpcPrepareCode = false;
         return;
     }
     // An unknown name changes nothing and says nothing.
+}
+
+void DriverHandOver(const char* commandLine) {
+    g_handingOver = true;
+    CmdDispatch(commandLine);
+    g_handingOver = false;
 }
 
 void CmdDrvList(const char*) {

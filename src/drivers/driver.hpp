@@ -79,6 +79,13 @@ const char* CurrentDriverName();  // "" while none is selected
 bool LpcPrepareCodePending();
 void SetLpcPrepareCodePending(bool pending);
 
+// A driver handing its open line to another one (a boot ROM that started a RAM
+// routine speaking another protocol): runs the DRIVER command line through the
+// dispatcher, but keeps the LPC code preparation pending for the next WRITE. A DRIVER
+// command of the user's that selects another driver than LPC2000_ISP drops it, so that
+// no LPC checksum goes into an image meant for another part.
+void DriverHandOver(const char* commandLine);
+
 // The DRIVER and DRVLIST commands.
 void CmdDriver(const char* value);
 void CmdDrvList(const char* value);

@@ -1,0 +1,387 @@
+// LPC2000_ISP: the serial In-System Programming protocol of the NXP LPC boot ROM. An
+// ASCII protocol: autobaud on '?', one command per line, every byte echoed, a numeric
+// return code per command, data as UU-encoded lines with a checksum every 20 lines.
+// Code goes into RAM and is copied from there into flash a block at a time; in fast
+// mode a programming routine goes into RAM instead and takes over at a high rate.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/messages.hpp"
+#include "cli/text.hpp"
+#include "commands/dispatcher.hpp"
+#include "commands/settings.hpp"
+#include "drivers/driver.hpp"
+#include "drivers/kit/exchange.hpp"
+#include "drivers/kit/serial_driver.hpp"
+#include "drivers/lpc/images/images.hpp"
+#include "drivers/lpc/parts.hpp"
+#include "drivers/lpc/ram_routines.hpp"
+#include "drivers/lpc/uuencode.hpp"
+#include "platform/process.hpp"
+#include "serial/line_control.hpp"
+#include "serial/serial_port.hpp"
+
+namespace {
+constexpr uint32_t kShortMs = 200;
+constexpr uint32_t kEraseMs = 2000;
+constexpr size_t kAnswerMax = 127;      // the boot ROM's answers fit one 128-byte buffer
+constexpr int kLinesPerChecksum = 20;
+constexpr uint32_t kRamBufferArm7 = 0x40000200;
+constexpr uint32_t kRamBufferCortex = 0x10000260;
+constexpr uint32_t kWatchdogRoutine = 0x400002F0;
+constexpr int kCodeReadProtected = 19;
+
+bool IspOpen(const char* connection);
+bool IspClose(int);
+bool IspConnect(const char* key, char* info);
+SerialDriver g_serial({IspOpen, IspConnect, IspClose});
+
+bool g_cortex = false;  // stays set for the rest of the run once a Cortex-M part answered
+int g_lastReturnCode = 0;
+
+std::string Format(const char* format, auto... args) {
+    char text[96];
+    snprintf(text, sizeof text, format, args...);
+    return text;
+}
+
+// The answer to `command` is its echo followed by `expected`, and then `moreLines`
+// further lines (J, K). Reading ends as soon as that answer is complete, or as soon
+// as it can no longer come (another return code has arrived); the time-out only
+// matters for a target that stays silent.
+bool AnswerComplete(const std::string& command, const std::string& expected, int moreLines, const uint8_t* bytes,
+                    size_t count) {
+    std::string text(reinterpret_cast<const char*>(bytes), count);
+    const std::string want = command + expected;
+    size_t same = 0;
+    while (same < text.size() && same < want.size() && text[same] == want[same]) ++same;
+    if (same < want.size()) {
+        // A difference: complete once the line holding the return code has ended.
+        return same < text.size() && text.find('\n', command.size()) != std::string::npos;
+    }
+    if (moreLines == 0) return true;
+    int ends = 0;
+    for (size_t i = want.size(); i < text.size(); ++i) ends += text[i] == '\n';
+    return ends >= moreLines;
+}
+
+bool Exchange(const std::string& command, const std::string& expected, int moreLines = 0, uint32_t timeoutMs = kShortMs,
+              std::string* answer = nullptr) {
+    LinkRequest(command.data(), command.size());
+    char buffer[kAnswerMax + 1];
+    size_t count = ComReadUntil(buffer, kAnswerMax, timeoutMs, [&](const uint8_t* bytes, size_t n) {
+        return AnswerComplete(command, expected, moreLines, bytes, n);
+    });
+    buffer[count] = '\0';
+    std::string text(buffer, count);
+    if (answer) *answer = text;
+    MsgPrint(MSG_VERBOSE, "Response: '%s'", MakePrintable(buffer));
+    if (text.compare(0, command.size() + expected.size(), command + expected) == 0 &&
+        text.size() >= command.size() + expected.size())
+        return true;
+
+    // The return code is the piece after the echo.
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        if (end > at) pieces.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    if (pieces.size() >= 2) {
+        g_lastReturnCode = atoi(pieces[1].c_str());
+        if (g_lastReturnCode == kCodeReadProtected) {
+            MsgPrint(MSG_WARNING, "ISP Return Code: Code Read Protection Enabled");
+            MsgPrint(MSG_NOTE, "Erase whole chip to clear protection.");
+        }
+    }
+    return false;
+}
+
+// Lines of a long answer: the echo, the return code, then the values.
+std::vector<std::string> AnswerLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        if (end > at) lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+// Loads n bytes into the part's RAM: W, then the UU lines, each echoed, with a
+// checksum of the data bytes after every 20 lines and after the last one. The boot
+// ROM's RESEND fails the load.
+bool RamWrite(uint32_t address, const uint8_t* data, size_t n) {
+    MsgPrint(MSG_DEBUG, "Write %X %i", address, static_cast<int>(n));
+    if (!Exchange(Format("W %i %i\r", static_cast<int>(address), static_cast<int>(n)), "0\r\n")) return false;
+    long checksum = 0;
+    int line = 0;
+    for (size_t at = 0; at < n; at += kUuLineBytes, ++line) {
+        size_t count = n - at < kUuLineBytes ? n - at : kUuLineBytes;
+        MsgPrint(MSG_VERBOSE, "Line %i", line);
+        if (!Exchange(UuEncodeLine(data + at, count), "")) return false;
+        for (size_t i = 0; i < count; ++i) checksum += data[at + i];
+        bool last = at + count >= n;
+        if ((line + 1) % kLinesPerChecksum == 0 || last) {
+            MsgPrint(MSG_VERBOSE, "Checksum: %ld", checksum);
+            if (!Exchange(Format("%ld\r", checksum), "OK\r\n")) return false;
+            checksum = 0;
+        }
+    }
+    return true;
+}
+
+const char* GoCommand() { return g_cortex ? "G 0 T\r" : "G 0 A\r"; }
+
+// Autobaud: '?' until the boot ROM answers "Synchronized", then that word back and the
+// crystal frequency. A boot ROM still in command mode from an earlier run echoes the
+// '?' instead; an ESC followed by "Synchronized" then gets INVALID_COMMAND, which shows
+// it is ready as it is.
+bool Synchronise(int32_t crystalKHz) {
+    static const char kReply[] = "Synchronized\r\n";
+    int echoTries = 30;
+    int cycles = 10;
+    for (;;) {
+        const uint8_t question = '?';
+        LinkRequest(&question, 1);
+        char answer[15] = {};
+        size_t n = ComRead(answer, 14, 30);
+        MsgPrint(MSG_VERBOSE, "Response: '%s'", MakePrintable(answer));
+        bool probe = false;
+        if (n == 14 && memcmp(answer, kReply, 14) == 0) {
+            return Exchange("Synchronized\r", "OK\r\n") && Exchange(Format("%i\r", static_cast<int>(crystalKHz)), "OK\r\n");
+        } else if (n == 1 && answer[0] == '?') {
+            if (echoTries > 0) {
+                --echoTries;
+                cycles = 9;
+                continue;
+            }
+            probe = true;
+        } else if (n != 14) {
+            probe = echoTries == 0;
+        }
+        if (probe) {
+            if (Exchange("\x1bSynchronized\r", "1\r\n")) return true;
+            echoTries = 0;
+        }
+        if (--cycles == 0) return false;
+    }
+}
+
+// The WRITE argument: sector ranges ("0-3,7"). Returns the block length to write (the
+// block cut at the end of the range that holds its address), 0 to skip the block.
+bool ParseSectors(const std::string& item, int32_t& first, int32_t& last) {
+    const char* text = item.c_str();
+    char* end = nullptr;
+    first = static_cast<int32_t>(strtol(text, &end, 10));
+    if (end == text) return false;
+    last = first;
+    if (*end == '-') {
+        const char* second = end + 1;
+        last = static_cast<int32_t>(strtol(second, &end, 10));
+        if (end == second) return false;
+    }
+    return *end == '\0';
+}
+
+uint32_t WritableLength(const char* ranges, uint32_t address, uint32_t length) {
+    const LpcPart& part = LpcCurrentPart();
+    std::string list = ranges;
+    for (size_t at = 0; at <= list.size();) {
+        size_t comma = list.find(',', at);
+        if (comma == std::string::npos) comma = list.size();
+        std::string item = list.substr(at, comma - at);
+        at = comma + 1;
+        int32_t first = 0, last = 0;
+        if (!ParseSectors(item, first, last)) MsgError("Unknown write option.");
+        uint32_t start = LpcSectorStart(part, first), end = LpcSectorEnd(part, last);
+        if (start <= address && address <= end) return end - address + 1 < length ? end - address + 1 : length;
+    }
+    return 0;
+}
+
+// Fast mode: the routine goes into RAM, starts, and the line moves to its rate; from
+// then on the GEN_IAP driver talks to it. False: the routine does not answer. The
+// boot ROM is left behind for good.
+enum class FastStart { Unsupported, HandedOver, NoAnswer };
+FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
+    LpcRamRoutine routine;
+    if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine)) {
+        MsgPrint(MSG_WARNING,
+                 "Use of external drive to enable faster programming requested but not supported by the current device.");
+        MsgPrint(MSG_NOTE, "Falling back to using internal bootloader only.");
+        MsgPrint(MSG_RAW, "\n\n");
+        return FastStart::Unsupported;
+    }
+    MsgPrint(MSG_DEBUG, "Loading driver.");
+    if (!RamWrite(routine.loadAddress, routine.image.data(), routine.image.size())) MsgError("Driver loading failed.");
+    MsgPrint(MSG_DEBUG, "Starting program %i.", static_cast<int>(routine.entryAddress));
+    std::string go = routine.thumb ? Format("G %i T\r", static_cast<int>(routine.entryAddress & ~1u))
+                                   : Format("G %i A\r", static_cast<int>(routine.entryAddress));
+    if (!Exchange(go, "0")) MsgError("Failed to start driver.");
+    SleepMs(100);
+    // Only the rate changes: a board whose reset hangs on DTR or RTS must not reset the
+    // routine that has just started.
+    const uint32_t bootRomRate = ComBaudRate();
+    ComSetBaudRate(baud);
+    uint8_t drain[50];
+    ComRead(drain, sizeof drain, 5);
+    if (g_drvGenIap.DevConnect("10000", nullptr)) {
+        DriverHandOver("--driver=GEN_IAP");
+        return FastStart::HandedOver;
+    }
+    // The next connect starts over with the boot ROM, at its rate.
+    ComSetBaudRate(bootRomRate);
+    return FastStart::NoAnswer;
+}
+
+bool IspOpen(const char* connection) { return g_serial.Open(connection); }
+
+bool IspClose(int) {
+    if (!ComIsOpen()) return true;
+    LinesRelease();
+    g_serial.Close();
+    return true;
+}
+
+bool IspConnect(const char* key, char* info) {
+    bool found = false;
+    if (g_serial.ConnectHandled(key, info, found)) return found;
+
+    // Options: crystal frequency in kHz, then an optional baud rate for fast mode.
+    std::string options = SessionOf(g_drvLpc2000Isp).options;
+    size_t comma = options.find(',');
+    int32_t crystalKHz = atoi(options.substr(0, comma).c_str());
+    uint32_t fastBaud = comma == std::string::npos ? 0 : static_cast<uint32_t>(strtoul(options.c_str() + comma + 1, nullptr, 10));
+    if (crystalKHz == 0) MsgError("Crystall freq not specified..");
+
+    LinesEnterBootloader();
+    MsgPrint(MSG_DEBUG, "Connecting device.");
+    if (!Synchronise(crystalKHz)) return false;
+    if (!Exchange("U 23130\r", "0\r\n")) return false;
+
+    std::string answer;
+    if (!Exchange("J\r", "0\r\n", 1, kShortMs, &answer)) return false;
+    std::vector<std::string> lines = AnswerLines(answer);
+    uint32_t id = lines.size() >= 3 ? static_cast<uint32_t>(strtoul(lines[2].c_str(), nullptr, 10)) : 0;
+    const LpcPart* part = LpcIdentify(id);
+    if (!part) MsgError("Unsupported device: ID=0x%X", id);
+    LpcSetCurrentPart(*part);
+    DriverSession& session = SessionOf(g_drvLpc2000Isp);
+    session.blockSize = session.lengthMultiple = part->copySize;
+    if (LpcIsCortex(*part)) g_cortex = true;
+    if (info) snprintf(info, kDriverInfoSize, "LPC%d, %d kiB ROM / %d kiB SRAM\n", part->number, part->flashKiB, part->ramKiB);
+    MsgPrint(MSG_DEBUG, "Device type: LPC%d", part->number);
+
+    if (!Exchange("K\r", "0\r\n", 2, kShortMs, &answer)) return false;
+    lines = AnswerLines(answer);
+    if (info && lines.size() >= 4) {
+        // The boot ROM sends the minor number first.
+        size_t used = strlen(info);
+        snprintf(info + used, kDriverInfoSize - used, "Bootcode version: %s.%s", lines[3].c_str(), lines[2].c_str());
+    }
+
+    if (fastBaud != 0) {
+        switch (StartRamRoutine(crystalKHz, fastBaud)) {
+        case FastStart::HandedOver: return true;
+        case FastStart::NoAnswer: return false;
+        case FastStart::Unsupported: break;
+        }
+    }
+    return true;
+}
+
+bool IspDisconnect() {
+    MsgPrint(MSG_DEBUG, "Disconnecting device.");
+    return true;
+}
+
+bool IspRead() { MsgError("Function READ not supported."); }
+
+bool IspErase() {
+    const LpcPart& part = LpcCurrentPart();
+    int32_t first = 0, last = part.sectors - 1;
+    if (const char* item = CmdArgGet())
+        if (!ParseSectors(item, first, last)) MsgError("Unknown erase option.");
+    if (last < first || last > part.sectors - 1) MsgError("Incorrect sectors given.");
+    if (!Exchange(Format("P %i %i\r", first, last), "0\r\n")) return false;
+    if (!Exchange(Format("E %i %i\r", first, last), "0\r\n", 0, kEraseMs)) return false;
+    if (first == last)
+        MsgPrint(MSG_PLAIN, "Erase sector: %i ", first);
+    else
+        MsgPrint(MSG_PLAIN, "Erase sectors: %i-%i ", first, last);
+    return true;
+}
+
+bool IspWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+    if (length == 0) return true;
+    if (const char* ranges = CmdArgGet()) {
+        uint32_t writable = WritableLength(ranges, address, length);
+        if (writable == 0) {
+            MsgPrint(MSG_WARNING, "Skipping block: %.8X-%.8X", address, address + length - 1);
+            MsgPrint(MSG_RAW, "\n");
+            return true;
+        }
+        length = writable;
+    }
+    const LpcPart& part = LpcCurrentPart();
+    const uint32_t ram = g_cortex ? kRamBufferCortex : kRamBufferArm7;
+    if (!RamWrite(ram, data, length)) return false;
+    MsgPrint(MSG_DEBUG, "Prepare sectors %i-%i", 0, part.sectors - 1);
+    if (!Exchange(Format("P %i %i\r", 0, part.sectors - 1), "0\r\n")) return false;
+    if (!Exchange(Format("C %ld %ld %ld\r", static_cast<long>(address), static_cast<long>(ram), static_cast<long>(length)),
+                  "0\r\n"))
+        return false;
+
+    // In ISP mode the boot ROM maps its own vectors over the start of flash, so a
+    // compare there would see those: it starts behind them.
+    const uint32_t hidden = g_cortex ? 512 : 64;
+    uint32_t flash = address, buffer = ram, count = length;
+    if (flash < hidden) {
+        uint32_t skip = hidden - flash;
+        if (skip >= count) return true;
+        flash += skip;
+        buffer += skip;
+        count -= skip;
+    }
+    return Exchange(Format("M %ld %ld %ld\r", static_cast<long>(flash), static_cast<long>(buffer), static_cast<long>(count)),
+                    "0\r\n");
+}
+
+bool IspExec() {
+    MsgPrint(MSG_DEBUG, "Starting program.");
+    if (ResetGpioInstalled() || ResetLineIsDtrRts()) {
+        // Reset held while the boot ROM takes the go: the code starts clean when the
+        // line is released.
+        void (*setReset)(bool) = ResetGpioInstalled() ? ResetGpioSet : ResetLineSet;
+        setReset(true);
+        Exchange(GoCommand(), "0\r\n");
+        SleepMs(50);
+        setReset(false);
+        return true;
+    }
+    if (const char* argument = CmdArgGet()) {
+        std::string text = UpperCase(std::string(argument).substr(0, 31));
+        if (text != "WDTRES") MsgError("Unknown exec option.");
+        // The part resets itself through its watchdog, which also resets the peripherals
+        // the boot ROM set up, before the code starts.
+        if (RamWrite(kWatchdogRoutine, kLpcWatchdogReset, sizeof kLpcWatchdogReset) &&
+            Exchange("G 1073742576 A\r\n", "0")) {
+            MsgPrint(MSG_DEBUG, "WdtReset OK");
+            return true;
+        }
+        MsgPrint(MSG_WARNING,
+                 "Failed to perform reset with WDT. To exec loaded code you may need to perform manual reset.");
+        MsgError("Exec failed.");
+    }
+    Exchange(GoCommand(), "0\r\n");
+    return true;
+}
+}  // namespace
+
+const DriverDescriptor g_drvLpc2000Isp = {1,         256,        16,      IspOpen, IspClose, IspConnect,
+                                          IspDisconnect, IspRead, IspErase, IspWrite, IspExec};
