@@ -10,11 +10,10 @@ namespace {
 constexpr size_t kLineAnswerMax = 1024;
 
 // Two character times at the line's rate: a byte that belongs to the same answer comes
-// within one; at least 100 us so that a slow rate setting can't make it vanish.
+// within one. At least 20 us, so that the wait never vanishes.
 uint32_t TailWaitUs() {
-    uint32_t charUs = ComCharTimeUs();
-    uint32_t wait = 2 * charUs;
-    return wait > 100 ? wait : 100;
+    uint32_t wait = 2 * ComCharTimeUs();
+    return wait > 20 ? wait : 20;
 }
 }  // namespace
 
