@@ -355,8 +355,8 @@ bool IspWrite(uint32_t address, const uint8_t* data, uint32_t length) {
 bool IspExec() {
     MsgPrint(MSG_DEBUG, "Starting program.");
     if (ResetGpioInstalled() || ResetLineIsDtrRts()) {
-        // Reset held while the boot ROM takes the go: the code starts clean when the
-        // line is released.
+        // A reset pulse with the ISP line released: the part starts its own code from
+        // reset, with the peripherals as the code expects them.
         void (*setReset)(bool) = ResetGpioInstalled() ? ResetGpioSet : ResetLineSet;
         setReset(true);
         Exchange(GoCommand(), "0\r\n");
