@@ -472,8 +472,9 @@ private:
         if (crp_) return kCrpEnabled;
         if (address % 4) return kAddrError;
         if (count % 4) return kCountError;
+        if (count && !InFlash(address, count) && !InRam(address, count)) return kAddrNotMapped;
         readData_.assign(count, 0);
-        if (count && !ReadView(address, readData_)) return kAddrNotMapped;
+        ReadView(address, readData_);
         t.Note(Format("lpc_isp: read %08X, %u bytes", address, count));
         readAt_ = 0;
         if (!count) return kSuccess;
@@ -589,8 +590,12 @@ private:
         if (crp_) return kCrpEnabled;
         if (a1 % 4 || a2 % 4) return kAddrError;
         if (count % 4) return kCountError;
+        // Checked before anything is read: the count comes from the host.
+        for (uint32_t a : {a1, a2})
+            if (count && !InFlash(a, count) && !InRam(a, count)) return kAddrNotMapped;
         std::vector<uint8_t> x(count), y(count);
-        if (count && (!ReadView(a1, x) || !ReadView(a2, y))) return kAddrNotMapped;
+        ReadView(a1, x);
+        ReadView(a2, y);
         for (uint32_t i = 0; i < count; i += 4) {
             if (std::equal(x.begin() + i, x.begin() + i + 4, y.begin() + i)) continue;
             t.Note(Format("lpc_isp: compare %08X with %08X: differs at offset %u", a1, a2, i));

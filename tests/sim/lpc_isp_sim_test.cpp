@@ -115,7 +115,7 @@ TEST(LpcIspSim, WriteCopyCompareReadEraseAndGoFollowTheBootRomRules) {
          {"M 0 1073742336 256", "10\r\n0\r\n", 2},                         // the boot ROM's vectors
          {"M 64 1073742400 64", "0\r\n"}, {"M 64 1073742400 192", "10\r\n64\r\n", 2},  // the stuck bit
          {"R 64 8", ReadAnswer(Bytes(data.begin() + 64, data.begin() + 72)), 3}, {"OK", "", 0},
-         {"R 0 4", ReadAnswer(HexBytes("18 F0 9F E5")), 3}, {"OK", "", 0},
+         {"R 0 4", ReadAnswer(HexBytes("18 F0 9F E5")), 3}, {"OK", "", 0}, {"R 0 4294967292", "14\r\n"},
          {"I 0 0", "8\r\n0\r\n3852464152\r\n", 3}, {"I 1 1", "0\r\n"}, {"E 0 0", "9\r\n"}, {"P 0 0", "0\r\n"}});
     auto start = std::chrono::steady_clock::now();
     run({{"E 0 0", "0\r\n"}});
