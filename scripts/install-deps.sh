@@ -10,6 +10,7 @@ packages=(
   srecord              # srec_cat: cross-checks of the code file formats
   binutils             # objcopy: cross-checks and the conversion benchmark
   socat python3 time
+  lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -272,6 +272,8 @@ const ProtocolOption* FindProtocolOption(const ProtocolEntry& entry, const std::
 // Resolves what needs all options: the memory layout, the protocol's own checks, the
 // line format and the refusal byte of --corrupt-ack.
 bool Finish(SimOptions& o, bool flashSizeGiven, std::string& error) {
+    bool memoryGiven = flashSizeGiven || !o.sectorSizes.empty() || o.ramSize || o.flashBase;
+    if (!o.settings->SetMemory(o, memoryGiven, error)) return false;
     if (!o.sectorSizes.empty()) {
         uint64_t total = 0;
         for (uint32_t size : o.sectorSizes) total += size;

@@ -13,12 +13,21 @@
 #include "line_format.hpp"
 
 struct ProtocolEntry;
+struct SimOptions;
 
 // What a protocol keeps of its options; each protocol derives its own.
 struct ProtocolSettings {
     virtual ~ProtocolSettings() = default;
     // Checks that need all options (one option that needs another); false with `error`.
     virtual bool Check(std::string& error) const {
+        (void)error;
+        return true;
+    }
+    // A protocol that models a particular chip sets the memory layout from its own
+    // options here (the generic memory options are then refused); false with `error`.
+    virtual bool SetMemory(SimOptions& options, bool memoryGiven, std::string& error) const {
+        (void)options;
+        (void)memoryGiven;
         (void)error;
         return true;
     }

@@ -52,6 +52,9 @@ class Protocol {
 public:
     virtual ~Protocol() = default;
     virtual void Receive(uint8_t byte, Target& target) = 0;
+    // Called once the bytes that arrived together have all been received: a protocol
+    // whose line end may be one or two bytes (CR, or CR LF) answers a bare CR here.
+    virtual void EndOfInput(Target& target) { (void)target; }
 };
 
 // One option of a protocol: its row in --help and the parser into its settings.
@@ -80,3 +83,4 @@ const ProtocolEntry* FindProtocol(const std::string& name);
 // One entry per protocol file.
 const ProtocolEntry& GenIapProtocol();
 const ProtocolEntry& MicExtmemProtocol();
+const ProtocolEntry& LpcIspProtocol();

@@ -179,6 +179,7 @@ void Simulator::ReadFromHost() {
         }
         protocol_.Receive(buffer[i], *this);
     }
+    protocol_.EndOfInput(*this);
     if (lostFor == Mismatch::Rate) {
         Note(std::to_string(lost) + " byte(s) sent at " + std::to_string(host_.rate) +
              " baud lost: the target listens at " + std::to_string(RateAt(now_)) + " baud");

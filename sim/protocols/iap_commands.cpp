@@ -81,13 +81,13 @@ void IapCommandEngine::Reset() {
 
 void IapCommandEngine::Refuse(const char* key, Target& target) {
     if (settings_.nak)
-        target.Reply(key, std::span<const uint8_t>(&*settings_.nak, 1));
+        target.Reply(Key(key), std::span<const uint8_t>(&*settings_.nak, 1));
     else
-        target.Reply(key, {});
+        target.Reply(Key(key), {});
 }
 
 bool IapCommandEngine::RefusedByPlan(const char* key, const std::string& what, Target& target) {
-    if (!target.Refuses(key)) return false;
+    if (!target.Refuses(Key(key))) return false;
     target.Note(Format("%s: %s: refused (nak fault)", tag_, what.c_str()));
     Refuse(key, target);
     return true;
@@ -139,27 +139,39 @@ IapEvent IapCommandEngine::Command(uint8_t byte, Target& target) {
     case 'C':
         if (RefusedByPlan("C", "synchronise", target)) break;
         if (settings_.syncAnswer.empty())
-            target.Reply("C", std::span<const uint8_t>(&kAck, 1));
+            target.Reply(Key("C"), std::span<const uint8_t>(&kAck, 1));
         else
-            target.Reply("C", settings_.syncAnswer);
+            target.Reply(Key("C"), settings_.syncAnswer);
         break;
     case 'I': {
         if (RefusedByPlan("I", "info", target)) break;
         uint8_t info[5] = {kAck, settings_.infoPrefix[0], settings_.infoPrefix[1],
                            static_cast<uint8_t>(settings_.blockSize), static_cast<uint8_t>(settings_.blockSize >> 8)};
-        target.Reply("I", info);
+        target.Reply(Key("I"), info);
         break;
     }
-    case 'E':
+    case 'E': {
         if (RefusedByPlan("E", "erase", target)) break;
-        target.Memory().EraseAll();
-        target.Note(Format("%s: erase", tag_));
-        target.Reply("E", std::span<const uint8_t>(&kAck, 1), std::chrono::milliseconds(target.Options().eraseTimeMs));
+        if (settings_.eraseLastSector) {
+            if (!target.Memory().EraseRange(0, *settings_.eraseLastSector)) {
+                target.Note(Format("%s: erase of sectors 0 to %zu: no such sectors, refused", tag_,
+                                   *settings_.eraseLastSector));
+                Refuse("E", target);
+                break;
+            }
+            target.Note(Format("%s: erase of sectors 0 to %zu", tag_, *settings_.eraseLastSector));
+        } else {
+            target.Memory().EraseAll();
+            target.Note(Format("%s: erase", tag_));
+        }
+        uint32_t ms = settings_.eraseMs.value_or(target.Options().eraseTimeMs);
+        target.Reply(Key("E"), std::span<const uint8_t>(&kAck, 1), std::chrono::milliseconds(ms));
         break;
+    }
     case 'X':
         if (RefusedByPlan("X", "start code", target)) break;
         target.Note(Format("%s: start code", tag_));
-        target.Reply("X", std::span<const uint8_t>(&kAck, 1));
+        target.Reply(Key("X"), std::span<const uint8_t>(&kAck, 1));
         if (target.Options().exitAfterExec) target.Exit();
         return IapEvent::Executed;
     case 'W':
@@ -209,7 +221,8 @@ void IapCommandEngine::FinishWrite(Target& target) {
     switch (target.Memory().WriteFlash(address, data, where)) {
     case WriteResult::Ok:
         target.Note(Format("%s: %s", tag_, write.c_str()));
-        target.Reply("W", std::span<const uint8_t>(&kAck, 1));
+        target.Reply(Key("W"), std::span<const uint8_t>(&kAck, 1),
+                     std::chrono::milliseconds((length * settings_.programMsPer256 + 255) / 256));
         break;
     case WriteResult::OutOfRange:
         target.Note(Format("%s: %s: %08X is outside the flash, refused", tag_, write.c_str(), where));
@@ -235,7 +248,7 @@ void IapCommandEngine::FinishBaud(Target& target) {
                                    static_cast<uint8_t>(rate >> 16), static_cast<uint8_t>(rate >> 24)};
     answer.resize(settings_.baudAnswerBytes, 0x00);
     target.Note(Format("%s: rate %u requested, switching to %u", tag_, requested, rate));
-    target.Reply("R", answer);
+    target.Reply(Key("R"), answer);
     // With a short answer the host gives up; the target stays where it was.
     if (answer.size() >= 4) target.SwitchLineRate(rate);
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "protocol.hpp"
@@ -17,6 +18,13 @@ struct IapSettings : ProtocolSettings {
     std::vector<uint8_t> syncAnswer;        // replaces the acknowledge of 'C' when set
     uint32_t maxBaud = 0;                   // highest rate 'R' switches to; 0: any
     uint32_t baudAnswerBytes = 4;           // bytes of the 'R' answer actually sent
+    // A routine loaded by another boot loader erases sectors 0 to this one only
+    // (none: the whole flash), takes its own flash times and answers under keys with
+    // a prefix ("iap." -> "iap.W"), so that they stay apart from the loader's.
+    std::optional<size_t> eraseLastSector;
+    std::optional<uint32_t> eraseMs;  // none: the generic --erase-time
+    uint32_t programMsPer256 = 0;     // programming time of a write frame
+    std::string keyPrefix;
 
     std::optional<uint8_t> RefusalByte() const override { return nak; }
 };
@@ -43,6 +51,7 @@ private:
     IapEvent Command(uint8_t byte, Target& target);
     void FinishWrite(Target& target);
     void FinishBaud(Target& target);
+    std::string Key(const char* key) const { return settings_.keyPrefix + key; }
     // The refusal: the NAK byte when one is configured, else an empty reply.
     void Refuse(const char* key, Target& target);
     // True (with a note and the refusal sent) when the fault plan refuses `key` now.

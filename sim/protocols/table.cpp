@@ -8,6 +8,7 @@ std::span<const ProtocolEntry* const> ProtocolTable() {
     static const ProtocolEntry* const table[] = {
         &GenIapProtocol(),
         &MicExtmemProtocol(),
+        &LpcIspProtocol(),
     };
     return table;
 }

@@ -1,5 +1,6 @@
 #include "sim/sim_process.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -131,4 +132,68 @@ Bytes WriteFrame(uint32_t address, const Bytes& data) {
     frame.push_back(static_cast<uint8_t>(crc));
     frame.push_back(static_cast<uint8_t>(crc >> 8));
     return frame;
+}
+
+namespace {
+
+std::string ReadLines(SimProcess& sim, size_t lines, int timeoutMs = 2000) {
+    std::string text;
+    while (lines > 0) {
+        Bytes b = sim.Receive(1, timeoutMs);
+        if (b.empty()) break;
+        text += static_cast<char>(b[0]);
+        if (b[0] == '\n') --lines;
+    }
+    return text;
+}
+
+std::string Trim(std::string text) {
+    while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+    return text;
+}
+
+}  // namespace
+
+std::string IspCommand(SimProcess& sim, const std::string& command, size_t lines, bool echo) {
+    std::string line = command + "\r\n";
+    sim.Send(Bytes(line.begin(), line.end()));
+    std::string text = ReadLines(sim, lines + (echo ? 1 : 0));
+    if (echo && text.compare(0, line.size(), line) == 0) text.erase(0, line.size());
+    return text;
+}
+
+std::vector<std::string> UuLines(const Bytes& data) {
+    auto ch = [](uint32_t v) { return static_cast<char>(v ? v + 32 : '`'); };
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < data.size(); at += 45) {
+        size_t n = std::min<size_t>(45, data.size() - at);
+        std::string line(1, static_cast<char>(32 + n));
+        for (size_t i = 0; i < n; i += 3) {
+            uint32_t group = 0;
+            for (size_t k = 0; k < 3; ++k) group = (group << 8) | (i + k < n ? data[at + i + k] : 0);
+            for (int shift = 18; shift >= 0; shift -= 6) line += ch((group >> shift) & 0x3F);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::string IspWriteRam(SimProcess& sim, uint32_t address, const Bytes& data, bool badChecksum) {
+    std::string result = Trim(IspCommand(sim, "W " + std::to_string(address) + " " + std::to_string(data.size())));
+    if (result != "0") return result;
+    std::vector<std::string> lines = UuLines(data);
+    for (size_t first = 0; first < lines.size(); first += 20) {
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            uint32_t sum = 0;
+            for (size_t i = first; i < std::min(first + 20, lines.size()); ++i) {
+                IspCommand(sim, lines[i], 0);
+                for (size_t k = i * 45; k < std::min(data.size(), (i + 1) * 45); ++k) sum += data[k];
+            }
+            std::string answer = Trim(IspCommand(sim, std::to_string(sum + (badChecksum ? 1 : 0))));
+            badChecksum = false;
+            result += " " + answer;
+            if (answer != "RESEND") break;
+        }
+    }
+    return result;
 }

@@ -53,3 +53,14 @@ private:
 uint16_t ReferenceCrc16(const Bytes& bytes);
 // A complete 'W' frame: 'W', LE32 address, LE16 length, data, CRC low byte first.
 Bytes WriteFrame(uint32_t address, const Bytes& data);
+
+// NXP ISP text protocol (lpc_isp): a command line is sent with CR LF; the answer is read
+// up to `lines` line ends after the echo, and returned without the echo when the echo
+// was right (else the whole text, so that a wrong echo shows in the comparison).
+std::string IspCommand(SimProcess& sim, const std::string& command, size_t lines = 1, bool echo = true);
+// UU-encoded data lines of up to 45 bytes each, with CR LF.
+std::vector<std::string> UuLines(const Bytes& data);
+// "W address count", the data lines and a checksum after every 20 lines and the last;
+// `badChecksum` sends the first checksum wrong (then the lines again). Returns the
+// return code and the checksum answers, blank-separated: "0 RESEND OK".
+std::string IspWriteRam(SimProcess& sim, uint32_t address, const Bytes& data, bool badChecksum = false);

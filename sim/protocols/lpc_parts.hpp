@@ -1,0 +1,37 @@
+// The NXP LPC parts the ISP boot ROM simulation knows: part ID, flash and RAM sizes,
+// sector layout, and what follows from the core (ARM7 or Cortex-M).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+struct LpcPart {
+    uint32_t id;         // what the read-part-ID command answers
+    uint32_t number;     // 2148 for the LPC2148
+    uint32_t flashKiB;   // 0: no on-chip flash
+    uint32_t ramKiB;
+    uint32_t sectors;    // the first `sectors` sizes of the layout apply
+    uint32_t copySize;   // the largest copy the part's RAM buffer comfortably takes
+    char layout;         // 'A', 'B', 'D', 'E' or 'F' (Cortex-M)
+
+    bool Cortex() const { return layout == 'F'; }
+    // LPC21xx UARTs have no fractional divider; the LPC23xx/24xx and the Cortex-M
+    // parts have one.
+    bool FractionalBaud() const { return Cortex() || number >= 2300; }
+    uint32_t RamBase() const { return Cortex() ? 0x10000000u : 0x40000000u; }
+    // The boot ROM keeps its variables and stack below this RAM address in ISP mode.
+    uint32_t RamUserStart() const { return RamBase() + 0x200; }
+    // Bytes of flash at address 0 that the boot ROM's own vectors cover in ISP mode.
+    uint32_t BootVectorBytes() const { return Cortex() ? 512 : 64; }
+    // Flash erase time from the data sheets: one sector or a range of them at once.
+    uint32_t EraseMs() const { return Cortex() || number >= 2300 ? 100 : 400; }
+    std::vector<uint32_t> SectorSizes() const;
+    std::string Name() const { return "LPC" + std::to_string(number); }
+};
+
+std::span<const LpcPart> LpcParts();
+// "LPC1768" or "1768": the first entry with that part number; "0x26013F37" (or another
+// number that is no part number): the entry with that ID. nullptr when none.
+const LpcPart* FindLpcPart(const std::string& text);
