@@ -67,17 +67,21 @@ bool AnswerComplete(const std::string& command, const std::string& expected, int
     return ends >= moreLines;
 }
 
+// Milliseconds the bytes take on the line.
+uint32_t WireTimeMs(size_t bytes) { return static_cast<uint32_t>((bytes * ComCharTimeUs() + 999) / 1000); }
+
 bool Exchange(const std::string& command, const std::string& expected, int moreLines = 0, uint32_t timeoutMs = kShortMs,
               std::string* answer = nullptr) {
     LinkRequest(command.data(), command.size());
-    char buffer[kAnswerMax + 1];
-    size_t count = ComReadUntil(buffer, kAnswerMax, timeoutMs, [&](const uint8_t* bytes, size_t n) {
+    // Room for the echo of a whole group of data lines, or for the longest answer.
+    std::string buffer(command.size() + kAnswerMax + 1, '\0');
+    size_t count = ComReadUntil(buffer.data(), command.size() + kAnswerMax, timeoutMs, [&](const uint8_t* bytes, size_t n) {
         return AnswerComplete(command, expected, moreLines, bytes, n);
     });
-    buffer[count] = '\0';
-    std::string text(buffer, count);
+    std::string text(buffer.data(), count);
     if (answer) *answer = text;
-    MsgPrint(MSG_VERBOSE, "Response: '%s'", MakePrintable(buffer));
+    buffer.resize(count);
+    MsgPrint(MSG_VERBOSE, "Response: '%s'", MakePrintable(buffer.data()));
     if (text.compare(0, command.size() + expected.size(), command + expected) == 0 &&
         text.size() >= command.size() + expected.size())
         return true;
@@ -115,22 +119,28 @@ std::vector<std::string> AnswerLines(const std::string& text) {
 // Loads n bytes into the part's RAM: W, then the UU lines, each echoed, with a
 // checksum of the data bytes after every 20 lines and after the last one. The boot
 // ROM's RESEND fails the load.
+//
+// The boot ROM echoes each character as it takes it in, so the lines up to the next
+// checksum go out back to back and their echo is checked as a whole: waiting for the
+// echo of every line before the next one would leave the line idle for a round trip
+// per line.
 bool RamWrite(uint32_t address, const uint8_t* data, size_t n) {
     MsgPrint(MSG_DEBUG, "Write %X %i", address, static_cast<int>(n));
     if (!Exchange(Format("W %i %i\r", static_cast<int>(address), static_cast<int>(n)), "0\r\n")) return false;
-    long checksum = 0;
     int line = 0;
-    for (size_t at = 0; at < n; at += kUuLineBytes, ++line) {
-        size_t count = n - at < kUuLineBytes ? n - at : kUuLineBytes;
-        MsgPrint(MSG_VERBOSE, "Line %i", line);
-        if (!Exchange(UuEncodeLine(data + at, count), "")) return false;
-        for (size_t i = 0; i < count; ++i) checksum += data[at + i];
-        bool last = at + count >= n;
-        if ((line + 1) % kLinesPerChecksum == 0 || last) {
-            MsgPrint(MSG_VERBOSE, "Checksum: %ld", checksum);
-            if (!Exchange(Format("%ld\r", checksum), "OK\r\n")) return false;
-            checksum = 0;
+    for (size_t at = 0; at < n;) {
+        std::string group;
+        long checksum = 0;
+        for (int inGroup = 0; inGroup < kLinesPerChecksum && at < n; ++inGroup, ++line) {
+            size_t count = n - at < kUuLineBytes ? n - at : kUuLineBytes;
+            MsgPrint(MSG_VERBOSE, "Line %i", line);
+            group += UuEncodeLine(data + at, count);
+            for (size_t i = 0; i < count; ++i) checksum += data[at + i];
+            at += count;
         }
+        if (!Exchange(group, "", 0, kShortMs + WireTimeMs(group.size()))) return false;
+        MsgPrint(MSG_VERBOSE, "Checksum: %ld", checksum);
+        if (!Exchange(Format("%ld\r", checksum), "OK\r\n")) return false;
     }
     return true;
 }
@@ -150,9 +160,10 @@ bool Synchronise(int32_t crystalKHz) {
         LinkRequest(&question, 1);
         char answer[15] = {};
         size_t n = ComRead(answer, 14, 30);
+        const bool synchronized = n == 14 && memcmp(answer, kReply, 14) == 0;
         MsgPrint(MSG_VERBOSE, "Response: '%s'", MakePrintable(answer));
         bool probe = false;
-        if (n == 14 && memcmp(answer, kReply, 14) == 0) {
+        if (synchronized) {
             return Exchange("Synchronized\r", "OK\r\n") && Exchange(Format("%i\r", static_cast<int>(crystalKHz)), "OK\r\n");
         } else if (n == 1 && answer[0] == '?') {
             if (echoTries > 0) {
