@@ -66,6 +66,7 @@ struct LpcIspSettings : ProtocolSettings {
     uint32_t bootMajor = 0, bootMinor = 0;  // 0.0: the family's default
     std::optional<uint32_t> stuckAddress;
     uint8_t stuckBit = 0;
+    std::optional<uint32_t> reportId;
 
     bool Check(std::string& error) const override {
         if (crp == 3 && commandMode) {
@@ -137,6 +138,7 @@ public:
     explicit LpcIspTarget(const LpcIspSettings& s)
         : part_(*s.part), crp_(s.crp), stuckAddress_(s.stuckAddress), stuckBit_(s.stuckBit),
           prepared_(s.part->sectors, false) {
+        reportId_ = s.reportId;
         bootMajor_ = s.bootMajor || s.bootMinor ? s.bootMajor : (part_.Cortex() ? 4 : 2);
         bootMinor_ = s.bootMajor || s.bootMinor ? s.bootMinor : (part_.Cortex() ? 1 : 12);
         state_ = crp_ == 3 ? State::Closed : s.commandMode ? State::Command : State::AutoBaud;
@@ -378,7 +380,7 @@ private:
         case 'C': code = Copy(a[0], a[1], a[2], t); break;
         case 'E': code = Erase(a[0], a[1], t); break;
         case 'I': code = BlankCheck(a[0], a[1], t); break;
-        case 'J': code = (Answer(t, key, kSuccess, std::to_string(part_.id) + "\r\n"), -1); break;
+        case 'J': code = (Answer(t, key, kSuccess, std::to_string(reportId_.value_or(part_.id)) + "\r\n"), -1); break;
         case 'K': code = (Answer(t, key, kSuccess, Format("%u\r\n%u\r\n", bootMinor_, bootMajor_)), -1); break;
         case 'N': {
             uint32_t serial[4] = {part_.id, ~part_.id, 0x00A50000u | part_.number, 0x5EC00000u + part_.number};
@@ -527,7 +529,7 @@ private:
         if (crp_ >= 2) return kCrpEnabled;
         if (flash % 256) return kDstAddrError;
         if (ram % 4) return kSrcAddrError;
-        if (count != 256 && count != 512 && count != 1024 && count != 4096) return kCountError;
+        if (!part_.CopyCountValid(count)) return kCountError;
         if (!InFlash(flash, count)) return kDstAddrNotMapped;
         if (!InRam(ram, count)) return kSrcAddrNotMapped;
         size_t first = *t.Memory().SectorAt(flash), last = *t.Memory().SectorAt(flash + count - 1);
@@ -680,6 +682,7 @@ private:
     }
 
     const LpcPart& part_;
+    std::optional<uint32_t> reportId_;
     uint32_t crp_;
     std::optional<uint32_t> stuckAddress_;
     uint8_t stuckBit_;
@@ -730,6 +733,14 @@ const ProtocolOption kOptions[] = {
          size_t dot = v.find('.');
          return dot != std::string::npos && ParseU32(v.substr(0, dot), Lpc(s).bootMajor, 255) &&
                 ParseU32(v.substr(dot + 1), Lpc(s).bootMinor, 255);
+     }},
+    {"--report-id", "ID", "answer 'J' with this part ID instead of the part's own\n(a revision a host may not know)",
+     [](ProtocolSettings& s, const std::string& v, std::string& what) {
+         what = "a 32-bit part ID, as 0x26013F38";
+         uint32_t id = 0;
+         if (!ParseU32(v, id)) return false;
+         Lpc(s).reportId = id;
+         return true;
      }},
     {"--stuck-bit", "ADDR:BIT", "this flash bit never programs (stays 1)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {

@@ -25,6 +25,13 @@ struct LpcPart {
     uint32_t RamUserStart() const { return RamBase() + 0x200; }
     // Bytes of flash at address 0 that the boot ROM's own vectors cover in ISP mode.
     uint32_t BootVectorBytes() const { return Cortex() ? 512 : 64; }
+    // Byte counts the copy command takes: the first LPC2000 parts, whose flash is made
+    // of 8 KiB sectors, copy 512 to 8192 bytes; the later ones 256 to 4096.
+    bool CopyCountValid(uint32_t count) const {
+        bool eightKiBSectors = layout == 'B' || layout == 'D';
+        if (eightKiBSectors) return count == 512 || count == 1024 || count == 4096 || count == 8192;
+        return count == 256 || count == 512 || count == 1024 || count == 4096;
+    }
     // Flash erase time from the data sheets: one sector or a range of them at once.
     uint32_t EraseMs() const { return Cortex() || number >= 2300 ? 100 : 400; }
     std::vector<uint32_t> SectorSizes() const;

@@ -11,10 +11,17 @@ std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
 std::string IntelHexText(const CodeRecords& records) {
     std::string text;
     char line[80];
+    uint32_t upper = 0;
     for (const auto& [address, data] : records) {
         for (size_t at = 0; at < data.size(); at += 16) {
             size_t n = std::min<size_t>(16, data.size() - at);
             uint32_t a = address + static_cast<uint32_t>(at);
+            if (a >> 16 != upper) {  // extended linear address record
+                upper = a >> 16;
+                unsigned sum = 2 + 4 + (upper >> 8) + (upper & 0xFF);
+                snprintf(line, sizeof line, ":02000004%04X%02X\r\n", upper, (0x100 - (sum & 0xFF)) & 0xFF);
+                text += line;
+            }
             unsigned sum = static_cast<unsigned>(n + (a >> 8) + (a & 0xFF));
             int len = snprintf(line, sizeof line, ":%02X%04X00", static_cast<unsigned>(n), a & 0xFFFF);
             for (size_t i = 0; i < n; ++i) {

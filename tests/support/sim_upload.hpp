@@ -17,7 +17,7 @@ using CodeRecords = std::vector<std::pair<uint32_t, std::vector<uint8_t>>>;
 
 // Bytes that differ from block to block and from their neighbours.
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed);
-// Intel HEX text of the records (16 bytes a line, no extended addresses).
+// Intel HEX text of the records (16 bytes a line, extended linear addresses).
 std::string IntelHexText(const CodeRecords& records);
 // The memory a target holds after the records were written from address 0 on: gaps
 // and the padding up to `size` read 0xFF.

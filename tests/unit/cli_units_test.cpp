@@ -140,7 +140,13 @@ TEST(DriverSelection, NamesOptionsAndTheLpcMark) {
     EXPECT_STREQ(CurrentDriverName(), "LPC2000_ISP");
     EXPECT_STREQ(CurrentSession().options, "12000,115200");
     EXPECT_TRUE(LpcPrepareCodePending());
-    SetLpcPrepareCodePending(false);
+    // The boot-ROM driver handing over to its RAM routine keeps the LPC preparation for
+    // the next WRITE; the user choosing another driver drops it.
+    DriverHandOver("--driver=GEN_IAP");
+    EXPECT_TRUE(LpcPrepareCodePending());
+    CmdDriver("LPC2000_ISP");
+    CmdDriver("GEN_IAP");
+    EXPECT_FALSE(LpcPrepareCodePending());
 
     // Without options the earlier option text stays; an unknown name changes nothing.
     CmdDriver("MSP430BSL");

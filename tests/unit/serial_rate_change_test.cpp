@@ -61,6 +61,28 @@ TEST_F(RateChangeTest, MicExtmemRaisesTheRateWithoutTouchingFormatOrLines) {
     driver.DevCloseInterface(0);
 }
 
+TEST_F(RateChangeTest, TheLpcHandOverToItsRamRoutineLeavesTheResetLineAlone) {
+    SimTarget sim({"--protocol=lpc_isp", "--part=LPC1768"});
+    CmdDispatch("--resetctrl=DTR,0");
+    CmdDispatch("--pgmenctrl=RTS,0");
+    CmdDispatch("--driver=LPC2000_ISP,12000,921600");
+    ASSERT_TRUE(CurrentDriver().DevOpenInterface(sim.Connection(115200).c_str()));
+    char info[kDriverInfoSize] = "";
+    ASSERT_TRUE(CurrentDriver().DevConnect("", info));
+    EXPECT_STREQ(CurrentDriverName(), "GEN_IAP");
+    ASSERT_TRUE(SameLine(device.lines.back(), {921600, 8, 0, 0}));
+    // After the reset pulse of the entry the part runs: its reset line (DTR, active low)
+    // stays high through the rate change and the routine's connect.
+    EXPECT_EQ(device.Level("DTR"), "on");
+    size_t released = device.modem.size();
+    for (size_t i = 0; i < device.modem.size(); ++i)
+        if (device.modem[i] == "DTR on") released = i;
+    for (size_t i = released; i < device.modem.size(); ++i) EXPECT_NE(device.modem[i], "DTR off");
+    CurrentDriver().DevCloseInterface(0);
+    CmdDispatch("--resetctrl=");
+    CmdDispatch("--pgmenctrl=");
+}
+
 TEST_F(RateChangeTest, APortThatCannotBeOpenedSaysWhy) {
     struct Case {
         int err;

@@ -1,0 +1,178 @@
+// Programming simulated NXP LPC parts through their boot ROM, and in fast mode through
+// the RAM routine the driver loads.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/sim_upload.hpp"
+
+namespace {
+// The image as the boot ROM wants it: the first eight words sum to zero, the checksum
+// in word 7 on Cortex-M and in word 5 on ARM7 parts.
+std::vector<uint8_t> WithVectorChecksum(std::vector<uint8_t> image, bool cortex) {
+    int slot = cortex ? 7 : 5;
+    uint32_t sum = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (i == slot) continue;
+        sum += image[4 * i] | (image[4 * i + 1] << 8) | (image[4 * i + 2] << 16) | (uint32_t{image[4 * i + 3]} << 24);
+    }
+    for (int b = 0; b < 4; ++b) image[4 * slot + b] = static_cast<uint8_t>((0u - sum) >> (8 * b));
+    return image;
+}
+
+std::vector<std::string> Sim(const std::string& part, std::vector<std::string> more = {}) {
+    std::vector<std::string> args = {"--protocol=lpc_isp", "--part=" + part};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+}  // namespace
+
+using LpcIspUpload = SimUpload;
+
+TEST_F(LpcIspUpload, ProgramsArm7AndCortexPartsAndStartsTheirCode) {
+    struct Case {
+        const char* part;
+        bool cortex;
+        const char* info;
+        const char* erase;
+    };
+    const Case cases[] = {
+        {"LPC2148", false, "\nLPC2148, 512 kiB ROM / 40 kiB SRAM\nBootcode version: 2.12", "\nErase sectors: 0-26 OK"},
+        {"LPC1768", true, "\nLPC1768, 512 kiB ROM / 64 kiB SRAM\nBootcode version: 4.1", "\nErase sectors: 0-29 OK"},
+    };
+    for (const Case& c : cases) {
+        CodeRecords records = {{0x0, Pattern(10000, 5)}};
+        SimTarget sim(Sim(c.part, {"--exit-after-exec"}));
+        RunResult r = Program(sim, "LPC2000_ISP,12000", HexFile(records), {"--erase", "--write", "--exec"});
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_EQ(sim.WaitExit(5000), 0);
+        EXPECT_TRUE(Contains(r.out, c.info)) << r.out;
+        EXPECT_TRUE(Contains(r.out, c.erase)) << r.out;
+        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, 12288), c.cortex));
+        // The vector block goes last, so that an interrupted write leaves no valid vectors.
+        std::vector<std::string> copies = sim.NotesStartingWith("lpc_isp: copy");
+        ASSERT_EQ(copies.size(), 3u);
+        EXPECT_TRUE(Contains(copies.back(), "to flash 00000000"));
+        EXPECT_EQ(sim.NotesStartingWith("lpc_isp: go to 00000000: user code start, vector checksum valid").size(), 1u);
+    }
+}
+
+TEST_F(LpcIspUpload, EverySectorMapAndCopySize) {
+    struct Case {
+        const char* part;
+        size_t copy;
+    };
+    // Maps A, B, D, E, F; copies of 4096, 8192 and 1024 bytes.
+    for (Case c : {Case{"LPC2103", 4096}, Case{"LPC2106", 8192}, Case{"LPC2129", 8192}, Case{"LPC2388", 4096},
+                   Case{"LPC1311", 1024}, Case{"0x0444502B", 1024}, Case{"LPC1769", 4096}}) {
+        CodeRecords records = {{0x0, Pattern(3000, 9)}};
+        SimTarget sim(Sim(c.part));
+        RunResult r = Program(sim, "LPC2000_ISP,12000", HexFile(records), {"--erase", "--write"});
+        ASSERT_EQ(r.exitCode, 0) << c.part << r.out << r.err;
+        sim.Stop();
+        size_t padded = (3000 + c.copy - 1) / c.copy * c.copy;
+        bool cortex = c.part[3] == '1' || c.part[0] == '0';
+        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, padded), cortex)) << c.part;
+        EXPECT_TRUE(Contains(sim.NotesStartingWith("lpc_isp: copy").front(), "copy " + std::to_string(c.copy) + " bytes"));
+    }
+}
+
+TEST_F(LpcIspUpload, SectorOptionsOfEraseAndWrite) {
+    // LPC2148: sectors 0-7 of 4 KiB, 8-21 of 32 KiB; 0x10000 is sector 9.
+    CodeRecords records = {{0x0, Pattern(8192, 1)}, {0x10000, Pattern(100, 2)}};
+    SimTarget sim(Sim("LPC2148"));
+    RunResult r = Program(sim, "LPC2000_ISP,12000", HexFile(records), {"--erase=3", "--erase=0-2,4-8", "--write=0-7"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nErase sector: 3 OK"));
+    EXPECT_TRUE(Contains(r.out, "\nErase sectors: 0-2 OK\nErase sectors: 4-8 OK"));
+    EXPECT_TRUE(Contains(r.out, "\nWARNING: Skipping block: 00010000-00010FFF\n")) << r.out;
+    sim.Stop();
+    EXPECT_EQ(sim.NotesStartingWith("lpc_isp: erase sectors"),
+              (std::vector<std::string>{"lpc_isp: erase sectors 3 to 3", "lpc_isp: erase sectors 0 to 2",
+                                        "lpc_isp: erase sectors 4 to 8"}));
+    EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage({records[0]}, 8192), false));
+}
+
+TEST_F(LpcIspUpload, FailuresEndTheRunWithTheirOwnText) {
+    struct Case {
+        std::vector<std::string> sim;
+        std::vector<std::string> commands;
+        std::string err;
+        std::string out;
+    };
+    const Case cases[] = {
+        {Sim("LPC2148", {"--report-id=0x26013F38"}), {"--erase"}, "\nERROR: Unsupported device: ID=0x26013F38", ""},
+        {Sim("LPC2148"), {"--erase=30"}, "\nERROR: Incorrect sectors given.", ""},
+        {Sim("LPC2148"), {"--erase=x"}, "\nERROR: Unknown erase option.", ""},
+        {Sim("LPC2148"), {"--write=abc"}, "\nERROR: Unknown write option.", ""},
+        {Sim("LPC2148"), {"--exec=reboot"}, "\nERROR: Unknown exec option.", ""},
+        {Sim("0x0301FF12"), {"--erase"}, "\nERROR: Incorrect sectors given.", ""},  // LPC2210: no flash
+        {Sim("LPC2148", {"--silent"}), {"--write"}, "\nERROR: Failed to connect.", ""},
+        // A RESEND after a checksum, a compare that finds a bit that did not program,
+        // code read protection: the block fails.
+        {Sim("LPC2148", {"--fault=nak@checksum#3"}), {"--write"}, "\nERROR: Programming failed.", ""},
+        {Sim("LPC1768", {"--stuck-bit=0x1234:2"}), {"--write"}, "\nERROR: Programming failed.", ""},
+        {Sim("LPC2148", {"--crp=2"}), {"--erase", "--write"}, "\nERROR: Programming failed.",
+         "\nWARNING: ISP Return Code: Code Read Protection Enabled\nNOTE: Erase whole chip to clear protection."},
+    };
+    std::string hex = HexFile({{0x0, Pattern(8192, 4)}});
+    for (const Case& c : cases) {
+        SimTarget sim(c.sim);
+        RunResult r = Program(sim, "LPC2000_ISP,12000", hex, c.commands);
+        EXPECT_EQ(r.exitCode, 70) << c.err << r.out;
+        EXPECT_EQ(r.err, c.err) << r.out;
+        EXPECT_TRUE(Contains(r.out, c.out)) << r.out;
+    }
+}
+
+TEST_F(LpcIspUpload, ConnectsToABootRomInCommandModeAndAfterALostAnswer) {
+    CodeRecords records = {{0x0, Pattern(4096, 3)}};
+    for (const auto& more : {std::vector<std::string>{"--command-mode"}, std::vector<std::string>{"--fault=drop@J#1"}}) {
+        SimTarget sim(Sim("LPC1768", more));
+        RunResult r = Program(sim, "LPC2000_ISP,12000", HexFile(records), {"--contout=5", "--erase", "--write"});
+        EXPECT_EQ(r.exitCode, 0) << more[0] << r.out << r.err;
+        sim.Stop();
+        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, 4096), true)) << more[0];
+    }
+}
+
+TEST_F(LpcIspUpload, FastModeHandsOverToEachRoutineAndFallsBackWhereNoneFits) {
+    struct Case {
+        const char* part;
+        const char* driver;
+        const char* routine;  // the simulator's reading of the parameter block; null: falls back
+        bool cortex;
+    };
+    const Case cases[] = {
+        {"LPC1768", "LPC2000_ISP,12000,921600", "RAM routine: UART 923077 baud, block 4096, last sector 29", true},
+        {"LPC2378", "LPC2000_ISP,12000,230400", "RAM routine: UART 230769 baud, block 4096, last sector 27", false},
+        {"LPC2134", "LPC2000_ISP,10000,115200", "RAM routine: UART 115741 baud, block 4096, last sector 10", false},
+        {"LPC2138", "LPC2000_ISP,12000,115200", nullptr, false},  // no routine for the part
+        {"LPC2134", "LPC2000_ISP,12000,115200", nullptr, false},  // its routine needs a 10 MHz crystal
+        {"LPC2364", "LPC2000_ISP,12000,128000", nullptr, false},  // no divisor for the rate
+    };
+    CodeRecords records = {{0x0, Pattern(9000, 7)}};
+    std::string hex = HexFile(records);
+    for (const Case& c : cases) {
+        SimTarget sim(Sim(c.part, {"--exit-after-exec"}));
+        RunResult r = Program(sim, c.driver, hex, {"--erase", "--write", "--exec"});
+        ASSERT_EQ(r.exitCode, 0) << c.part << r.out << r.err;
+        EXPECT_EQ(sim.WaitExit(5000), 0);
+        std::vector<std::string> routine = sim.NotesStartingWith("lpc_isp: go to");
+        if (c.routine) {
+            ASSERT_FALSE(routine.empty());
+            EXPECT_TRUE(Contains(routine.front(), c.routine)) << routine.front();
+            EXPECT_TRUE(sim.NotesStartingWith("lpc_isp: copy").empty());  // the routine wrote the flash
+        } else {
+            EXPECT_TRUE(Contains(r.out, "\nWARNING: Use of external drive to enable faster programming requested but "
+                                        "not supported by the current device.\nNOTE: Falling back to using internal "
+                                        "bootloader only.\n\n"))
+                << r.out;
+            EXPECT_EQ(sim.NotesStartingWith("lpc_isp: copy").size(), 3u);
+        }
+        // The vector block still gets its checksum when the routine writes it; the routine
+        // pads to 16 bytes, the boot ROM's copies to 4 KiB.
+        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, c.routine ? 9008 : 12288), c.cortex)) << c.part;
+    }
+}
