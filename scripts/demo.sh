@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Vorlo's main job on the built-in default: builds Vorlo and its target simulator,
-# starts a simulated GEN_IAP target on a pseudo-terminal (serial line modelled at
-# 115200 baud) and programs the bundled example firmware into it: connect, erase,
-# write with the progress bar, start. The simulator's memory dump and wire log are
-# left in build/demo/.
+# starts a simulated NXP LPC1768 in its boot ROM on a pseudo-terminal (serial line and
+# flash times modelled at 115200 baud) and programs the bundled example firmware into
+# it through the boot ROM's ISP protocol: connect, erase, write with the progress bar,
+# start. The simulator's memory dump and wire log are left in build/demo/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -13,16 +13,16 @@ cmake --build build -j"$(nproc)" > /dev/null
 demo="$PWD/build/demo"
 rm -rf "$demo"
 mkdir -p "$demo"
-build/vorlo-sim --protocol=gen_iap --baud=115200 --exit-after-exec --timeout=30 \
+build/vorlo-sim --protocol=lpc_isp --part=LPC1768 --baud=115200 --exit-after-exec --timeout=30 \
     --dump="$demo/memory.hex" --log="$demo/wire.log" > "$demo/sim.out" 2> "$demo/sim.err" &
 sim=$!
 trap 'kill $sim 2>/dev/null || true' EXIT
 while ! grep -q . "$demo/sim.out" 2>/dev/null; do sleep 0.02; done
 port=$(head -1 "$demo/sim.out")
 
-echo "Simulated GEN_IAP target on $port"
-echo "vorlo --driver=GEN_IAP --connection=$port,115200,8,N,1 --importcode=examples/blinky.hex --erase --write --exec"
-HOME="$demo" build/vorlo --driver=GEN_IAP --connection="$port,115200,8,N,1" \
+echo "Simulated LPC1768 (boot ROM, 12 MHz crystal) on $port"
+echo "vorlo --driver=LPC2000_ISP,12000 --connection=$port,115200,8,N,1 --importcode=examples/blinky.hex --erase --write --exec"
+HOME="$demo" build/vorlo --driver=LPC2000_ISP,12000 --connection="$port,115200,8,N,1" \
     --importcode=examples/blinky.hex --erase --write --exec
 wait "$sim" || true
 trap - EXIT

@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# Programming through the LPC boot ROM against the simulator, with the serial line and
+# the flash times modelled: 64 KiB (or the given size) into a simulated LPC2148 at 115200
+# baud, by vorlo and, side by side on the same simulator, by lpc21isp; then vorlo's fast
+# mode into a simulated LPC1768 at 921600 baud (the routine's load at 115200 included).
+#
+# The minimum of a run is what the line and the flash cannot go below: the bytes the
+# host sent at the line's byte rate, plus the erase and copy times the simulator models
+# (an erase command 400 ms on the LPC21xx, 100 ms on the LPC17xx; 1 ms per 256 bytes
+# copied or written). The ratio is minimum / measured (1.0 would be a perfect run).
+# Usage: bench/lpc/run.sh [build-dir] [size-in-KiB]
+set -euo pipefail
+root="$(cd "$(dirname "$0")/../.." && pwd)"
+build="${1:-$root/build-bench}"
+kib="${2:-64}"
+if [ ! -x "$build/vorlo" ] || [ ! -x "$build/vorlo-sim" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORLO_TESTS=OFF > /dev/null
+  cmake --build "$build" -j"$(nproc)" > /dev/null
+fi
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+export HOME="$work" TMP="$work"
+python3 - "$kib" "$work/image.hex" <<'PY'
+import os, sys
+size, path = int(sys.argv[1]) * 1024, sys.argv[2]
+data = os.urandom(size)
+with open(path, "w") as f:
+    for at in range(0, size, 16):
+        if at % 0x10000 == 0:
+            upper = at >> 16
+            f.write(":02000004%04X%02X\n" % (upper, (-(6 + (upper >> 8) + (upper & 0xFF))) & 0xFF))
+        chunk = data[at:at + 16]
+        body = bytes([len(chunk), (at >> 8) & 0xFF, at & 0xFF, 0]) + chunk
+        f.write(":" + body.hex().upper() + "%02X\n" % ((-sum(body)) & 0xFF))
+    f.write(":00000001FF\n")
+PY
+
+# run NAME PART BAUD COMMAND...: the command gets the terminal's path as $PORT.
+run() {
+  local name=$1 part=$2 baud=$3
+  shift 3
+  rm -f "$work/sim.out" "$work/wire.log"
+  "$build/vorlo-sim" --protocol=lpc_isp --part="$part" --baud=115200 --timeout=60 \
+      --log="$work/wire.log" > "$work/sim.out" 2> "$work/sim.err" &
+  local sim=$!
+  while ! grep -q . "$work/sim.out" 2>/dev/null; do sleep 0.01; done
+  PORT=$(head -1 "$work/sim.out")
+  local start end
+  start=$(date +%s.%N)
+  "${@//PORT/$PORT}" > "$work/run.out" 2>&1 || { cat "$work/run.out" >&2; kill "$sim"; exit 1; }
+  end=$(date +%s.%N)
+  kill "$sim"; wait "$sim" || true
+  python3 - "$name" "$part" "$work/wire.log" "$start" "$end" <<'PY'
+import sys
+name, part, log, start, end = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4]), float(sys.argv[5])
+classic = part.startswith("LPC21") or part.startswith("LPC22")
+seconds, rate, erase_ms, flash_bytes = 0.0, 115200, 0, 0
+for line in open(log):
+    f = line.split()
+    if len(f) < 2:
+        continue
+    if f[1] == "H>T":
+        seconds += (len(f) - 2) * 10 / rate
+    elif f[1] == "#":
+        text = " ".join(f[2:])
+        if "line rate" in text and "from here on" in text:
+            rate = int(text.split()[2])
+        if "erase" in text and "sectors" in text:
+            erase_ms += 400 if classic else 100
+        if text.startswith("lpc_isp: copy "):
+            flash_bytes += int(text.split()[2])
+        if text.startswith("lpc_isp: RAM routine: write "):
+            flash_bytes += int(text.split()[5])
+minimum = seconds + erase_ms / 1000 + flash_bytes / 256 / 1000
+measured = end - start
+print(f"{name:<28} {minimum:>9.3f} {measured:>10.3f} {minimum / measured:>6.3f}")
+PY
+}
+
+printf '%-28s %9s %10s %6s\n' run minimum_s measured_s ratio
+run "vorlo LPC2148 115200" LPC2148 115200 \
+    "$build/vorlo" --driver=LPC2000_ISP,12000 --connection=PORT,115200,8,N,1 \
+    --importcode="$work/image.hex" --erase --write
+if command -v lpc21isp > /dev/null; then
+  run "lpc21isp LPC2148 115200" LPC2148 115200 \
+      lpc21isp -wipe -donotstart "$work/image.hex" PORT 115200 12000
+fi
+run "vorlo fast LPC1768 921600" LPC1768 115200 \
+    "$build/vorlo" --driver=LPC2000_ISP,12000,921600 --connection=PORT,115200,8,N,1 \
+    --importcode="$work/image.hex" --erase --write
