@@ -21,4 +21,3 @@ constexpr DriverDescriptor Pending(int32_t classCode, int32_t blockSize, int32_t
 const DriverDescriptor g_drvLpc2000Iap = Pending(1, 256, 16);
 const DriverDescriptor g_drvModbus = Pending(1, 128, 16);
 const DriverDescriptor g_drvMecIap = Pending(4, 256, 16);
-const DriverDescriptor g_drvMsp430Bsl = Pending(0, 128, 1);

@@ -6,6 +6,7 @@
 
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/mic_extmem.hpp"
+#include "drivers/msp430/bsl_packet.hpp"
 
 namespace {
 std::vector<uint8_t> Bytes(std::initializer_list<int> list) { return std::vector<uint8_t>(list.begin(), list.end()); }
@@ -65,4 +66,37 @@ TEST(MicFraming, EntryAnswerPlainComplementedAndNoise) {
     EXPECT_FALSE(Completes({0xA2, 0x05, 0x0C, 0x0B}));  // a wrong byte resets the match
     EXPECT_FALSE(Completes({0x05, 0x0B}));              // no channel marker
     EXPECT_FALSE(Completes({0xA2, 0x04, 0x0B}));        // another channel
+}
+
+TEST(Msp430BslPacket, WrapperAndResponses) {
+    // Change Baud Rate to 115200: 80 02 00 52 06 and the CRC of 52 06, low byte first.
+    const uint8_t code = 0x06;
+    std::vector<uint8_t> packet = BslPacket(BSL_CHANGE_BAUD_RATE, &code, 1);
+    const uint8_t covered[] = {0x52, 0x06};
+    uint16_t crc = Crc16CcittFalse(0xFFFF, covered, 2);
+    EXPECT_EQ(packet, Bytes({0x80, 0x02, 0x00, 0x52, 0x06, crc & 0xFF, crc >> 8}));
+
+    auto frame = [](std::vector<uint8_t> payload, int nh = 0) {
+        uint16_t c = Crc16CcittFalse(0xFFFF, payload.data(), payload.size());
+        std::vector<uint8_t> f = {0x80, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(nh)};
+        f.insert(f.end(), payload.begin(), payload.end());
+        f.push_back(static_cast<uint8_t>(c));
+        f.push_back(static_cast<uint8_t>(c >> 8));
+        return f;
+    };
+    std::vector<uint8_t> f = frame({0x3B, 0x04});
+    BslResponse r = BslParseResponse(f.data(), f.size());
+    EXPECT_EQ(r.kind, BslResponse::Message);
+    EXPECT_EQ(r.message, 4);
+    f = frame({0x3A, 0x34, 0x12});
+    r = BslParseResponse(f.data(), f.size());
+    EXPECT_EQ(r.kind, BslResponse::Data);
+    EXPECT_EQ(r.data, Bytes({0x34, 0x12}));
+    f.back() ^= 1;  // a damaged CRC
+    EXPECT_EQ(BslParseResponse(f.data(), f.size()).kind, BslResponse::Broken);
+    f = frame({0x3B, 0x00}, 1);  // NH must be 0, whatever the CRC says
+    EXPECT_EQ(BslParseResponse(f.data(), f.size()).kind, BslResponse::Broken);
+    EXPECT_STREQ(BslMessageText(1), "BSL Write check failed");
+    EXPECT_STREQ(BslAckText(0x56), "Unknown baudrate");
+    EXPECT_EQ(BslMessageText(9), nullptr);
 }

@@ -1,0 +1,294 @@
+// MSP430BSL: the ROM bootstrap loader of MSP430F5xx/6xx parts over a UART at 8E1. The
+// part enters the BSL through a pulse pattern on its RST and TEST pins (the reset and
+// programming-enable lines); then every BSL command travels in a CRC-checked packet,
+// is acknowledged with one byte and, for most commands, answered with a message or a
+// data packet.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/messages.hpp"
+#include "commands/settings.hpp"
+#include "drivers/driver.hpp"
+#include "drivers/gen_iap_link.hpp"
+#include "drivers/kit/exchange.hpp"
+#include "drivers/kit/serial_driver.hpp"
+#include "drivers/msp430/bsl_packet.hpp"
+#include "platform/process.hpp"
+#include "serial/line_control.hpp"
+#include "serial/serial_port.hpp"
+
+namespace {
+constexpr int kEvenParity = 2;
+constexpr uint8_t kProbe = 0x3F;            // not a header: the BSL answers it with 0x51
+constexpr uint8_t kHeaderIncorrect = 0x51;
+constexpr uint8_t kMessageLocked = 0x04;
+constexpr uint32_t kAddressLimit = 0x10000;  // the driver reaches the lower 64 KiB only
+
+bool BslOpen(const char* connection);
+bool BslClose(int);
+bool BslConnect(const char* key, char* info);
+// The first port that opens gets the whole connection time-out: a part that is still
+// coming out of reset answers the probe only after a while.
+SerialDriver g_serial({BslOpen, BslConnect, BslClose}, AutoSearchOptions{true, true});
+
+std::string g_connection;    // the string given to the open: its second field is the rate
+uint8_t g_lastMessage = 0;   // the code of the last BSL message response
+
+// The pins: TEST on the programming-enable line, RST on the reset line (DTR or RTS).
+void Test(bool level) { PgmEnLineSet(level); }
+void Rst(bool level) { ResetLineSet(level); }
+
+enum class Answer { AckOnly, Expected };
+
+// One exchange: the packet, its acknowledge and, where the command has one, the response
+// packet. Returns the parsed response; kind Broken when anything failed (said at level 5).
+BslResponse Exchange(uint8_t command, const std::vector<uint8_t>& data, Answer answer, bool* acknowledged = nullptr) {
+    if (acknowledged) *acknowledged = false;
+    std::vector<uint8_t> packet = BslPacket(command, data.data(), data.size());
+    ComPurge();
+    LinkRequest(packet.data(), packet.size());
+    BslResponse broken;
+    uint8_t ack = 0xFF;
+    if (LinkReadFrame(&ack, 1, 3000) != 1) return broken;
+    if (ack != kBslAck) {
+        if (const char* text = BslAckText(ack)) MsgPrint(MSG_DEBUG, "%s", text);
+        return broken;
+    }
+    MsgPrint(MSG_VERBOSE, "ACK received");
+    if (acknowledged) *acknowledged = true;
+    if (answer == Answer::AckOnly) return broken;
+
+    uint8_t frame[3 + 255 + 2];
+    if (LinkReadFrame(frame, 1, 1000) != 1 || frame[0] != kBslHeader) return broken;
+    if (LinkReadFrame(frame + 1, 2, 200) != 2 || frame[2] != 0) return broken;
+    size_t rest = frame[1] + 2u;
+    if (LinkReadFrame(frame + 3, rest, 1000) != rest) return broken;
+    BslResponse response = BslParseResponse(frame, 3 + rest);
+    if (response.kind == BslResponse::Broken) MsgPrint(MSG_DEBUG, "Receive crc mismatch");
+    return response;
+}
+
+// A command answered by a BSL message: true for message 0.
+bool Command(uint8_t command, const std::vector<uint8_t>& data) {
+    BslResponse response = Exchange(command, data, Answer::Expected);
+    if (response.kind != BslResponse::Message) return false;
+    g_lastMessage = response.message;
+    if (const char* text = BslMessageText(response.message)) MsgPrint(MSG_DEBUG, "%s", text);
+    return response.message == 0;
+}
+
+// A command answered by data: the count delivered (at most `capacity`), -1 on failure.
+int ReadData(uint8_t command, const std::vector<uint8_t>& data, uint8_t* out, size_t capacity) {
+    BslResponse response = Exchange(command, data, Answer::Expected);
+    if (response.kind == BslResponse::Message) {
+        g_lastMessage = response.message;
+        if (const char* text = BslMessageText(response.message)) MsgPrint(MSG_DEBUG, "%s", text);
+        return -1;
+    }
+    if (response.kind != BslResponse::Data) return -1;
+    size_t count = response.data.size();
+    if (count > capacity) {
+        MsgPrint(MSG_WARNING, "Received data truncated");
+        count = capacity;
+    }
+    MsgPrint(MSG_DEBUG, "BSL data received %d bytes", static_cast<int>(response.data.size()));
+    memcpy(out, response.data.data(), count);
+    return static_cast<int>(count);
+}
+
+std::vector<uint8_t> Address(uint32_t address) {
+    return {static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address >> 16)};
+}
+
+// The vector area of an erased part reads FF: 32 bytes of FF is the password then.
+bool SendDefaultPassword() { return Command(BSL_RX_PASSWORD, std::vector<uint8_t>(32, 0xFF)); }
+
+bool DefaultPasswordEntry() {
+    MsgPrint(MSG_DEBUG, "Entering default password");
+    if (SendDefaultPassword()) return true;
+    MsgPrint(MSG_DEBUG, "Password rejected");
+    MsgPrint(MSG_PLAIN, "Incorrect password given. Mass erase initiated internally.");
+    return false;
+}
+
+bool BslOpen(const char* connection) {
+    g_connection = connection ? connection : "";
+    return g_serial.Open(connection);
+}
+
+bool BslClose(int) {
+    g_serial.Close();
+    return true;
+}
+
+// Rate codes of Change Baud Rate.
+int RateCode(long baud) {
+    switch (baud) {
+    case 9600: return 0x02;
+    case 19200: return 0x03;
+    case 38400: return 0x04;
+    case 57600: return 0x05;
+    case 115200: return 0x06;
+    default: return 0;
+    }
+}
+
+bool BslConnect(const char* key, char* info) {
+    bool found = false;
+    if (g_serial.ConnectHandled(key, info, found)) return found;
+
+    std::string second;
+    size_t comma = g_connection.find(',');
+    if (comma != std::string::npos) second = g_connection.substr(comma + 1, g_connection.find(',', comma + 1) - comma - 1);
+    char* end = nullptr;
+    long baud = strtol(second.c_str(), &end, 10);
+    if (second.empty() || *end != '\0') {
+        MsgPrint(MSG_DEBUG, "Unknown or missing baud rate");
+        return false;
+    }
+    if (RateCode(baud) == 0) {
+        MsgPrint(MSG_WARNING, "Only 9600 | 19200 | 38400 | 57600 | 115200 baudrates supported. Using 9600.");
+        baud = 9600;
+    }
+    // The ROM BSL starts at 9600 baud, 8E1, whatever the connection string says.
+    ComSetParams(9600, 8, kEvenParity, 0);
+
+    // The part samples TEST at the end of its reset: two TEST pulses with RST low, then
+    // RST released while TEST is high enter the BSL.
+    MsgPrint(MSG_DEBUG, "Generating RST/TEST sequence");
+    Rst(true);
+    ComPurge();
+    Test(false);
+    SleepMs(5);
+    Test(true);
+    SleepMs(5);
+    Test(false);
+    SleepMs(5);
+    Test(true);
+    SleepMs(5);
+    Rst(false);
+    SleepMs(5);
+    Test(false);
+    SleepMs(250);
+
+    MsgPrint(MSG_VERBOSE, "Clearing COM buffers");
+    ComPurge();
+    uint8_t byte = 0;
+    while (ComRead(&byte, 1, 20) == 1) {
+    }
+    SleepMs(5);
+
+    LinkRequest(&kProbe, 1);
+    if (ComRead(&byte, 1, 200) != 1 || byte != kHeaderIncorrect) return false;
+    MsgPrint(MSG_DEBUG, "BSL mode entered");
+    if (baud == 9600) return true;
+
+    MsgPrint(MSG_DEBUG, "Changing baud rate");
+    bool acknowledged = false;
+    Exchange(BSL_CHANGE_BAUD_RATE, {static_cast<uint8_t>(RateCode(baud))}, Answer::AckOnly, &acknowledged);
+    if (!acknowledged)
+        MsgPrint(MSG_WARNING, "Failed to set baudrate %d", static_cast<int>(baud));
+    else
+        ComSetBaudRate(static_cast<uint32_t>(baud));  // still 8E1, the lines as they are
+    return true;
+}
+
+bool BslDisconnect() { return true; }
+
+bool BslRead() { MsgError("msp43bsl: Function READ not supported."); }
+
+bool BslErase() {
+    const char* item = CmdArgGet();
+    if (!item) {
+        if (!Command(BSL_MASS_ERASE, {})) {
+            MsgPrint(MSG_DEBUG, "Failed to erase chip");
+            return false;
+        }
+        if (!SendDefaultPassword()) MsgPrint(MSG_DEBUG, "Failed to set password");
+        uint8_t version[10];
+        int count = ReadData(BSL_TX_VERSION, {}, version, sizeof version);
+        if (count < 0) {
+            MsgPrint(MSG_DEBUG, "Failed to get BSL version");
+            return false;
+        }
+        if (count != 4) {
+            MsgPrint(MSG_DEBUG, "Invalid BSL version data");
+            return false;
+        }
+        MsgPrint(MSG_DEBUG, "BSL version: %.2X:%.2X:%.2X:%.2X", version[0], version[1], version[2], version[3]);
+        return true;
+    }
+
+    std::string token = std::string(item).substr(0, std::string(item).find(','));
+    token = token.substr(0, 32);
+    const char* digits = token.c_str();
+    if (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) digits += 2;
+    char* end = nullptr;
+    unsigned long segment = strtoul(digits, &end, 16);
+    // A token that is not a hexadecimal number names no segment.
+    if (token.empty() || end == digits || *end != '\0') MsgError("Unknown erase option.");
+    MsgPrint(MSG_PLAIN, " segment: 0x%lx ", segment);
+    if (segment > 0xFFFF) MsgError("Blocked write to address >= 0x10000");
+    std::vector<uint8_t> address = Address(static_cast<uint32_t>(segment));
+    if (Command(BSL_ERASE_SEGMENT, address)) return true;
+    if (g_lastMessage == kMessageLocked && !DefaultPasswordEntry()) DefaultPasswordEntry();
+    return Command(BSL_ERASE_SEGMENT, address);
+}
+
+bool BslWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+    if (address > 0xFFFF || address + length > kAddressLimit) MsgError("Blocked write to address >= 0x10000");
+    std::vector<uint8_t> block = Address(address);
+    block.insert(block.end(), data, data + length);
+    if (!Command(BSL_RX_DATA_BLOCK, block)) {
+        if (g_lastMessage != kMessageLocked) return false;
+        DefaultPasswordEntry();
+        if (!Command(BSL_RX_DATA_BLOCK, block)) return false;
+    }
+    // The flash is read back through the BSL's CRC of the block: a cell that did not
+    // program shows there, and the block then counts as not programmed.
+    uint16_t expected = Crc16CcittFalse(0xFFFF, data, length);
+    std::vector<uint8_t> check = Address(address);
+    check.push_back(static_cast<uint8_t>(length));
+    check.push_back(0x00);
+    uint8_t crc[10];
+    if (ReadData(BSL_CRC_CHECK, check, crc, sizeof crc) < 2) return false;
+    if ((crc[0] | (crc[1] << 8)) != expected) {
+        MsgPrint(MSG_DEBUG, "Verify failed");
+        return false;
+    }
+    return true;
+}
+
+bool BslExec() {
+    uint8_t vector[10];
+    int count = ReadData(BSL_TX_DATA_BLOCK, {0xFE, 0xFF, 0x00, 0x02, 0x00}, vector, sizeof vector);
+    if (count >= 0) {
+        if (count != 2) MsgPrint(MSG_DEBUG, "too few data");
+        MsgPrint(MSG_DEBUG, "Reset vector: %.2X%.2X", vector[0], vector[1]);
+        Exchange(BSL_LOAD_PC, {vector[0], vector[1], 0x00}, Answer::AckOnly);
+    } else {
+        MsgPrint(MSG_DEBUG, "Failed to get reset vector contents");
+    }
+    // Reset with TEST low: the part starts its own code.
+    Test(true);
+    SleepMs(1);
+    Rst(true);
+    SleepMs(50);
+    Rst(false);
+    SleepMs(10);
+    Test(false);
+    Test(true);
+    Test(false);
+    SleepMs(1);
+    Rst(true);
+    SleepMs(50);
+    Rst(false);
+    SleepMs(50);
+    return true;
+}
+}  // namespace
+
+const DriverDescriptor g_drvMsp430Bsl = {0,           128,      1,       BslOpen, BslClose, BslConnect,
+                                         BslDisconnect, BslRead, BslErase, BslWrite, BslExec};
