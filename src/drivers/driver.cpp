@@ -97,6 +97,8 @@ void CmdDriver(const char* value) {
     // An unknown name changes nothing and says nothing.
 }
 
+void SetDriverOptionText(const char* text) { CopyCut(g_options, sizeof g_options, text ? text : ""); }
+
 void DriverHandOver(const char* commandLine) {
     g_handingOver = true;
     CmdDispatch(commandLine);
@@ -116,10 +118,3 @@ void CmdDrvList(const char*) {
     };
     for (const char* line : kLines) MsgPrint(MSG_PLAIN, "%s", line);
 }
-
-// Drivers whose protocol is not built yet: every operation but close says so.
-bool DriverNotAvailableOpen(const char*) { MsgError("Driver %s is not available yet.", CurrentDriverName()); }
-bool DriverNotAvailableClose(int) { return true; }
-bool DriverNotAvailableConnect(const char*, char*) { return DriverNotAvailableOpen(nullptr); }
-bool DriverNotAvailableOp() { return DriverNotAvailableOpen(nullptr); }
-bool DriverNotAvailableWrite(uint32_t, const uint8_t*, uint32_t) { return DriverNotAvailableOpen(nullptr); }

@@ -86,13 +86,10 @@ void SetLpcPrepareCodePending(bool pending);
 // no LPC checksum goes into an image meant for another part.
 void DriverHandOver(const char* commandLine);
 
+// Puts this text into the options buffer shared by the drivers (a driver that selected
+// another one and comes back restores its own options so).
+void SetDriverOptionText(const char* text);
+
 // The DRIVER and DRVLIST commands.
 void CmdDriver(const char* value);
 void CmdDrvList(const char* value);
-
-// Operations for descriptors of drivers that are not built yet.
-bool DriverNotAvailableOpen(const char*);
-bool DriverNotAvailableClose(int);
-bool DriverNotAvailableConnect(const char*, char*);
-bool DriverNotAvailableOp();
-bool DriverNotAvailableWrite(uint32_t, const uint8_t*, uint32_t);

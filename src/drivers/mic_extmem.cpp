@@ -13,26 +13,6 @@
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
 
-void MicFrameSender::Send(uint8_t byte, std::vector<uint8_t>& wire) {
-    if (channelPending || channel != lastChannelSent) {
-        channelPending = false;
-        lastChannelSent = channel;
-        wire.push_back(kMicChannelMarker);
-        Escape(channel, wire);
-    }
-    Escape(byte, wire);
-}
-
-void MicFrameSender::Escape(uint8_t byte, std::vector<uint8_t>& wire) {
-    // The framing's own control bytes travel as a marker followed by their complement.
-    if (byte >= 0xA0 && byte <= 0xA3) {
-        wire.push_back(kMicChannelMarker);
-        wire.push_back(static_cast<uint8_t>(~byte));
-    } else {
-        wire.push_back(byte);
-    }
-}
-
 bool MicEntryMatcher::Feed(uint8_t byte) {
     if (byte == kMicInvertNext) {
         invertNext = true;
@@ -58,7 +38,7 @@ bool MicEntryMatcher::Feed(uint8_t byte) {
 
 std::vector<uint8_t> MicEntryRequest() {
     static const uint8_t kRequest[] = {0x84, 0x04, 0x0C, 0x38, 0xE0, 0x1F, 0x10, 0x10, 0x16, 0x17, 0x01};
-    MicFrameSender sender;
+    ChannelFrameSender sender(kMicFraming);
     sender.channel = 0;
     sender.channelPending = true;
     std::vector<uint8_t> wire;

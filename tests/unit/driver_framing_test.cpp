@@ -6,6 +6,7 @@
 
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/mic_extmem.hpp"
+#include "drivers/modbus/frames.hpp"
 #include "drivers/msp430/bsl_packet.hpp"
 
 namespace {
@@ -47,7 +48,7 @@ TEST(MicFraming, EntryRequestOnTheWire) {
 }
 
 TEST(MicFraming, SenderEscapesControlBytesAndSwitchesChannels) {
-    MicFrameSender sender;
+    ChannelFrameSender sender(kMicFraming);
     std::vector<uint8_t> wire;
     for (int b : {0xA0, 0xA1, 0xA2, 0xA3, 0xA4}) sender.Send(static_cast<uint8_t>(b), wire);
     EXPECT_EQ(wire, Bytes({0xA2, 0x5F, 0xA2, 0x5E, 0xA2, 0x5D, 0xA2, 0x5C, 0xA4}));
@@ -99,4 +100,49 @@ TEST(Msp430BslPacket, WrapperAndResponses) {
     EXPECT_STREQ(BslMessageText(1), "BSL Write check failed");
     EXPECT_STREQ(BslAckText(0x56), "Unknown baudrate");
     EXPECT_EQ(BslMessageText(9), nullptr);
+}
+
+TEST(ModbusFrames, CrcFramesAndAnswers) {
+    const std::string check = "123456789";
+    EXPECT_EQ(Crc16Modbus(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x4B37);
+    std::vector<uint8_t> connect = ModbusBootloaderFrame(1, {0x08});
+    const uint8_t head[] = {0x01, 0x41, 0x01, 0x08};
+    uint16_t crc = Crc16Modbus(head, 4);
+    EXPECT_EQ(connect, Bytes({0x01, 0x41, 0x01, 0x08, crc & 0xFF, crc >> 8}));
+    std::vector<uint8_t> forward = ModbusForwardingRequest(1, 3, 5);  // options "1,3,5"
+    EXPECT_EQ(std::vector<uint8_t>(forward.begin(), forward.end() - 2), Bytes({0x01, 0x10, 0x07, 0xCF, 0x00, 0x01, 0x02, 0x05, 0x03}));
+
+    std::vector<uint8_t> answer = {0x01, 0x41, 0x01, 0x06};
+    crc = Crc16Modbus(answer.data(), answer.size());
+    answer.push_back(crc & 0xFF);
+    answer.push_back(crc >> 8);
+    EXPECT_TRUE(ModbusBootloaderAnswerGood(1, answer.data(), answer.size()));
+    EXPECT_FALSE(ModbusBootloaderAnswerGood(2, answer.data(), answer.size()));  // another slave
+    answer[5] ^= 0x01;                                                          // the right bytes, a wrong CRC
+    EXPECT_FALSE(ModbusBootloaderAnswerGood(1, answer.data(), answer.size()));
+}
+
+TEST(ApplicationFramings, LpcIapAndMecEscapesAndTheEntryAnswer) {
+    std::vector<uint8_t> wire;
+    ChannelFrameSender lpcIap(kLpcIapFraming);
+    lpcIap.channel = 5;
+    lpcIap.Send(0x0A, wire);
+    lpcIap.Send(0x02, wire);  // 00..03 travel as A1 and the complement
+    EXPECT_EQ(wire, Bytes({0xA2, 0x05, 0x0A, 0xA1, 0xFD}));
+
+    wire.clear();
+    ChannelFrameSender mec(kMecFraming);
+    mec.channelPending = true;
+    mec.Send(0xA2, wire);  // A0..A3 travel as A1 and the complement
+    EXPECT_EQ(wire, Bytes({0xA2, 0x00, 0xA1, 0x5D}));
+
+    auto entered = [](std::initializer_list<int> answer) {
+        ChannelEntryReceiver receiver;
+        for (int b : answer) receiver.Feed(static_cast<uint8_t>(b));
+        return receiver.Entered();
+    };
+    EXPECT_TRUE(entered({0xA2, 0x05, 0x0B}));
+    EXPECT_TRUE(entered({0x55, 0xA2, 0x05, 0xA1, 0xF4}));  // 0x0B sent complemented
+    EXPECT_FALSE(entered({0xA2, 0x05, 0x0C, 0x0B}));       // only the first byte after the marker counts
+    EXPECT_FALSE(entered({0xA2, 0x04, 0x0B}));
 }

@@ -1,0 +1,166 @@
+// MODBUS: a resident bootloader reached as a Modbus RTU slave. Its commands travel in
+// the user-defined function 0x41; through a chain of forwarding slaves, each frame is
+// preceded by a write of register 0x07CF telling the slave where the next frame goes.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/messages.hpp"
+#include "drivers/driver.hpp"
+#include "drivers/kit/exchange.hpp"
+#include "drivers/kit/serial_driver.hpp"
+#include "drivers/modbus/frames.hpp"
+#include "platform/process.hpp"
+#include "serial/serial_port.hpp"
+
+namespace {
+constexpr int kAttempts = 15;
+constexpr uint32_t kRetryPauseMs = 200;
+constexpr size_t kAnswerBytes = 6;
+constexpr size_t kForwardingAnswerBytes = 8;
+constexpr uint32_t kMaxBlock = 128;
+
+bool MbOpen(const char* connection);
+bool MbClose(int);
+bool MbConnect(const char* key, char* info);
+SerialDriver g_serial({MbOpen, MbConnect, MbClose});
+
+uint8_t g_slave = 1;
+bool g_forwarding = false;
+uint8_t g_p2 = 0;
+uint8_t g_p3 = 0;
+uint8_t g_goodAnswers = 0;  // never reset: only the first connect of a run needs two
+
+// Options: slave number, P2, P3. A slave number of 0 keeps the slave; P2 switches
+// forwarding on; a missing P3 keeps the earlier one.
+void ReadOptions() {
+    g_forwarding = false;
+    std::string text = std::string(SessionOf(g_drvModbus).options).substr(0, 30);
+    std::vector<std::string> fields;
+    for (size_t at = 0; at <= text.size();) {
+        size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        fields.push_back(text.substr(at, comma - at));
+        at = comma + 1;
+    }
+    if (!fields.empty() && !fields[0].empty()) {
+        uint8_t slave = static_cast<uint8_t>(strtoul(fields[0].c_str(), nullptr, 10));
+        if (slave != 0) g_slave = slave;
+    }
+    if (fields.size() > 1 && !fields[1].empty()) {
+        g_p2 = static_cast<uint8_t>(strtoul(fields[1].c_str(), nullptr, 10));
+        g_forwarding = true;
+    }
+    if (fields.size() > 2 && !fields[2].empty()) g_p3 = static_cast<uint8_t>(strtoul(fields[2].c_str(), nullptr, 10));
+}
+
+void PauseAndPurge() {
+    SleepMs(kRetryPauseMs);
+    ComPurge();
+}
+
+// The forwarding request (when forwarding is on), then the bootloader frame. After 15
+// refused forwarding requests the frame is not sent: the caller's read times out.
+void SendPayload(const std::vector<uint8_t>& payload) {
+    if (g_forwarding) {
+        std::vector<uint8_t> request = ModbusForwardingRequest(g_slave, g_p2, g_p3);
+        bool forwarded = false;
+        for (int attempt = 0; attempt < kAttempts && !forwarded; ++attempt) {
+            LinkRequest(request.data(), request.size());
+            uint8_t answer[kForwardingAnswerBytes];
+            size_t got = LinkReadFrame(answer, sizeof answer, 200);
+            forwarded = got == sizeof answer && !LinkMoreFollows() && ModbusForwardingAnswerGood(g_slave, answer, got);
+            if (!forwarded) PauseAndPurge();
+        }
+        if (!forwarded) return;
+    }
+    std::vector<uint8_t> frame = ModbusBootloaderFrame(g_slave, payload);
+    LinkRequest(frame.data(), frame.size());
+}
+
+// The bootloader's answer: slave 41 01 06 CRC, exactly, within the time. `silent` is
+// set when nothing at all came.
+bool AnswerGood(uint32_t timeoutMs, bool* silent = nullptr) {
+    uint8_t answer[kAnswerBytes];
+    size_t got = LinkReadFrame(answer, sizeof answer, timeoutMs);
+    if (silent) *silent = got == 0;
+    return got == sizeof answer && !LinkMoreFollows() && ModbusBootloaderAnswerGood(g_slave, answer, got);
+}
+
+bool MbOpen(const char* connection) { return g_serial.Open(connection); }
+
+bool MbClose(int) {
+    g_serial.Close();
+    return true;
+}
+
+bool MbConnect(const char* key, char* info) {
+    if (info) info[0] = '\0';
+    bool found = false;
+    if (g_serial.ConnectHandled(key, info, found)) return found;
+
+    ReadOptions();
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        MsgPrint(MSG_DEBUG, "Trying to connect to target system.");
+        SendPayload({0x08});
+        if (AnswerGood(300)) {
+            if (++g_goodAnswers >= 2) return true;
+            ComPurge();
+        } else {
+            PauseAndPurge();
+        }
+    }
+    return false;
+}
+
+bool MbDisconnect() {
+    MsgPrint(MSG_DEBUG, "Disconnecting device.");
+    return true;
+}
+
+bool MbRead() { MsgError("Function READ not supported."); }
+
+bool MbErase() {
+    // The bootloader knows one erase: erase items are not looked at.
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        MsgPrint(MSG_DEBUG, "Executing ERASE command.");
+        SendPayload({0x02});
+        if (AnswerGood(3000)) return true;
+        PauseAndPurge();
+    }
+    return false;
+}
+
+bool MbWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+    if (length > kMaxBlock) MsgError("Unsupported write block size.");
+    if (length == 0) return true;
+    std::vector<uint8_t> payload = {0x05, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
+                                    static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
+    payload.insert(payload.end(), data, data + length);
+    // Every attempt carries the same block; an attempt that got no answer may still be
+    // answered late, and that answer must not reach the next block's exchange.
+    size_t silentAttempts = 0;
+    for (int attempt = 1; attempt <= kAttempts; ++attempt) {
+        MsgPrint(MSG_DEBUG, "Writing %i bytes %04X-%04X try %i", static_cast<int>(length), address,
+                 address + length - 1, attempt);
+        SendPayload(payload);
+        bool silent = false;
+        if (AnswerGood(1000, &silent)) {
+            LinkSettle(silentAttempts * kAnswerBytes, 1000);
+            return true;
+        }
+        if (silent) ++silentAttempts;
+        PauseAndPurge();
+    }
+    MsgError("Write failed.");
+}
+
+bool MbExec() {
+    MsgPrint(MSG_DEBUG, "Starting user mode program.");
+    return true;
+}
+}  // namespace
+
+const DriverDescriptor g_drvModbus = {1,           128,    16,     MbOpen,  MbClose, MbConnect,
+                                      MbDisconnect, MbRead, MbErase, MbWrite, MbExec};
