@@ -125,6 +125,12 @@ TEST(CodeCommands, DamagedInputsReportTheirStatus) {
         {"MOTSREC24", "S1FF00000102F7\r\n", "Invalid record length"},
         {"BINARY", "", "Unknown error."},
         {"MOTBREC", "00001000020102030\r\n", "Invalid line length."},
+        {"INTELHEX", ":020100000102FB\r\n:00000001FF\r\n", "Checksum mismatch."},
+        // 16 bytes at 0xFFFFFFF8 would wrap onto address 0.
+        {"INTELHEX", ":02000004FFFFFC\r\n:10FFF800" + std::string(32, '0') + "F9\r\n:00000001FF\r\n",
+         "Invalid record length"},
+        {"MOTSREC32", "S315FFFFFFF8" + std::string(32, '0') + "F5\r\nS70500000000FA\r\n", "Invalid record length"},
+        {"MOTBREC", "FFFFFFF810" + std::string(32, '0') + "\r\n", "Invalid record length"},
     };
     int i = 0;
     for (const auto& c : cases) {
@@ -134,6 +140,35 @@ TEST(CodeCommands, DamagedInputsReportTheirStatus) {
         EXPECT_EQ(r.exitCode, 70) << c.content;
         EXPECT_NE(r.err.find(std::string("ERROR: ") + c.text), std::string::npos) << c.content << r.err;
         EXPECT_EQ(r.out.find("Size"), std::string::npos);
+    }
+}
+
+// Editors and tools often end a file with the last record and no line end.
+TEST(CodeCommands, LastLineWithoutLineEndAndStartSegment) {
+    Dir d;
+    const struct {
+        const char* format;  // empty: detected
+        std::string content;
+        const char* listed;
+    } cases[] = {
+        {"INTELHEX", ":0400000312345678E5\r\n:020100000102FA\r\n:00000001FF",
+         "\n\r00000100-00000101: Size 2\n000179B8"},  // CS:IP 1234:5678
+        {"", ":020100000102FA\n:00000001FF", "\n\r00000100-00000101: Size 2\n00000000"},
+        {"MOTSREC", "S10500000102F7\r\nS9030010EC", "\n\r00000000-00000001: Size 2\n00000010"},
+        {"MOTBREC", "0000100002ABCD\r\n0000200001EE", "\n\r00001000-00001001: Size 2\n\r00002000-00002000: Size 1"},
+        {"", "<Firmware><Code><Block><Content type=\"IntelHex\">:020100000102FA\n:00000001FF</Content></Block>"
+             "</Code></Firmware>",
+         "\n\r00000100-00000101: Size 2"},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        std::string file = d / ("open" + std::to_string(i++));
+        WriteFile(file, c.content);
+        std::vector<std::string> args = {"--importcode=" + file, "--listcode", "--getentryaddr"};
+        if (*c.format) args.insert(args.begin(), std::string("--format=") + c.format);
+        RunResult r = RunVorlo(args);
+        EXPECT_EQ(r.exitCode, 0) << c.content << r.err;
+        EXPECT_TRUE(Contains(r.out, c.listed)) << c.content << r.out;
     }
 }
 
@@ -182,19 +217,27 @@ TEST(CodeCrossCheck, AgreesWithSrecCatAndObjcopy) {
     EXPECT_EQ(ReadFile(d / "drv.bin"), reference.substr(16, reference.size() - 32));
 
     // Files of the other tools, re-exported by Vorlo as S3 and flattened by srec_cat.
-    const std::vector<std::string> foreign = {
-        "srec_cat " + (d / "ref.hex") + " -intel -o " + (d / "sc.s37") + " -motorola -execution-start-address=0",
-        "srec_cat " + (d / "ref.hex") + " -intel -o " + (d / "sc2.s37") + " -motorola -line-length=500",
-        "objcopy -I ihex -O srec " + (d / "ref.hex") + " " + (d / "oc.srec"),
-        "objcopy -I ihex -O ihex " + (d / "ref.hex") + " " + (d / "oc.hex"),
+    // objcopy writes a start address below 1 MiB as a start segment record (type 03).
+    const struct {
+        std::string command;
+        const char* name;
+        const char* entry;
+    } foreign[] = {
+        {"srec_cat " + (d / "ref.hex") + " -intel -o " + (d / "sc.s37") + " -motorola -execution-start-address=0",
+         "sc.s37", "00000000"},
+        {"srec_cat " + (d / "ref.hex") + " -intel -o " + (d / "sc2.s37") + " -motorola -line-length=500", "sc2.s37",
+         "00000000"},
+        {"objcopy -I ihex -O srec " + (d / "ref.hex") + " " + (d / "oc.srec"), "oc.srec", "00000000"},
+        {"objcopy -I ihex -O ihex --set-start=0x12345 " + (d / "ref.hex") + " " + (d / "oc.hex"), "oc.hex",
+         "00012345"},
     };
-    const std::vector<std::string> names = {"sc.s37", "sc2.s37", "oc.srec", "oc.hex"};
-    for (size_t i = 0; i < foreign.size(); ++i) {
-        run(foreign[i]);
-        std::string back = d / (names[i] + ".back");
-        r = RunVorlo({"--importcode=" + (d / names[i]), "--format=MOTSREC32", "--exportcode=" + back});
-        ASSERT_EQ(r.exitCode, 0) << names[i] << r.err;
+    for (const auto& f : foreign) {
+        run(f.command);
+        std::string back = d / (std::string(f.name) + ".back");
+        r = RunVorlo({"--importcode=" + (d / f.name), "--getentryaddr", "--format=MOTSREC32", "--exportcode=" + back});
+        ASSERT_EQ(r.exitCode, 0) << f.name << r.err;
+        EXPECT_TRUE(Contains(r.out, std::string("\n") + f.entry)) << f.name << r.out;
         run("srec_cat " + back + " -motorola" + flatten + back + ".flat -binary");
-        EXPECT_EQ(ReadFile(back + ".flat"), reference) << names[i];
+        EXPECT_EQ(ReadFile(back + ".flat"), reference) << f.name;
     }
 }

@@ -78,20 +78,37 @@ TEST(FormatIntelHex, ReaderRecordsAndStatuses) {
     EXPECT_EQ(Read(IntelHexImport, ":00000001FF\r\n", image, 0), CODE_OK);
     EXPECT_EQ(image.numRecords, 0);
 
-    EXPECT_EQ(Read(IntelHexImport,
-                   ":0200000400807A\n\r:0300000001020300\r:0400000508000101ED\r\r\n:00000001FF\n", image, 2),
-              CODE_OK);  // the data line's checksum is wrong and accepted
-    ASSERT_EQ(image.numRecords, 1);
-    EXPECT_EQ(image.records[0].address, 0x00800000u);
-    EXPECT_EQ(Bytes(image, 0), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_EQ(image.entryAddress, 0x08000101u);
+    const struct {
+        std::string text;
+        uint32_t address;
+        std::vector<uint8_t> bytes;
+        uint32_t entry;
+    } good[] = {
+        {":0200000400807A\n\r:03000000010203F7\r:0400000508000101ED\r\r\n:00000001FF\n", 0x00800000, {1, 2, 3},
+         0x08000101},
+        {":020100000102FA\r\n:00000001FF", 0x100, {1, 2}, 0},  // no line end behind the end record
+        // Start segment address CS:IP = 1234:5678 replaces the earlier linear one.
+        {":0400000512345678E3\n:0400000312345678E5\n:020100000102FA\n:00000001FF\n", 0x100, {1, 2}, 0x179B8},
+    };
+    for (const auto& g : good) {
+        CodeImage read;
+        EXPECT_EQ(Read(IntelHexImport, g.text, read, FORMAT_INTELHEX), CODE_OK) << g.text;
+        ASSERT_EQ(read.numRecords, 1) << g.text;
+        EXPECT_EQ(read.records[0].address, g.address);
+        EXPECT_EQ(Bytes(read, 0), g.bytes);
+        EXPECT_EQ(read.entryAddress, g.entry) << g.text;
+    }
 
     const struct {
         std::string text;
         int status;
     } damaged[] = {
         {":020100000102FA\r\n", CODE_ERR_EOF},                   // no end record
-        {":020100000102FA\r\n:000000", CODE_ERR_EOF},            // cut inside a line
+        {":020100000102FA\r\n:000000", CODE_ERR_LINE_LENGTH},    // damaged last line without a line end
+        {":020100000102FA\r\n:00000001FE", CODE_ERR_CHECKSUM},
+        {":03000000010203F6\r\n:00000001FF\r\n", CODE_ERR_CHECKSUM},
+        {":02000004FFFFFC\r\n:10FFF800" + std::string(32, '0') + "F9\r\n:00000001FF\r\n",
+         CODE_ERR_RECORD_LENGTH},  // runs past 0xFFFFFFFF
         {":020100000102FA\r\n\xFF:00000001FF\n", CODE_ERR_EOF},   // 0xFF byte
         {":020100000102FA\r\n\r\n:00000001FF\r\n", CODE_ERR_LINE_LENGTH},  // blank line in the middle
         {":020100000102FA\n\n:00000001FF\n", CODE_ERR_LINE_LENGTH},
@@ -106,7 +123,7 @@ TEST(FormatIntelHex, ReaderRecordsAndStatuses) {
         {":00000101FE\r\n", CODE_ERR_RECORD_TYPE},
         {std::string(":") + std::string(254, '0') + "\r\n", CODE_ERR_LINE_OVERFLOW},
         {std::string(":") + std::string(300, '0') + "\r\n", CODE_ERR_LINE_LENGTH},
-        {"\x7f" "ELF\x01\x02\x03\x00\x00\x00garbage", CODE_ERR_EOF},
+        {"\x7f" "ELF\x01\x02\x03\x00\x00\x00garbage", CODE_ERR_DATA},
         {"", CODE_ERR_EOF},
     };
     for (const auto& d : damaged) {
@@ -171,6 +188,9 @@ TEST(FormatSRecord, ReaderRecordsNameAndStatuses) {
     CodeImage counted;
     EXPECT_EQ(Read(SRecordImport, "S10500000102F7\r\nS5030001FB\r\n", counted, 0), CODE_OK);
     EXPECT_EQ(counted.numRecords, 1);
+    CodeImage unterminated;  // no line end behind the terminator
+    EXPECT_EQ(Read(SRecordImport, "S10500000102F7\r\nS9030000FC", unterminated, 0), CODE_OK);
+    EXPECT_EQ(unterminated.numRecords, 1);
 
     const struct {
         std::string text;
@@ -179,7 +199,9 @@ TEST(FormatSRecord, ReaderRecordsNameAndStatuses) {
         {"S10500000102F8\r\nS9030000FC\r\n", CODE_ERR_CHECKSUM},
         {"S10500000102F7\r\n", CODE_ERR_EOF},
         {"S10500000102F7\r\nS5030002FA\r\n", CODE_ERR_EOF},  // count says a record is missing
-        {"S10500000102F7\r\nS9030", CODE_ERR_EOF},
+        {"S10500000102F7\r\nS9030", CODE_ERR_LINE_LENGTH},  // damaged last line without a line end
+        {"S10500000102F7\r\nS9030000FD", CODE_ERR_CHECKSUM},
+        {"S315FFFFFFF8" + std::string(32, '0') + "F5\r\nS70500000000FA\r\n", CODE_ERR_RECORD_LENGTH},
         {"S105000001F7\r\nS9030000FC\r\n", CODE_ERR_RECORD_LENGTH},
         {"S1020000FD\r\n", CODE_ERR_RECORD_LENGTH},
         {"S9040000AA51\r\n", CODE_ERR_RECORD_LENGTH},
@@ -204,14 +226,30 @@ TEST(FormatSRecord, ReaderRecordsNameAndStatuses) {
 TEST(FormatMotBRec, ReaderCommentsNoiseAndWriter) {
     CodeImage image;
     EXPECT_EQ(Read(MotBRecImport, "0000100002ABCD # comment\r\nab12\r\n0000200001EE", image, FORMAT_MOTBREC), CODE_OK);
-    ASSERT_EQ(image.numRecords, 1);  // the last line has no line end and is dropped
+    ASSERT_EQ(image.numRecords, 2);  // the last line has no line end and counts all the same
     EXPECT_EQ(image.records[0].address, 0x1000u);
     EXPECT_EQ(Bytes(image, 0), (std::vector<uint8_t>{0xAB, 0xCD}));
-    EXPECT_EQ(Write(MotBRecExport, image, 0), "0000100002ABCD\r\n");
-    CodeImage odd;
-    EXPECT_EQ(Read(MotBRecImport, "0000100002ABC\r\n", odd, 0), CODE_ERR_LINE_LENGTH);
-    EXPECT_EQ(Read(MotBRecImport, "0000100003ABCD\r\n", odd, 0), CODE_ERR_RECORD_LENGTH);
-    EXPECT_EQ(Read(MotBRecImport, "0000100002ABCD\r\n", odd, FORMAT_INTELHEX), CODE_ERR_FORMAT);
+    EXPECT_EQ(Bytes(image, 1), (std::vector<uint8_t>{0xEE}));
+    EXPECT_EQ(Write(MotBRecExport, image, 0), "0000100002ABCD\r\n0000200001EE\r\n");
+
+    const struct {
+        std::string text;
+        int status;
+        int records;
+    } cases[] = {
+        {"0000100002ABCD # note", CODE_OK, 1},
+        {"0000100002ABCD\r\n0000200001EE\xFF", CODE_OK, 1},  // a line cut by 0xFF is dropped
+        {"0000100002ABC\r\n", CODE_ERR_LINE_LENGTH, 0},
+        {"0000100002ABCD\r\n0000100002ABC", CODE_ERR_LINE_LENGTH, 0},
+        {"0000100003ABCD\r\n", CODE_ERR_RECORD_LENGTH, 0},
+        {"FFFFFFF810" + std::string(32, '0') + "\r\n", CODE_ERR_RECORD_LENGTH, 0},
+    };
+    for (const auto& c : cases) {
+        CodeImage read;
+        EXPECT_EQ(Read(MotBRecImport, c.text, read, 0), c.status) << c.text;
+        EXPECT_EQ(read.numRecords, c.records) << c.text;
+    }
+    EXPECT_EQ(Read(MotBRecImport, "0000100002ABCD\r\n", image, FORMAT_INTELHEX), CODE_ERR_FORMAT);
 }
 
 TEST(FormatBinary, ReaderAndWriterFillGaps) {

@@ -48,46 +48,55 @@ int IntelHexImport(FILE* stream, CodeImage& image, int format) {
         if (len == kLineLimit - 1) return Fail(image, CODE_ERR_LINE_OVERFLOW);
         if (line[0] != ':') return Fail(image, CODE_ERR_DATA);
         if (len < 11) return Fail(image, CODE_ERR_LINE_LENGTH);
-        uint32_t count, offset, type, first;
-        if (!ParseHex(line + 1, 2, count) || !ParseHex(line + 3, 4, offset) || !ParseHex(line + 7, 2, type) ||
-            !ParseHex(line + 9, 2, first))
+        uint32_t count, offset, type;
+        if (!ParseHex(line + 1, 2, count) || !ParseHex(line + 3, 4, offset) || !ParseHex(line + 7, 2, type))
             return Fail(image, CODE_ERR_DATA);
         if (type > 5) return Fail(image, CODE_ERR_RECORD_TYPE);
-        uint32_t value = 0;
-        switch (type) {
-        case 0: {
-            // The count must match the line: a damaged count would otherwise drop or
-            // invent bytes silently, since the checksum is not verified.
-            if (len != 11 + 2 * size_t{count}) return Fail(image, CODE_ERR_LINE_LENGTH);
-            if (count == 0) break;
+        // The count must match the line: a damaged count would otherwise drop or
+        // invent bytes.
+        if (len != 11 + 2 * size_t{count}) return Fail(image, CODE_ERR_LINE_LENGTH);
+        // A data record's bytes go straight into the image's store.
+        uint8_t fields[kLineLimit / 2];
+        uint8_t* data = fields;
+        CodeRecord record;
+        if (type == 0) {
+            // The image is a 32-bit address space: a record must not run past its end
+            // and wrap onto address 0.
+            if (uint64_t{segmentBase} + offset + count > 0x100000000) return Fail(image, CODE_ERR_RECORD_LENGTH);
             if (!reserved) {
                 ReserveFor(stream, image);
                 reserved = true;
             }
-            CodeRecord record = CodeNewRecord(image, segmentBase + offset, count, nullptr);
-            if (!ParseHexBytes(line + 9, count, CodeData(image, record))) return Fail(image, CODE_ERR_DATA);
-            CodeAppend(image, record);
-            break;
+            record = CodeNewRecord(image, segmentBase + offset, count, nullptr);
+            data = CodeData(image, record);
         }
+        uint32_t checksum;
+        if (!ParseHexBytes(line + 9, count, data) || !ParseHex(line + len - 2, 2, checksum))
+            return Fail(image, CODE_ERR_DATA);
+        // The checksum byte makes the low byte of the sum of all the record's bytes
+        // zero: a digit damaged in transit must not reach the target's flash.
+        uint32_t sum = count + (offset >> 8) + (offset & 0xFF) + type + checksum;
+        for (uint32_t i = 0; i < count; ++i) sum += data[i];
+        if (sum & 0xFF) return Fail(image, CODE_ERR_CHECKSUM);
+        switch (type) {
+        case 0: CodeAppend(image, record); break;
         case 1:
-            if (count == 0 && offset == 0 && first == 0xFF) return CODE_OK;
+            if (count == 0 && offset == 0) return CODE_OK;
             return Fail(image, CODE_ERR_RECORD_TYPE);
         case 2:
         case 4:
-            if (len < 13) return Fail(image, CODE_ERR_LINE_LENGTH);
-            if (!ParseHex(line + 9, 4, value)) return Fail(image, CODE_ERR_DATA);
-            segmentBase = type == 2 ? value << 4 : value << 16;
+            if (count < 2) return Fail(image, CODE_ERR_LINE_LENGTH);
+            segmentBase = type == 2 ? uint32_t{data[0]} << 12 | uint32_t{data[1]} << 4
+                                    : uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16;
             break;
         case 3:
-            // Start segment address CS:IP; the code start is the segment's base.
-            if (len < 13) return Fail(image, CODE_ERR_LINE_LENGTH);
-            if (!ParseHex(line + 9, 4, value)) return Fail(image, CODE_ERR_DATA);
-            image.entryAddress += value << 4;
+            // Start segment address CS:IP: the code starts at CS * 16 + IP.
+            if (count < 4) return Fail(image, CODE_ERR_LINE_LENGTH);
+            image.entryAddress = ((uint32_t{data[0]} << 8 | data[1]) << 4) + (uint32_t{data[2]} << 8 | data[3]);
             break;
         case 5:
-            if (len < 17) return Fail(image, CODE_ERR_LINE_LENGTH);
-            if (!ParseHex(line + 9, 8, value)) return Fail(image, CODE_ERR_DATA);
-            image.entryAddress = value;
+            if (count < 4) return Fail(image, CODE_ERR_LINE_LENGTH);
+            image.entryAddress = uint32_t{data[0]} << 24 | uint32_t{data[1]} << 16 | uint32_t{data[2]} << 8 | data[3];
             break;
         }
     }

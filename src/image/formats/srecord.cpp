@@ -97,6 +97,8 @@ int SRecordImport(FILE* stream, CodeImage& image, int format) {
         case 1:
         case 2:
         case 3:
+            // The image is a 32-bit address space: a record must not wrap onto address 0.
+            if (uint64_t{address} + dataCount > 0x100000000) return Fail(image, CODE_ERR_RECORD_LENGTH);
             if (dataCount > 0) {
                 CodeAddData(image, address, dataCount, data);
                 ++dataRecords;

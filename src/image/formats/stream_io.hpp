@@ -149,22 +149,22 @@ private:
 };
 
 enum LineResult {
-    LINE_OK,
+    LINE_OK,        // a line; the last one of a file may end without a line end
     LINE_EOF,       // the stream ended cleanly, before the first character of a line
-    LINE_CUT,       // the stream ended inside a line, or held the byte 0xFF
+    LINE_CUT,       // the byte 0xFF: the stream is cut off there
     LINE_EMPTY,     // an end of line with nothing in front of it
     LINE_FULL,      // `limit` characters taken without an end of line
 };
 
 // Reads one text line of a code file; `text` points to it, either inside the
 // source's buffer or into `line` (room for `limit` characters), valid until the next
-// read. The byte 0xFF counts as end of
-// file, as it did on systems whose readers compared a plain char with EOF. A line
-// ends at CR or LF; the CRs and at most one LF directly behind belong to the same line
-// end (CR LF, LF CR, and CR CR LF from text written twice through a CR LF
-// translation). A second LF starts the next line, which is then empty (LINE_EMPTY):
-// blank lines inside a code file are damage. Reading stops without an end of line
-// when `limit` characters were taken (LINE_FULL).
+// read. The byte 0xFF counts as a cut-off end of file, as it did on systems whose
+// readers compared a plain char with EOF. A line ends at CR or LF, or at the end of
+// the stream (many editors write the last line without a line end). The CRs and at
+// most one LF directly behind belong to the same line end (CR LF, LF CR, and CR CR LF
+// from text written twice through a CR LF translation). A second LF starts the next
+// line, which is then empty (LINE_EMPTY): blank lines inside a code file are damage.
+// Reading stops without an end of line when `limit` characters were taken (LINE_FULL).
 inline LineResult ReadCodeLine(ByteSource& source, char* line, size_t limit, size_t& length, const char*& text) {
     length = 0;
     text = line;
@@ -189,8 +189,8 @@ inline LineResult ReadCodeLine(ByteSource& source, char* line, size_t limit, siz
     for (;;) {
         if (length == limit) return LINE_FULL;
         int c = source.Get();
-        if (c < 0 && length == 0) return LINE_EOF;
-        if (c < 0 || c == 0xFF) return LINE_CUT;
+        if (c < 0) return length == 0 ? LINE_EOF : LINE_OK;
+        if (c == 0xFF) return LINE_CUT;
         if (c == '\r' || c == '\n') {
             bool lf = c == '\n';
             for (int n = source.Peek(); n == '\r' || (n == '\n' && !lf); n = source.Peek()) lf |= source.Get() == '\n';
