@@ -85,3 +85,5 @@ const ProtocolEntry& GenIapProtocol();
 const ProtocolEntry& MicExtmemProtocol();
 const ProtocolEntry& LpcIspProtocol();
 const ProtocolEntry& ModbusProtocol();
+const ProtocolEntry& LpcIapProtocol();
+const ProtocolEntry& MecIapProtocol();

@@ -10,6 +10,8 @@ std::span<const ProtocolEntry* const> ProtocolTable() {
         &MicExtmemProtocol(),
         &LpcIspProtocol(),
         &ModbusProtocol(),
+        &LpcIapProtocol(),
+        &MecIapProtocol(),
     };
     return table;
 }
