@@ -11,6 +11,7 @@ packages=(
   binutils             # objcopy: cross-checks and the conversion benchmark
   socat python3 time
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
+  libmodbus-dev        # an outside Modbus master: talks to the simulated Modbus slave in the tests
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -31,6 +31,10 @@ struct ProtocolSettings {
         (void)error;
         return true;
     }
+    // The rate the target's UART starts at when --baud does not fix one (a target whose
+    // firmware sets its own rate); 0: it follows the host's rate until the protocol
+    // fixes one.
+    virtual uint32_t StartRate() const { return 0; }
     // The single byte the protocol refuses with, if it has one: --corrupt-ack sends it.
     virtual std::optional<uint8_t> RefusalByte() const { return std::nullopt; }
 };

@@ -84,3 +84,6 @@ const ProtocolEntry* FindProtocol(const std::string& name);
 const ProtocolEntry& GenIapProtocol();
 const ProtocolEntry& MicExtmemProtocol();
 const ProtocolEntry& LpcIspProtocol();
+const ProtocolEntry& ModbusProtocol();
+const ProtocolEntry& LpcIapProtocol();
+const ProtocolEntry& MecIapProtocol();

@@ -54,7 +54,7 @@ Simulator::Simulator(const SimOptions& options, const Pty& pty, Protocol& protoc
     : options_(options), pty_(pty), protocol_(protocol), memory_(memory), log_(log), faults_(options.faults),
       lineModel_(options.lineModel == 1 || (options.lineModel == -1 && options.baud != 0)),
       format_(options.line.value_or(LineFormat{})), checkStopBits_(options.line.has_value()),
-      targetRate_(options.baud) {
+      targetRate_(options.baud ? options.baud : options.settings->StartRate()) {
     now_ = lastArrival_ = lastDeparture_ = lastTraffic_ = SimClock::now();
 }
 

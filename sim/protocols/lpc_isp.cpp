@@ -14,8 +14,7 @@
 #include <memory>
 #include <sstream>
 
-#include "protocol.hpp"
-#include "protocols/lpc_parts.hpp"
+#include "protocols/lpc_isp.hpp"
 #include "protocols/lpc_ram_routine.hpp"
 
 namespace {
@@ -58,41 +57,6 @@ std::string Format(const char* fmt, auto... args) {
     std::snprintf(text, sizeof text, fmt, args...);
     return text;
 }
-
-struct LpcIspSettings : ProtocolSettings {
-    const LpcPart* part = FindLpcPart("LPC2148");
-    bool commandMode = false;
-    uint32_t crp = 0;
-    uint32_t bootMajor = 0, bootMinor = 0;  // 0.0: the family's default
-    std::optional<uint32_t> stuckAddress;
-    uint8_t stuckBit = 0;
-    std::optional<uint32_t> reportId;
-
-    bool Check(std::string& error) const override {
-        if (crp == 3 && commandMode) {
-            error = "--crp=3 disables ISP entry: no --command-mode with it";
-            return false;
-        }
-        if (stuckAddress && *stuckAddress >= part->flashKiB * 1024) {
-            error = "--stuck-bit: the address is outside the flash of the " + part->Name();
-            return false;
-        }
-        return true;
-    }
-
-    bool SetMemory(SimOptions& o, bool memoryGiven, std::string& error) const override {
-        if (memoryGiven) {
-            error = "lpc_isp takes its flash and RAM from --part: no --flash-base, --flash-size, --sectors or --ram";
-            return false;
-        }
-        o.flashBase = 0;
-        o.sectorSizes = part->SectorSizes();
-        o.flashSize = part->flashKiB * 1024;
-        o.ramBase = part->RamBase();
-        o.ramSize = part->ramKiB * 1024;
-        return true;
-    }
-};
 
 LpcIspSettings& Lpc(ProtocolSettings& s) { return static_cast<LpcIspSettings&>(s); }
 
@@ -141,7 +105,9 @@ public:
         reportId_ = s.reportId;
         bootMajor_ = s.bootMajor || s.bootMinor ? s.bootMajor : (part_.Cortex() ? 4 : 2);
         bootMinor_ = s.bootMajor || s.bootMinor ? s.bootMinor : (part_.Cortex() ? 1 : 12);
-        state_ = crp_ == 3 ? State::Closed : s.commandMode ? State::Command : State::AutoBaud;
+        autobaudRate_ = s.autobaudRate;
+        bool closed = crp_ == 3 && !s.reinvoked;
+        state_ = closed ? State::Closed : s.commandMode ? State::Command : State::AutoBaud;
     }
 
     void Receive(uint8_t byte, Target& t) override {
@@ -234,15 +200,16 @@ private:
         line_.clear();
     }
 
-    // Back to autobaud after a reset or a failed synchronisation.
-    void Restart(Target& t) {
-        state_ = crp_ == 3 ? State::Closed : State::AutoBaud;
+    // Back to autobaud after a failed synchronisation, or after a reset, which with
+    // code read protection 3 does not enter ISP.
+    void Restart(Target& t, bool reset) {
+        state_ = reset && crp_ == 3 ? State::Closed : State::AutoBaud;
         echo_ = true;
         unlocked_ = false;
         rateLocked_ = false;
         line_.clear();
         std::fill(prepared_.begin(), prepared_.end(), false);
-        t.SwitchLineRate(t.Options().baud);
+        t.SwitchLineRate(autobaudRate_.value_or(t.Options().baud));
     }
 
     void Line(Target& t) {
@@ -253,7 +220,7 @@ private:
         case State::SyncLine:
             if (line != "Synchronized") {
                 t.Note("lpc_isp: '" + line + "' instead of Synchronized: autobaud again");
-                Restart(t);
+                Restart(t, false);
             } else if (t.Refuses("synced")) {
                 t.Note("lpc_isp: Synchronized: refused (nak fault)");
                 t.Reply("synced", {});
@@ -678,11 +645,12 @@ private:
             return;
         }
         t.Note("lpc_isp: no valid user code: ISP, autobaud");
-        Restart(t);
+        Restart(t, true);
     }
 
     const LpcPart& part_;
     std::optional<uint32_t> reportId_;
+    std::optional<uint32_t> autobaudRate_;
     uint32_t crp_;
     std::optional<uint32_t> stuckAddress_;
     uint8_t stuckBit_;
@@ -758,6 +726,12 @@ const ProtocolOption kOptions[] = {
 
 }  // namespace
 
+std::span<const ProtocolOption> LpcIspOptionRows() { return kOptions; }
+
+std::unique_ptr<Protocol> MakeLpcIspTarget(const LpcIspSettings& settings) {
+    return std::make_unique<LpcIspTarget>(settings);
+}
+
 const ProtocolEntry& LpcIspProtocol() {
     static const ProtocolEntry entry = {
         "lpc_isp",
@@ -768,9 +742,7 @@ const ProtocolEntry& LpcIspProtocol() {
         nullptr,
         kOptions,
         [] { return std::unique_ptr<ProtocolSettings>(new LpcIspSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<LpcIspTarget>(static_cast<const LpcIspSettings&>(s));
-        },
+        [](const ProtocolSettings& s) { return MakeLpcIspTarget(static_cast<const LpcIspSettings&>(s)); },
     };
     return entry;
 }

@@ -9,6 +9,9 @@ std::span<const ProtocolEntry* const> ProtocolTable() {
         &GenIapProtocol(),
         &MicExtmemProtocol(),
         &LpcIspProtocol(),
+        &ModbusProtocol(),
+        &LpcIapProtocol(),
+        &MecIapProtocol(),
     };
     return table;
 }

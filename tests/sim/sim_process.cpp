@@ -134,6 +134,22 @@ Bytes WriteFrame(uint32_t address, const Bytes& data) {
     return frame;
 }
 
+uint16_t ReferenceCrc16Modbus(const Bytes& bytes) {
+    uint16_t crc = 0xFFFF;
+    for (uint8_t b : bytes) {
+        crc ^= b;
+        for (int bit = 0; bit < 8; ++bit) crc = static_cast<uint16_t>((crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1);
+    }
+    return crc;
+}
+
+Bytes ModbusFrame(Bytes bytes) {
+    uint16_t crc = ReferenceCrc16Modbus(bytes);
+    bytes.push_back(static_cast<uint8_t>(crc));
+    bytes.push_back(static_cast<uint8_t>(crc >> 8));
+    return bytes;
+}
+
 namespace {
 
 std::string ReadLines(SimProcess& sim, size_t lines, int timeoutMs = 2000) {

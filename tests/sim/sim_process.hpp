@@ -54,6 +54,12 @@ uint16_t ReferenceCrc16(const Bytes& bytes);
 // A complete 'W' frame: 'W', LE32 address, LE16 length, data, CRC low byte first.
 Bytes WriteFrame(uint32_t address, const Bytes& data);
 
+// CRC-16/MODBUS computed bit by bit (reflected 0xA001, initial 0xFFFF), independently of
+// the simulator's table-driven form.
+uint16_t ReferenceCrc16Modbus(const Bytes& bytes);
+// A Modbus RTU frame: `bytes` with their CRC appended, low byte first.
+Bytes ModbusFrame(Bytes bytes);
+
 // NXP ISP text protocol (lpc_isp): a command line is sent with CR LF; the answer is read
 // up to `lines` line ends after the echo, and returned without the echo when the echo
 // was right (else the whole text, so that a wrong echo shows in the comparison).

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sstream>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -265,13 +266,20 @@ TEST(SimRun, HelpAndBadOptions) {
     EXPECT_EQ(help.exitCode, 0);
     // Generic sections, then one per protocol of the table with its own options.
     for (const char* row : {"--drop-ack=LIST", "--fault=PLAN", "\nProtocol gen_iap:\n", "  reply keys:            C I W E X isp\n",
-                            "\nProtocol mic_extmem:\n", "--entry-answer=HEX"})
+                            "\nProtocol mic_extmem:\n", "--entry-answer=HEX", "\nProtocol modbus:\n", "--forwarding=P2,P3|any",
+                            "\nProtocol lpc_iap:\n", "\nProtocol mec_iap:\n", "--in-boot-rom"})
         EXPECT_TRUE(Contains(help.out, row)) << row;
     for (const char* bad : {"--protocol=nonesuch", "--block-size=70000", "--drop-ack=0", "--nak=1516", "--bogus",
                             "--isp-response=00", "--fault=dupe@W", "--fault=drop@w", "--fault=drop@W#0",
                             "--fault=late:x@W", "--fault=dup:1@W", "--line=8N3", "--sectors=3x0", "--ram=0,4K",
-                            "--max-baud=9600", "--silent=1"}) {
-        RunResult r = RunProgram(VORLO_SIM_BIN, {bad});
+                            "--max-baud=9600", "--silent=1", "--protocol=modbus --slave=0", "--protocol=modbus --slave=248",
+                            "--protocol=modbus --forwarding=3", "--protocol=modbus --fault=nak@0x41.06",
+                            "--protocol=lpc_iap --isp-response=00", "--protocol=mec_iap --command-mode",
+                            "--protocol=mec_iap --flash-size=64K", "--in-boot-rom"}) {
+        std::istringstream words(bad);  // blank-separated arguments
+        std::vector<std::string> args;
+        for (std::string word; words >> word;) args.push_back(word);
+        RunResult r = RunProgram(VORLO_SIM_BIN, args);
         EXPECT_EQ(r.exitCode, 64) << bad;
         EXPECT_EQ(r.out, "") << bad;
         EXPECT_NE(r.err.find("vorlo-sim: "), std::string::npos) << bad;
