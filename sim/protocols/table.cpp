@@ -9,6 +9,7 @@ std::span<const ProtocolEntry* const> ProtocolTable() {
         &GenIapProtocol(),
         &MicExtmemProtocol(),
         &LpcIspProtocol(),
+        &Msp430BslProtocol(),
     };
     return table;
 }
