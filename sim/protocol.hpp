@@ -55,6 +55,10 @@ public:
     // Called once the bytes that arrived together have all been received: a protocol
     // whose line end may be one or two bytes (CR, or CR LF) answers a bare CR here.
     virtual void EndOfInput(Target& target) { (void)target; }
+    // A host opened the terminal. On a real line a host's connect may reset the target
+    // into its bootloader through modem lines (RST and TEST on DTR and RTS) that a
+    // pseudo-terminal lacks; a protocol whose target is entered that way resets here.
+    virtual void HostOpened(Target& target) { (void)target; }
 };
 
 // One option of a protocol: its row in --help and the parser into its settings.
@@ -87,3 +91,4 @@ const ProtocolEntry& LpcIspProtocol();
 const ProtocolEntry& ModbusProtocol();
 const ProtocolEntry& LpcIapProtocol();
 const ProtocolEntry& MecIapProtocol();
+const ProtocolEntry& Msp430BslProtocol();

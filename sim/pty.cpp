@@ -53,11 +53,19 @@ bool PtyOpen(Pty& pty, uint32_t rate, std::string& error) {
     return true;
 }
 
-void PtyAllowReopen(const Pty& pty) {
-    char events[4096];
-    while (read(pty.hostWatch, events, sizeof events) > 0) {
+bool PtyAllowReopen(const Pty& pty) {
+    alignas(inotify_event) char events[4096];
+    bool opened = false;
+    ssize_t n;
+    while ((n = read(pty.hostWatch, events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+            if (event->mask & IN_OPEN) opened = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
     }
     ioctl(pty.slaveHold, TIOCNXCL);
+    return opened;
 }
 
 void PtyClose(Pty& pty) {

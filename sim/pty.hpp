@@ -35,4 +35,5 @@ size_t PtyUnreadByHost(const Pty& pty);
 // outlive the host and its next open (after DISCONNECT, or the next run) would fail
 // with EBUSY. Called on every wake-up: clears the flag and drains `hostWatch`. Two
 // hosts are still kept apart by the lock (flock) the host's serial layer takes.
-void PtyAllowReopen(const Pty& pty);
+// Returns whether a host opened the terminal since the last call.
+bool PtyAllowReopen(const Pty& pty);

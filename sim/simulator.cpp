@@ -160,6 +160,8 @@ void Simulator::ReadFromHost() {
     uint8_t buffer[kReadChunk];
     ssize_t count = read(pty_.master, buffer, sizeof buffer);
     if (count <= 0) return;
+    // A host that opened the terminal just before writing: its connect comes first.
+    WatchHost();
     SimTime readTime = SimClock::now();
     host_ = PtyReadLine(pty_.master);  // the host may have changed it just before writing
     log_.Traffic(readTime, true, std::span<const uint8_t>(buffer, count));
@@ -188,6 +190,12 @@ void Simulator::ReadFromHost() {
              " lost: the target's line is " + format_.Text());
     }
     lastTraffic_ = std::max(lastArrival_, readTime);
+}
+
+void Simulator::WatchHost() {
+    if (!PtyAllowReopen(pty_)) return;
+    now_ = std::max(now_, SimClock::now());
+    protocol_.HostOpened(*this);
 }
 
 void Simulator::WriteDue(SimTime realNow) {
@@ -264,7 +272,7 @@ EndReason Simulator::Run() {
         pollfd fds[2] = {{pty_.master, static_cast<short>(exit_ ? 0 : POLLIN), 0}, {pty_.hostWatch, POLLIN, 0}};
         if (writeBlocked_) fds[0].events |= POLLOUT;
         int ready = ppoll(fds, 2, &ts, &g_waitMask);
-        PtyAllowReopen(pty_);
+        WatchHost();
         if (ready > 0 && (fds[0].revents & POLLIN)) ReadFromHost();
     }
 }

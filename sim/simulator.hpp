@@ -43,6 +43,8 @@ private:
     // Whether the host's UART and the target's, at `targetRate`, understand each other.
     Mismatch LineMismatch(uint32_t targetRate) const;
     void ReadFromHost();
+    // Tells the protocol when a host has opened the terminal (and keeps it reopenable).
+    void WatchHost();
     void WriteDue(SimTime realNow);
     void WaitUntilHostRead();
 

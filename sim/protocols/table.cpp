@@ -12,6 +12,7 @@ std::span<const ProtocolEntry* const> ProtocolTable() {
         &ModbusProtocol(),
         &LpcIapProtocol(),
         &MecIapProtocol(),
+        &Msp430BslProtocol(),
     };
     return table;
 }

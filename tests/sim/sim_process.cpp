@@ -39,6 +39,11 @@ SimProcess::SimProcess(const std::vector<std::string>& args, speed_t baud, bool 
     process_ = std::make_unique<ChildProcess>(VORLO_SIM_BIN, all, ProcessOptions{{}, "", "", "", errPath_});
     path_ = process_->ReadLine(10000);  // the first line is the terminal's path
     if (path_.empty()) return;
+    Open(baud);
+    if (fd_ >= 0) SetTwoStopBits(twoStopBits);
+}
+
+void SimProcess::Open(speed_t baud) {
     fd_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd_ < 0) return;
     termios t{};
@@ -48,7 +53,11 @@ SimProcess::SimProcess(const std::vector<std::string>& args, speed_t baud, bool 
     cfsetispeed(&t, baud);
     cfsetospeed(&t, baud);
     tcsetattr(fd_, TCSANOW, &t);
-    SetTwoStopBits(twoStopBits);
+}
+
+void SimProcess::Reopen(speed_t baud) {
+    if (fd_ >= 0) close(fd_);
+    Open(baud);
 }
 
 SimProcess::~SimProcess() {
@@ -212,4 +221,28 @@ std::string IspWriteRam(SimProcess& sim, uint32_t address, const Bytes& data, bo
         }
     }
     return result;
+}
+
+Bytes BslPacket(uint8_t command, const Bytes& data) {
+    Bytes core = {command};
+    core.insert(core.end(), data.begin(), data.end());
+    uint16_t crc = ReferenceCrc16(core);
+    Bytes packet = {0x80, static_cast<uint8_t>(core.size()), static_cast<uint8_t>(core.size() >> 8)};
+    packet.insert(packet.end(), core.begin(), core.end());
+    packet.push_back(static_cast<uint8_t>(crc));
+    packet.push_back(static_cast<uint8_t>(crc >> 8));
+    return packet;
+}
+
+std::string BslAnswer(SimProcess& sim, bool response) {
+    Bytes ack = sim.Receive(1, 2000);
+    if (ack != Bytes{0x00} || !response) return HexText(ack);
+    Bytes head = sim.Receive(3, 1000);
+    size_t length = head.size() == 3 ? head[1] | (head[2] << 8) : 0;
+    Bytes rest = sim.Receive(length + 2, 1000);
+    Bytes payload(rest.begin(), rest.begin() + std::min(length, rest.size()));
+    bool intact = head.size() == 3 && head[0] == 0x80 && length > 0 && rest.size() == length + 2 &&
+                  ReferenceCrc16(payload) == (rest[length] | (rest[length + 1] << 8));
+    if (!intact) return HexText(ack) + " " + HexText(head) + " " + HexText(rest) + " BROKEN";
+    return HexText(ack) + " " + HexText(payload);
 }

@@ -35,6 +35,8 @@ public:
     }
     void SetBaud(speed_t baud);
     void SetTwoStopBits(bool two);
+    // Closes the terminal and opens it again, as the next host would.
+    void Reopen(speed_t baud = B115200);
 
     // SIGTERM and wait; returns the exit code (-1 when it had to be killed).
     int Stop();
@@ -43,6 +45,8 @@ public:
     std::string ErrorOutput() const;
 
 private:
+    void Open(speed_t baud);
+
     std::unique_ptr<class ChildProcess> process_;
     int fd_ = -1;
     std::string path_;
@@ -70,3 +74,15 @@ std::vector<std::string> UuLines(const Bytes& data);
 // `badChecksum` sends the first checksum wrong (then the lines again). Returns the
 // return code and the checksum answers, blank-separated: "0 RESEND OK".
 std::string IspWriteRam(SimProcess& sim, uint32_t address, const Bytes& data, bool badChecksum = false);
+
+// MSP430 BSL (msp430_bsl): the packet 80 NL NH, command, data, CRC low byte first.
+Bytes BslPacket(uint8_t command, const Bytes& data = {});
+// Reads the BSL's answer: the acknowledge and, behind 00 when `response`, one core
+// response with its frame and CRC checked. Returns "00 3B 04" (acknowledge, response
+// command and data), the acknowledge alone ("52"), "" for nothing, or the bytes read
+// and " BROKEN" for a response that is cut short, badly framed or fails its CRC.
+std::string BslAnswer(SimProcess& sim, bool response = true);
+inline std::string BslCommand(SimProcess& sim, uint8_t command, const Bytes& data = {}, bool response = true) {
+    sim.Send(BslPacket(command, data));
+    return BslAnswer(sim, response);
+}
