@@ -3,6 +3,7 @@
 // with the REQISP request); then blocks go as plain address/length/data records, each
 // acknowledged with 0x06. The records carry no checksum: a byte damaged on the line
 // goes into the flash unnoticed.
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -86,7 +87,9 @@ void SendRecord(uint32_t address, const uint8_t* data, uint32_t length) {
     std::vector<uint8_t> record = {static_cast<uint8_t>(address),       static_cast<uint8_t>(address >> 8),
                                    static_cast<uint8_t>(address >> 16), static_cast<uint8_t>(address >> 24),
                                    static_cast<uint8_t>(length),        static_cast<uint8_t>(length >> 8)};
-    record.insert(record.end(), data, data + length);
+    const size_t head = record.size();
+    record.resize(head + length);
+    if (length) memcpy(record.data() + head, data, length);
     LinkRequest(record.data(), record.size());
     uint8_t answer = 0;
     if (LinkReadFrame(&answer, 1, 3000) != 1 || answer != kAck) MsgError("Write failed.");

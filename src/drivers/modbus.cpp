@@ -55,6 +55,30 @@ void ReadOptions() {
     if (fields.size() > 2 && !fields[2].empty()) g_p3 = static_cast<uint8_t>(strtoul(fields[2].c_str(), nullptr, 10));
 }
 
+// Modbus RTU frames are told apart by silence: 3.5 character times between two frames
+// on the bus (a fixed 1750 us above 19200 baud). The next request waits out what is
+// left of that gap after the last answer, so that a slave whose receiver hears the bus
+// (RS-485) does not take answer and request for one frame.
+uint64_t g_lastAnswerUs = 0;
+
+void KeepFrameGap() {
+    uint32_t baud = ComBaudRate();
+    uint32_t gapUs = baud > 19200 || baud == 0 ? 1750 : static_cast<uint32_t>(3.5 * 11 * 1000000.0 / baud);
+    uint64_t since = MonotonicUs() - g_lastAnswerUs;
+    if (since < gapUs) SleepUs(static_cast<uint32_t>(gapUs - since));
+}
+
+void Request(const std::vector<uint8_t>& frame) {
+    KeepFrameGap();
+    LinkRequest(frame.data(), frame.size());
+}
+
+size_t ReadAnswer(uint8_t* answer, size_t n, uint32_t timeoutMs) {
+    size_t got = LinkReadFrame(answer, n, timeoutMs);
+    g_lastAnswerUs = MonotonicUs();
+    return got;
+}
+
 void PauseAndPurge() {
     SleepMs(kRetryPauseMs);
     ComPurge();
@@ -67,23 +91,22 @@ void SendPayload(const std::vector<uint8_t>& payload) {
         std::vector<uint8_t> request = ModbusForwardingRequest(g_slave, g_p2, g_p3);
         bool forwarded = false;
         for (int attempt = 0; attempt < kAttempts && !forwarded; ++attempt) {
-            LinkRequest(request.data(), request.size());
+            Request(request);
             uint8_t answer[kForwardingAnswerBytes];
-            size_t got = LinkReadFrame(answer, sizeof answer, 200);
+            size_t got = ReadAnswer(answer, sizeof answer, 200);
             forwarded = got == sizeof answer && !LinkMoreFollows() && ModbusForwardingAnswerGood(g_slave, answer, got);
             if (!forwarded) PauseAndPurge();
         }
         if (!forwarded) return;
     }
-    std::vector<uint8_t> frame = ModbusBootloaderFrame(g_slave, payload);
-    LinkRequest(frame.data(), frame.size());
+    Request(ModbusBootloaderFrame(g_slave, payload));
 }
 
 // The bootloader's answer: slave 41 01 06 CRC, exactly, within the time. `silent` is
 // set when nothing at all came.
 bool AnswerGood(uint32_t timeoutMs, bool* silent = nullptr) {
     uint8_t answer[kAnswerBytes];
-    size_t got = LinkReadFrame(answer, sizeof answer, timeoutMs);
+    size_t got = ReadAnswer(answer, sizeof answer, timeoutMs);
     if (silent) *silent = got == 0;
     return got == sizeof answer && !LinkMoreFollows() && ModbusBootloaderAnswerGood(g_slave, answer, got);
 }
@@ -137,7 +160,9 @@ bool MbWrite(uint32_t address, const uint8_t* data, uint32_t length) {
     if (length == 0) return true;
     std::vector<uint8_t> payload = {0x05, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
                                     static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address)};
-    payload.insert(payload.end(), data, data + length);
+    const size_t head = payload.size();
+    payload.resize(head + length);
+    if (length) memcpy(payload.data() + head, data, length);
     // Every attempt carries the same block; an attempt that got no answer may still be
     // answered late, and that answer must not reach the next block's exchange.
     size_t silentAttempts = 0;

@@ -240,7 +240,9 @@ bool BslErase() {
 bool BslWrite(uint32_t address, const uint8_t* data, uint32_t length) {
     if (address > 0xFFFF || address + length > kAddressLimit) MsgError("Blocked write to address >= 0x10000");
     std::vector<uint8_t> block = Address(address);
-    block.insert(block.end(), data, data + length);
+    const size_t head = block.size();
+    block.resize(head + length);
+    if (length) memcpy(block.data() + head, data, length);
     if (!Command(BSL_RX_DATA_BLOCK, block)) {
         if (g_lastMessage != kMessageLocked) return false;
         DefaultPasswordEntry();

@@ -18,6 +18,9 @@ int CreateUniqueTempFile(std::string& path);
 // Milliseconds of a monotonic clock (wraps like a 32-bit tick counter).
 uint32_t TickCountMs();
 void SleepMs(uint32_t milliseconds);
+// A monotonic clock and a sleep in microseconds, for gaps of a few character times.
+uint64_t MonotonicUs();
+void SleepUs(uint32_t microseconds);
 
 // Starts a detached copy of this program with argv[0] and the given extra arguments,
 // in a new session, standard streams on /dev/null. The caller does not wait for it.
