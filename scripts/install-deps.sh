@@ -11,6 +11,7 @@ packages=(
   binutils             # objcopy: cross-checks and the conversion benchmark
   socat python3 time
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
+  gcc-arm-none-eabi    # builds the LPC RAM routines (target/lpc_routines) to check the committed arrays
 )
 missing=()
 for p in "${packages[@]}"; do
