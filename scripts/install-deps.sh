@@ -12,6 +12,7 @@ packages=(
   socat python3 time
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
   libmodbus-dev        # an outside Modbus master: talks to the simulated Modbus slave in the tests
+  gcc-arm-none-eabi    # builds the LPC RAM routines (target/lpc_routines) to check the committed arrays
 )
 missing=()
 for p in "${packages[@]}"; do

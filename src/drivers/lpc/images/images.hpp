@@ -1,6 +1,7 @@
 // Target code the LPC boot-ROM driver loads into a part's RAM: the three programming
-// routines of fast mode and the watchdog-reset routine of EXEC WDTRES. Each starts with
-// the parameter block the host patches before loading it.
+// routines of fast mode, each starting with the parameter block the host patches before
+// loading it, and the watchdog-reset routine of EXEC WDTRES. The arrays are generated
+// from the sources in target/lpc_routines by its build.sh.
 #pragma once
 
 #include <cstddef>
