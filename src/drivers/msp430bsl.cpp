@@ -47,7 +47,8 @@ enum class Answer { AckOnly, Expected };
 BslResponse Exchange(uint8_t command, const std::vector<uint8_t>& data, Answer answer, bool* acknowledged = nullptr) {
     if (acknowledged) *acknowledged = false;
     std::vector<uint8_t> packet = BslPacket(command, data.data(), data.size());
-    ComPurge();
+    // Throwing away what is waiting is all a purge would do here, without its 1 ms pause
+    // per packet.
     LinkRequest(packet.data(), packet.size());
     BslResponse broken;
     uint8_t ack = 0xFF;
