@@ -11,6 +11,7 @@ packages=(
   binutils             # objcopy: cross-checks and the conversion benchmark
   socat python3 time
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
+  libunicorn-dev       # vorlo-sim's CPU emulator: runs code started in a simulated LPC part's RAM
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -46,6 +46,9 @@ public:
     virtual void Exit() = 0;
     // A line in the wire log (and on standard error with --verbose).
     virtual void Note(const std::string& text) = 0;
+    // A line in the wire log that also goes to standard error, --verbose or not: for
+    // what the user must not miss (target code that faulted or ran away).
+    virtual void Warn(const std::string& text) = 0;
 };
 
 class Protocol {
@@ -55,6 +58,13 @@ public:
     // Called once the bytes that arrived together have all been received: a protocol
     // whose line end may be one or two bytes (CR, or CR LF) answers a bare CR here.
     virtual void EndOfInput(Target& target) { (void)target; }
+    // A protocol that runs target code between the host's bytes (an emulated CPU) runs
+    // a slice of it here. Returns when it wants to run again; SimTime::max(): only after
+    // the next host byte. Called again at once after every chunk of host bytes.
+    virtual SimTime Work(Target& target) {
+        (void)target;
+        return SimTime::max();
+    }
 };
 
 // One option of a protocol: its row in --help and the parser into its settings.
