@@ -224,7 +224,7 @@ uint32_t LpcSoc::ClockRead(uint32_t offset, double seconds) {
     case kPconp: return pconp_;
     default: break;
     }
-    if (lpc21) return offset == kVpbDiv ? vpbdiv_ : Stored(0xE01FC000 + offset);
+    if (lpc21) return offset == kVpbDiv ? vpbdiv_ : StoredQuiet(0xE01FC000 + offset);
     switch (offset) {
     case kCclkCfg: return cclkcfg_;
     case kClkSrcSel: return clksrcsel_;
@@ -236,7 +236,7 @@ uint32_t LpcSoc::ClockRead(uint32_t offset, double seconds) {
         break;
     default: break;
     }
-    return Stored((chip_.Cortex() ? 0x400FC000 : 0xE01FC000) + offset);
+    return StoredQuiet((chip_.Cortex() ? 0x400FC000 : 0xE01FC000) + offset);
 }
 
 void LpcSoc::ClockWrite(uint32_t offset, uint32_t value, double seconds) {
@@ -261,7 +261,7 @@ void LpcSoc::ClockWrite(uint32_t offset, uint32_t value, double seconds) {
     }
     if (lpc21) {
         if (offset != kVpbDiv) {
-            Stored(0xE01FC000 + offset) = value;
+            StoredQuiet(0xE01FC000 + offset) = value;
         } else if ((value & 3) != 3) {  // 3 is reserved: the setting stays
             vpbdiv_ = value & 3;
             ClockChanged(seconds);
@@ -313,7 +313,7 @@ void LpcSoc::ClockWrite(uint32_t offset, uint32_t value, double seconds) {
         break;
     default: break;
     }
-    Stored((chip_.Cortex() ? 0x400FC000 : 0xE01FC000) + offset) = value;
+    StoredQuiet((chip_.Cortex() ? 0x400FC000 : 0xE01FC000) + offset) = value;
 }
 
 // ---- UART0 ----------------------------------------------------------------------------
@@ -411,7 +411,7 @@ uint32_t LpcSoc::UartRead(uint32_t offset) {
     case 0x30: return uart_.ter;
     default: break;
     }
-    return Stored(chip_.PeripheralBase() + kUartBlock + offset);
+    return StoredQuiet(chip_.PeripheralBase() + kUartBlock + offset);
 }
 
 void LpcSoc::UartWrite(uint32_t offset, uint32_t value) {
@@ -475,7 +475,7 @@ void LpcSoc::UartWrite(uint32_t offset, uint32_t value) {
     case 0x30: uart_.ter = value & 0x80; return;
     default: break;
     }
-    Stored(chip_.PeripheralBase() + kUartBlock + offset) = value;
+    StoredQuiet(chip_.PeripheralBase() + kUartBlock + offset) = value;
 }
 
 // ---- watchdog -------------------------------------------------------------------------
@@ -516,7 +516,7 @@ uint32_t LpcSoc::WatchdogRead(uint32_t offset, double seconds) {
         break;
     default: break;
     }
-    return Stored(chip_.PeripheralBase() + kWdtBlock + offset);
+    return StoredQuiet(chip_.PeripheralBase() + kWdtBlock + offset);
 }
 
 void LpcSoc::WatchdogWrite(uint32_t offset, uint32_t value, double seconds) {
@@ -551,14 +551,14 @@ void LpcSoc::WatchdogWrite(uint32_t offset, uint32_t value, double seconds) {
         break;
     default: break;
     }
-    Stored(chip_.PeripheralBase() + kWdtBlock + offset) = value;
+    StoredQuiet(chip_.PeripheralBase() + kWdtBlock + offset) = value;
 }
 
 // ---- dispatch -------------------------------------------------------------------------
 
 void LpcSoc::SystemControlWrite(uint32_t offset, uint32_t value) {
     if (offset != 0xD0C) {
-        Stored(kScsBase + offset) = value;
+        StoredQuiet(kScsBase + offset) = value;
         return;
     }
     // AIRCR: only writes with the key 0x05FA in the upper half count.
@@ -566,7 +566,7 @@ void LpcSoc::SystemControlWrite(uint32_t offset, uint32_t value) {
         events_.Note(Format("AIRCR %08X without VECTKEY 05FA: ignored", value));
         return;
     }
-    Stored(kScsBase + offset) = value & 0x700;  // PRIGROUP
+    StoredQuiet(kScsBase + offset) = value & 0x700;  // PRIGROUP
     if (value & 4) {
         reset_ = "SYSRESETREQ";
     } else if (value & 1) {
@@ -574,6 +574,8 @@ void LpcSoc::SystemControlWrite(uint32_t offset, uint32_t value) {
     }
     progress_ = true;
 }
+
+uint32_t& LpcSoc::StoredQuiet(uint32_t address) { return stored_[address]; }
 
 uint32_t& LpcSoc::Stored(uint32_t address) {
     if (unmodelledNoted_.insert(address & ~0xFFFu).second)
@@ -592,7 +594,7 @@ uint32_t LpcSoc::ReadWord(uint32_t address, double seconds) {
     if (chip_.Cortex() && address - kScsBase < 0x1000) {
         if (address == kScsBase + 0xD00) return kCpuid;
         if (address == kScsBase + 0xD0C) return 0xFA050000 | stored_[address];
-        return Stored(address);
+        return StoredQuiet(address);
     }
     return Stored(address);
 }

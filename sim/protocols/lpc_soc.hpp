@@ -126,7 +126,11 @@ private:
     void WatchdogWrite(uint32_t offset, uint32_t value, double seconds);
     void WatchdogEvent(const std::string& why);
     void SystemControlWrite(uint32_t offset, uint32_t value);
+    // A register without a model: it reads back what was written. Stored() notes the
+    // first access to each 4 KiB block of them; StoredQuiet() is for the registers of
+    // the modelled blocks that need no more than that (MAMCR, MEMMAP, SysTick...).
     uint32_t& Stored(uint32_t address);
+    uint32_t& StoredQuiet(uint32_t address);
     void ClockChanged(double seconds);
     void ViolationOnce(const std::string& text);
     void NoteOnce(const std::string& text);
