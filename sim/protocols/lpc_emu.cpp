@@ -583,8 +583,6 @@ private:
 
 }  // namespace
 
-bool LpcEmulationBuilt() { return true; }
-
 std::unique_ptr<LpcEmulator> StartLpcEmulator(const LpcPart& part, const LpcEmuStart& start, LpcFlash& flash,
                                               Target& t, std::string& why) {
     std::optional<LpcChip> chip = LpcChipOf(part);
@@ -598,8 +596,6 @@ std::unique_ptr<LpcEmulator> StartLpcEmulator(const LpcPart& part, const LpcEmuS
 }
 
 #else  // built without the CPU emulator
-
-bool LpcEmulationBuilt() { return false; }
 
 std::unique_ptr<LpcEmulator> StartLpcEmulator(const LpcPart&, const LpcEmuStart&, LpcFlash&, Target&,
                                               std::string& why) {

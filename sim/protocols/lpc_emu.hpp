@@ -56,8 +56,6 @@ public:
     virtual void Finish(Target& t) = 0;
 };
 
-// Whether this build of the simulator has the CPU emulation.
-bool LpcEmulationBuilt();
 // Starts the code; nullptr (with `why`) when this build has no emulation or the part's
 // peripherals are not modelled.
 std::unique_ptr<LpcEmulator> StartLpcEmulator(const LpcPart& part, const LpcEmuStart& start, LpcFlash& flash,
