@@ -46,6 +46,9 @@ public:
     virtual void Exit() = 0;
     // A line in the wire log (and on standard error with --verbose).
     virtual void Note(const std::string& text) = 0;
+    // A line in the wire log that also goes to standard error, --verbose or not: for
+    // what the user must not miss (target code that faulted or ran away).
+    virtual void Warn(const std::string& text) = 0;
 };
 
 class Protocol {
@@ -59,6 +62,13 @@ public:
     // into its bootloader through modem lines (RST and TEST on DTR and RTS) that a
     // pseudo-terminal lacks; a protocol whose target is entered that way resets here.
     virtual void HostOpened(Target& target) { (void)target; }
+    // A protocol that runs target code between the host's bytes (an emulated CPU) runs
+    // a slice of it here. Returns when it wants to run again; SimTime::max(): only after
+    // the next host byte. Called again at once after every chunk of host bytes.
+    virtual SimTime Work(Target& target) {
+        (void)target;
+        return SimTime::max();
+    }
 };
 
 // One option of a protocol: its row in --help and the parser into its settings.

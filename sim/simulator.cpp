@@ -156,6 +156,11 @@ void Simulator::Note(const std::string& text) {
     if (options_.verbose) std::fprintf(stderr, "vorlo-sim: %s\n", text.c_str());
 }
 
+void Simulator::Warn(const std::string& text) {
+    log_.Note(now_, text);
+    std::fprintf(stderr, "vorlo-sim: %s\n", text.c_str());
+}
+
 void Simulator::ReadFromHost() {
     uint8_t buffer[kReadChunk];
     ssize_t count = read(pty_.master, buffer, sizeof buffer);
@@ -250,6 +255,11 @@ EndReason Simulator::Run() {
         if (g_stopSignal) return EndReason::Signal;
         host_ = PtyReadLine(pty_.master);
         SimTime realNow = SimClock::now();
+        if (!exit_ && realNow >= workAt_) {
+            now_ = realNow;  // the protocol's own work happens now, not at a byte's arrival
+            workAt_ = protocol_.Work(*this);
+            realNow = SimClock::now();
+        }
         WriteDue(realNow);
         if (exit_ && out_.empty()) {
             WaitUntilHostRead();
@@ -263,6 +273,7 @@ EndReason Simulator::Run() {
         // limit is reached; a whole chunk of due bytes goes out per wake-up.
         SimTime wake = realNow + std::chrono::seconds(1);
         if (!out_.empty() && !writeBlocked_) wake = std::min(wake, out_.front().due);
+        if (!exit_) wake = std::min(wake, std::max(workAt_, realNow));
         if (options_.timeoutSeconds > 0)
             wake = std::min(wake, lastTraffic_ + std::chrono::duration_cast<SimClock::duration>(
                                                       std::chrono::duration<double>(options_.timeoutSeconds)));
@@ -273,6 +284,9 @@ EndReason Simulator::Run() {
         if (writeBlocked_) fds[0].events |= POLLOUT;
         int ready = ppoll(fds, 2, &ts, &g_waitMask);
         WatchHost();
-        if (ready > 0 && (fds[0].revents & POLLIN)) ReadFromHost();
+        if (ready > 0 && (fds[0].revents & POLLIN)) {
+            ReadFromHost();
+            workAt_ = SimTime::min();  // the bytes may be what the protocol's work waits for
+        }
     }
 }

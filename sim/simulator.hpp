@@ -29,6 +29,7 @@ public:
     void SwitchLineRate(uint32_t rate) override;
     void Exit() override { exit_ = true; }
     void Note(const std::string& text) override;
+    void Warn(const std::string& text) override;
 
 private:
     struct Outgoing {
@@ -67,6 +68,7 @@ private:
     std::optional<std::pair<SimTime, uint32_t>> rateSwitch_;
     std::deque<Outgoing> out_;
     bool writeBlocked_ = false;
+    SimTime workAt_ = SimTime::min();  // when the protocol's own work is due
     bool exit_ = false;
 };
 

@@ -40,7 +40,9 @@ run() {
   local name=$1 part=$2 baud=$3
   shift 3
   rm -f "$work/sim.out" "$work/wire.log"
-  "$build/vorlo-sim" --protocol=lpc_isp --part="$part" --baud=115200 --timeout=60 \
+  # The fast mode's routine is modelled from its parameter block (--no-emulation), so
+  # that its programming shows in the wire log as the model's writes.
+  "$build/vorlo-sim" --protocol=lpc_isp --part="$part" --baud=115200 --timeout=60 --no-emulation \
       --log="$work/wire.log" > "$work/sim.out" 2> "$work/sim.err" &
   local sim=$!
   while ! grep -q . "$work/sim.out" 2>/dev/null; do sleep 0.01; done

@@ -7,14 +7,17 @@
 // Reply keys: the command letter for each command's answer, "sync" for the answer to
 // '?', "synced" for the OK to the host's "Synchronized", "clock" for the OK to the
 // crystal line, "checksum" for OK/RESEND, "invalid" for an unknown command, "echo" for
-// each echoed byte, and "iap.C" ... "iap.X" for a started RAM programming routine.
+// each echoed byte, "emu" for what code started in RAM sends on the emulated CPU, and
+// "iap.C" ... "iap.X" for the modelled RAM programming routine (without emulation).
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sstream>
 
 #include "protocols/lpc_isp.hpp"
+#include "protocols/lpc_emu.hpp"
 #include "protocols/lpc_ram_routine.hpp"
 
 namespace {
@@ -48,6 +51,7 @@ constexpr size_t kMaxLine = 256;
 constexpr uint8_t kEscape = 0x1B;
 constexpr uint32_t kWatchdogRoutine = 0x400002F0;
 constexpr uint32_t kWatchdogRoutineBytes = 56;
+constexpr uint32_t kDefaultCrystalKhz = 12000;  // started in command mode: no crystal line
 constexpr uint32_t kCrpWords[] = {0, 0x12345678, 0x87654321, 0x43218765};  // CRP1..3 in flash
 const char kCommandLetters[] = "UBAWRPCEIJKNMG";
 const uint32_t kBaudRates[] = {9600, 19200, 38400, 57600, 115200, 230400};
@@ -97,10 +101,10 @@ std::vector<uint8_t> UuDecode(const std::string& line) {
     return bytes;
 }
 
-class LpcIspTarget : public Protocol {
+class LpcIspTarget : public Protocol, private LpcFlash {
 public:
     explicit LpcIspTarget(const LpcIspSettings& s)
-        : part_(*s.part), crp_(s.crp), stuckAddress_(s.stuckAddress), stuckBit_(s.stuckBit),
+        : part_(*s.part), crp_(s.crp), stuckAddress_(s.stuckAddress), stuckBit_(s.stuckBit), emulate_(s.emulate),
           prepared_(s.part->sectors, false) {
         reportId_ = s.reportId;
         bootMajor_ = s.bootMajor || s.bootMinor ? s.bootMajor : (part_.Cortex() ? 4 : 2);
@@ -121,6 +125,9 @@ public:
             return;
         case State::Routine:
             routine_->Receive(byte, t);
+            return;
+        case State::Emulated:
+            emulator_->Receive(byte, t);
             return;
         case State::AutoBaud:
             if (byte == '?') Autobaud(t);
@@ -160,8 +167,26 @@ public:
         Line(t);
     }
 
+    SimTime Work(Target& t) override {
+        t_ = &t;
+        if (state_ != State::Emulated) return SimTime::max();
+        SimTime next = emulator_->Work(t);
+        LpcEmuEnd end = emulator_->End();
+        if (end == LpcEmuEnd::Running) return next;
+        emulator_->Finish(t);
+        uint32_t address = emulator_->EndAddress();
+        emulator_.reset();
+        switch (end) {
+        case LpcEmuEnd::Reset: Reset(t); break;
+        case LpcEmuEnd::ReinvokeIsp: Restart(t, false); break;  // ISP called from code: open even with CRP3
+        case LpcEmuEnd::UserCode: Started(address, t, true); break;
+        default: state_ = State::Running; break;
+        }
+        return SimTime::max();
+    }
+
 private:
-    enum class State { AutoBaud, SyncLine, ClockLine, Command, WriteData, ReadWait, Running, Routine, Closed };
+    enum class State { AutoBaud, SyncLine, ClockLine, Command, WriteData, ReadWait, Running, Routine, Emulated, Closed };
 
     void NoteOnce(Target& t, const char* text) {
         if (quietNoted_) return;
@@ -238,6 +263,7 @@ private:
                 t.Reply("clock", {});
             } else {
                 t.Note(Format("lpc_isp: crystal %u kHz, command mode", khz));
+                crystalKhz_ = khz;
                 Send(t, "clock", "OK\r\n");
                 state_ = State::Command;
             }
@@ -350,7 +376,7 @@ private:
         case 'J': code = (Answer(t, key, kSuccess, std::to_string(reportId_.value_or(part_.id)) + "\r\n"), -1); break;
         case 'K': code = (Answer(t, key, kSuccess, Format("%u\r\n%u\r\n", bootMinor_, bootMajor_)), -1); break;
         case 'N': {
-            uint32_t serial[4] = {part_.id, ~part_.id, 0x00A50000u | part_.number, 0x5EC00000u + part_.number};
+            std::array<uint32_t, 4> serial = Serial();
             code = (Answer(t, key, kSuccess, Format("%u\r\n%u\r\n%u\r\n%u\r\n", serial[0], serial[1], serial[2], serial[3])), -1);
             break;
         }
@@ -503,17 +529,10 @@ private:
         if (crp_ == 1 && first == 0) return kCrpEnabled;
         for (size_t s = first; s <= last; ++s)
             if (!prepared_[s]) return kSectorNotPrepared;
-        // NOR flash: programming only clears bits, whatever was there before.
-        std::vector<uint8_t> cells(count), data(count);
+        std::vector<uint8_t> data(count);
         uint32_t where = 0;
-        t.Memory().Read(flash, cells, where);
         t.Memory().Read(ram, data, where);
-        for (uint32_t i = 0; i < count; ++i) {
-            uint8_t programmed = cells[i] & data[i];
-            if (stuckAddress_ && flash + i == *stuckAddress_) programmed |= cells[i] & (1u << stuckBit_);
-            data[i] = programmed;
-        }
-        t.Memory().WriteFlash(flash, data, where);
+        ProgramFlash(flash, data, t);
         std::fill(prepared_.begin(), prepared_.end(), false);  // every copy locks the sectors again
         t.Note(Format("lpc_isp: copy %u bytes from RAM %08X to flash %08X", count, ram, flash));
         Answer(t, "C", kSuccess, "", std::chrono::milliseconds(Timed() ? count / 256 : 0));
@@ -528,13 +547,31 @@ private:
         if ((crp_ == 1 && first == 0 && !all) || (crp_ >= 2 && !all)) return kCrpEnabled;
         for (uint32_t s = first; s <= last; ++s)
             if (!prepared_[s]) return kSectorNotPrepared;
-        t.Memory().EraseRange(first, last);
+        EraseFlash(first, last, t);
         std::fill(prepared_.begin(), prepared_.end(), false);
-        if (first == 0) crpErased_ = true;  // the protection word is gone from the next reset on
         t.Note(Format("lpc_isp: erase sectors %u to %u", first, last));
         uint32_t ms = t.Options().eraseTimeMs ? t.Options().eraseTimeMs : Timed() ? part_.EraseMs() : 0;
         Answer(t, "E", kSuccess, "", std::chrono::milliseconds(ms));
         return -1;
+    }
+
+    // The boot ROM's flash routines, for the ISP commands and the IAP alike.
+    void ProgramFlash(uint32_t flash, std::span<const uint8_t> data, Target& t) override {
+        // NOR flash: programming only clears bits, whatever was there before.
+        std::vector<uint8_t> cells(data.size());
+        uint32_t where = 0;
+        t.Memory().Read(flash, cells, where);
+        for (size_t i = 0; i < cells.size(); ++i) {
+            uint8_t programmed = cells[i] & data[i];
+            if (stuckAddress_ && flash + i == *stuckAddress_) programmed |= cells[i] & (1u << stuckBit_);
+            cells[i] = programmed;
+        }
+        t.Memory().WriteFlash(flash, cells, where);
+    }
+
+    void EraseFlash(uint32_t first, uint32_t last, Target& t) override {
+        t.Memory().EraseRange(first, last);
+        if (first == 0) crpErased_ = true;  // the protection word is gone from the next reset on
     }
 
     int BlankCheck(uint32_t first, uint32_t last, Target& t) {
@@ -588,6 +625,7 @@ private:
         if (address % 4) return kAddrError;
         if (!InFlash(address, 4) && !InRam(address, 4)) return kAddrNotMapped;
         Answer(t, "G", kSuccess);
+        if (InRam(address, 4) && emulate_ && Emulate(address, thumb, t)) return -1;
 
         LpcRoutineBlock block;
         uint32_t load = part_.RamUserStart();
@@ -615,10 +653,40 @@ private:
         return -1;
     }
 
+    // Runs the code in RAM on the emulated CPU; false (with a note) where it cannot.
+    bool Emulate(uint32_t address, bool thumb, Target& t) {
+        LpcEmuStart start;
+        start.address = address;
+        start.thumb = thumb;
+        start.crystalKhz = crystalKhz_;
+        start.ispRate = t.LineRate() ? t.LineRate() : t.HostRate();
+        start.timed = Timed();
+        start.eraseMs = t.Options().eraseTimeMs ? t.Options().eraseTimeMs : Timed() ? part_.EraseMs() : 0;
+        start.partId = reportId_.value_or(part_.id);
+        start.bootVersion = (bootMajor_ << 8) | bootMinor_;
+        start.serial = Serial();
+        std::string why;
+        emulator_ = StartLpcEmulator(part_, start, *this, t, why);
+        if (!emulator_) {
+            t.Note("lpc_isp: " + why + ": the code is not run");
+            return false;
+        }
+        t.Note(Format("lpc_isp: go to %08X: the code runs on the emulated %s, crystal %u kHz", address,
+                      part_.Cortex() ? "Cortex-M3" : (thumb ? "ARM7 in Thumb state" : "ARM7"), crystalKhz_));
+        state_ = State::Emulated;
+        return true;
+    }
+
+    std::array<uint32_t, 4> Serial() const {
+        return {part_.id, ~part_.id, 0x00A50000u | part_.number, 0x5EC00000u + part_.number};
+    }
+
     // The code at `address` runs: it speaks no ISP.
-    void Started(uint32_t address, Target& t) {
-        std::string what = Format("lpc_isp: go to %08X: ", address);
-        if (InFlash(address, 4) && address == 0) {
+    // `jumped`: emulated code jumped there, which starts the user code wherever it lands.
+    void Started(uint32_t address, Target& t, bool jumped = false) {
+        std::string what = Format(jumped ? "lpc_isp: emu: the code jumps into the flash at %08X: " : "lpc_isp: go to %08X: ",
+                                  address);
+        if (InFlash(address, 4) && (address == 0 || jumped)) {
             uint32_t sum = 0;
             for (uint32_t i = 0; i < 32; i += 4) sum += FlashWord(i);
             t.Note(what + "user code start, vector checksum " + (sum == 0 ? "valid" : "invalid"));
@@ -655,6 +723,8 @@ private:
     std::optional<uint32_t> stuckAddress_;
     uint8_t stuckBit_;
     uint32_t bootMajor_ = 0, bootMinor_ = 0;
+    bool emulate_;
+    uint32_t crystalKhz_ = kDefaultCrystalKhz;
     Target* t_ = nullptr;
 
     State state_;
@@ -677,6 +747,7 @@ private:
     size_t readAt_ = 0, readNext_ = 0;
 
     std::unique_ptr<LpcRamRoutine> routine_;
+    std::unique_ptr<LpcEmulator> emulator_;
 };
 
 const ProtocolOption kOptions[] = {
@@ -710,6 +781,12 @@ const ProtocolOption kOptions[] = {
          Lpc(s).reportId = id;
          return true;
      }},
+    {"--no-emulation", nullptr,
+     "code started in RAM does not run on the emulated CPU: a\nroutine with a parameter block is modelled from it,\nthe watchdog routine resets the part",
+     [](ProtocolSettings& s, const std::string&, std::string&) {
+         Lpc(s).emulate = false;
+         return true;
+     }},
     {"--stuck-bit", "ADDR:BIT", "this flash bit never programs (stays 1)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "a flash address and a bit 0-7, as 0x1000:3";
@@ -736,9 +813,10 @@ const ProtocolEntry& LpcIspProtocol() {
     static const ProtocolEntry entry = {
         "lpc_isp",
         "an NXP LPC boot ROM in ISP mode: autobaud on '?', text commands\n"
-        "with return codes, UU-encoded data; a RAM programming routine\n"
-        "started with 'G' speaks the gen_iap commands",
-        "sync synced clock echo checksum invalid U B A W R P C E I J K N M G iap.C iap.I iap.W iap.E iap.X",
+        "with return codes, UU-encoded data; code started in RAM with 'G'\n"
+        "runs on an emulated CPU with the part's clocks, UART0, watchdog\n"
+        "and IAP",
+        "sync synced clock echo checksum invalid U B A W R P C E I J K N M G emu iap.C iap.I iap.W iap.E iap.X",
         nullptr,
         kOptions,
         [] { return std::unique_ptr<ProtocolSettings>(new LpcIspSettings); },

@@ -19,6 +19,7 @@ struct LpcIspSettings : ProtocolSettings {
     std::optional<uint32_t> stuckAddress;
     uint8_t stuckBit = 0;
     std::optional<uint32_t> reportId;
+    bool emulate = true;  // code started in RAM runs on the emulated CPU
     // The boot ROM was entered from running code (the IAP call that reinvokes ISP), not
     // through the ISP entry pin at reset: it runs ISP even with code read protection 3.
     bool reinvoked = false;

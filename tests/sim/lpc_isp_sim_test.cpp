@@ -178,7 +178,7 @@ TEST(LpcIspSim, RamRoutineIsStartedAtItsDecodedRateAndSpeaksGenIap) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.part);
         std::string log = MakeTempDir() + "/log";
-        SimProcess sim(Lpc(c.part, {"--command-mode", "--log=" + log}));
+        SimProcess sim(Lpc(c.part, {"--command-mode", "--no-emulation", "--log=" + log}));
         ASSERT_TRUE(sim.Ready());
         Bytes image(64, 0);
         for (int i = 0; i < 4; ++i) {
@@ -201,7 +201,7 @@ TEST(LpcIspSim, RamRoutineIsStartedAtItsDecodedRateAndSpeaksGenIap) {
 }
 
 TEST(LpcIspSim, CommandModeAnswersTheEscapeProbeAndTheWatchdogRoutineResets) {
-    SimProcess sim(Lpc("LPC2148", {"--command-mode"}));
+    SimProcess sim(Lpc("LPC2148", {"--command-mode", "--no-emulation"}));
     ASSERT_TRUE(sim.Ready());
     EXPECT_EQ(sim.Exchange({'?'}, 2, 300), Bytes{'?'});  // just an echoed character
     std::string probe = "\x1bSynchronized\r";
