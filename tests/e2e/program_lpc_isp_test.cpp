@@ -2,6 +2,7 @@
 // the RAM routine the driver loads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,8 @@ TEST_F(LpcIspUpload, FastModeHandsOverToEachRoutineAndFallsBackWhereNoneFits) {
     for (const Case& c : cases) {
         // The routine is modelled from its parameter block: this is about the driver's
         // hand-over, not about the routine's code on the emulated CPU.
+        // The simulator's model of the routines reads the parameter block the driver
+        // patched and says what it holds; the real routines run in LpcFastModeRates.
         SimTarget sim(Sim(c.part, {"--exit-after-exec", "--no-emulation"}));
         RunResult r = Program(sim, c.driver, hex, {"--erase", "--write", "--exec"});
         ASSERT_EQ(r.exitCode, 0) << c.part << r.out << r.err;
@@ -177,4 +180,59 @@ TEST_F(LpcIspUpload, FastModeHandsOverToEachRoutineAndFallsBackWhereNoneFits) {
         // pads to 16 bytes, the boot ROM's copies to 4 KiB.
         EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, c.routine ? 9008 : 12288), c.cortex)) << c.part;
     }
+}
+
+// Every rate of every routine, each routine running as ARM or Thumb code on the
+// simulator's emulated CPU: the flash must hold the prepared image, and the routine must
+// have kept the part's rules (PLL, dividers, IAP clock).
+struct RoutineRates {
+    const char* part;
+    const char* crystal;
+    bool cortex;
+    std::vector<int> rates;
+};
+class LpcFastModeRates : public SimUpload, public ::testing::WithParamInterface<RoutineRates> {};
+
+TEST_P(LpcFastModeRates, TheRealRoutineProgramsAtEveryRateOfItsTable) {
+    const RoutineRates& c = GetParam();
+    CodeRecords records = {{0x0, Pattern(5000, 11)}};
+    std::string hex = HexFile(records);
+    for (int rate : c.rates) {
+        SCOPED_TRACE(rate);
+        SimTarget sim(Sim(c.part, {"--exit-after-exec"}));
+        std::string driver = std::string("LPC2000_ISP,") + c.crystal + "," + std::to_string(rate);
+        RunResult r = Program(sim, driver, hex, {"--erase", "--write", "--exec"});
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_EQ(sim.WaitExit(5000), 0);
+        // The routine copies whole IAP pages, the padding 0xFF.
+        std::vector<uint8_t> memory = sim.Memory();
+        ASSERT_GE(memory.size(), 5008u);
+        EXPECT_EQ(std::vector<uint8_t>(memory.begin(), memory.begin() + 5008),
+                  WithVectorChecksum(MemoryImage(records, 5008), c.cortex));
+        EXPECT_TRUE(std::all_of(memory.begin() + 5008, memory.end(), [](uint8_t b) { return b == 0xFF; }));
+        std::vector<std::string> notes = sim.Notes();
+        EXPECT_TRUE(std::none_of(notes.begin(), notes.end(), [](const std::string& n) { return Contains(n, "violation"); }));
+        EXPECT_EQ(sim.NotesStartingWith("lpc_isp: go to 00000000: user code start, vector checksum valid").size(), 1u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routines, LpcFastModeRates,
+    ::testing::Values(RoutineRates{"LPC2134", "10000", false, {38400, 57600, 115200, 230400, 250000, 500000}},
+                      RoutineRates{"LPC2378", "12000", false,
+                                   {115200, 153600, 230400, 250000, 256000, 460800, 500000, 576000, 921600}},
+                      RoutineRates{"LPC1768", "12000", true,
+                                   {115200, 153600, 230400, 250000, 256000, 460800, 500000, 576000, 921600}}),
+    [](const ::testing::TestParamInfo<RoutineRates>& info) { return std::string(info.param.part); });
+
+TEST_F(LpcIspUpload, ExecWdtresResetsThePartThroughItsWatchdog) {
+    CodeRecords records = {{0x0, Pattern(4096, 12)}};
+    SimTarget sim(Sim("LPC2148", {"--exit-after-exec"}));
+    RunResult r = Program(sim, "LPC2000_ISP,12000", HexFile(records), {"-d", "--erase", "--write", "--exec=wdtres"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "\n  WdtReset OK"));
+    EXPECT_EQ(sim.WaitExit(5000), 0);
+    std::string log = ReadFile(sim.Dir() + "/wire.log");
+    EXPECT_TRUE(Contains(log, "watchdog reset")) << log;
+    EXPECT_TRUE(Contains(log, "user code start, vector checksum valid"));
 }

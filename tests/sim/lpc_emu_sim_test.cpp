@@ -6,6 +6,8 @@
 
 #include <functional>
 
+#include "drivers/lpc/parts.hpp"
+#include "drivers/lpc/ram_routines.hpp"
 #include "sim/lpc_emu_programs.hpp"
 #include "sim/sim_process.hpp"
 #include "support/process.hpp"
@@ -35,7 +37,11 @@ protected:
         EXPECT_EQ(IspCommand(*sim, "Synchronized"), "OK\r\n");
         EXPECT_EQ(IspCommand(*sim, crystal), "OK\r\n");
         EXPECT_EQ(IspCommand(*sim, "U 23130"), "0\r\n");
-        for (const auto& [address, bytes] : loads) EXPECT_EQ(IspWriteRam(*sim, address, bytes), "0 OK");
+        for (const auto& [address, bytes] : loads) {
+            std::string answer = IspWriteRam(*sim, address, bytes);  // "0", then "OK" per checksum
+            EXPECT_EQ(answer.rfind("0 OK", 0), 0u) << answer;
+            EXPECT_FALSE(Contains(answer, "RESEND")) << answer;
+        }
         return sim;
     }
 
@@ -140,5 +146,38 @@ TEST_F(LpcEmuSim, ResetsFaultsAndRunawaysAreReported) {
         EXPECT_EQ(sim->Stop(), 0);
         EXPECT_TRUE(Contains(ReadFile(Log()), c.note)) << ReadFile(Log());
         EXPECT_EQ(Contains(sim->ErrorOutput(), c.note), c.warned) << sim->ErrorOutput();
+    }
+}
+
+// Vorlo's own Cortex-M3 routine, as the driver patches it for an LPC1768 at 921600 baud.
+TEST_F(LpcEmuSim, TheShippedRoutineNaksABadFrameAndAWrongDivisorLosesTheHost) {
+    const LpcPart& part = *LpcIdentify(0x26013F37);
+    LpcRamRoutine routine;
+    ASSERT_TRUE(LpcConfigureRamRoutine(part, 12000, 921600, routine));
+    Bytes data = Pattern(512, 3);
+    Bytes frame = WriteFrame(0x2000, data);
+    Bytes bad = frame;
+    bad.back() ^= 0x01;
+    for (uint8_t divisor : {uint8_t{3}, uint8_t{4}}) {
+        SCOPED_TRACE(divisor);
+        Bytes image = routine.image;
+        image[LPC_PARAM_DIVISOR] = divisor;  // 4: 692 kbaud, the host at 921600 is not understood
+        auto sim = Start("LPC1768", "12000", {{routine.loadAddress, image}});
+        EXPECT_EQ(IspCommand(*sim, "G 268436432 T"), "0\r\n");
+        usleep(100000);
+        sim->SetBaud(B921600);
+        if (divisor == 4) {
+            EXPECT_EQ(sim->Exchange({'C'}, 1, 500), Bytes{});
+            continue;
+        }
+        EXPECT_EQ(sim->Exchange({'C'}, 1), Bytes{0x06});
+        EXPECT_EQ(sim->Exchange({'E'}, 1, 3000), Bytes{0x06});
+        EXPECT_EQ(sim->Exchange(bad, 1, 3000), Bytes{0x15});   // CRC wrong: NAK, nothing written
+        EXPECT_EQ(sim->Exchange(frame, 1, 3000), Bytes{0x06});  // sent again: programmed
+        EXPECT_EQ(sim->Stop(), 0);
+        std::string bin = ReadFile(Bin());
+        ASSERT_GE(bin.size(), 0x2000u + data.size());
+        EXPECT_EQ(Bytes(bin.begin() + 0x2000, bin.begin() + 0x2000 + data.size()), data);
+        EXPECT_FALSE(Contains(ReadFile(Log()), "violation"));
     }
 }

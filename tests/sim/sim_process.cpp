@@ -36,7 +36,7 @@ SimProcess::SimProcess(const std::vector<std::string>& args, speed_t baud, bool 
     errPath_ = MakeTempDir() + "/stderr.txt";
     std::vector<std::string> all = {"--timeout=60"};
     all.insert(all.end(), args.begin(), args.end());
-    process_ = std::make_unique<ChildProcess>(VORLO_SIM_BIN, all, ProcessOptions{{}, "", "", "", errPath_});
+    process_ = std::make_unique<ChildProcess>(VORLO_SIM_BIN, all, ProcessOptions{kSimEnvironment, "", "", "", errPath_});
     path_ = process_->ReadLine(10000);  // the first line is the terminal's path
     if (path_.empty()) return;
     Open(baud);

@@ -9,7 +9,7 @@
 SimTarget::SimTarget(const std::vector<std::string>& args) : dir_(MakeTempDir()) {
     std::vector<std::string> all = {"--dump-bin=" + dir_ + "/memory.bin", "--log=" + dir_ + "/wire.log", "--timeout=60"};
     all.insert(all.end(), args.begin(), args.end());
-    process_ = std::make_unique<ChildProcess>(VORLO_SIM_BIN, all, ProcessOptions{{}, "", "", "", dir_ + "/sim.err"});
+    process_ = std::make_unique<ChildProcess>(VORLO_SIM_BIN, all, ProcessOptions{kSimEnvironment, "", "", "", dir_ + "/sim.err"});
     path_ = process_->ReadLine(10000);  // the first line is the terminal's path
 }
 

@@ -62,7 +62,7 @@ TEST_F(RateChangeTest, MicExtmemRaisesTheRateWithoutTouchingFormatOrLines) {
 }
 
 TEST_F(RateChangeTest, TheLpcHandOverToItsRamRoutineLeavesTheResetLineAlone) {
-    SimTarget sim({"--protocol=lpc_isp", "--part=LPC1768", "--no-emulation"});  // the routine modelled
+    SimTarget sim({"--protocol=lpc_isp", "--part=LPC1768"});
     CmdDispatch("--resetctrl=DTR,0");
     CmdDispatch("--pgmenctrl=RTS,0");
     CmdDispatch("--driver=LPC2000_ISP,12000,921600");
