@@ -71,9 +71,11 @@ public:
         rom_ = MakeLpcIspTarget(settings_.BootRom());
     }
 
+    // The boot ROM may run code started in RAM (fast mode's routine) between the bytes.
     void EndOfInput(Target& t) override {
         if (rom_) rom_->EndOfInput(t);
     }
+    SimTime Work(Target& t) override { return rom_ ? rom_->Work(t) : SimTime::max(); }
 
 private:
     MecIapSettings settings_;
