@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Programming through the LPC boot ROM against the simulator, with the serial line and
 # the flash times modelled: 64 KiB (or the given size) into a simulated LPC2148 at 115200
-# baud, by vorlo and, side by side on the same simulator, by lpc21isp; then vorlo's fast
-# mode into a simulated LPC1768 at 921600 baud (the routine's load at 115200 included).
+# baud, by vorlo and, side by side on the same simulator, by lpc21isp; then a simulated
+# LPC1768 at 64 KiB and 256 KiB: vorlo's fast mode at 921600 baud (the routine's load at
+# 115200 included, the routine itself running on the simulator's emulated Cortex-M3)
+# beside lpc21isp at 115200.
 #
 # The minimum of a run is what the line and the flash cannot go below: the bytes the
 # host sent at the line's byte rate, plus the erase and copy times the simulator models
@@ -40,9 +42,7 @@ run() {
   local name=$1 part=$2 baud=$3
   shift 3
   rm -f "$work/sim.out" "$work/wire.log"
-  # The fast mode's routine is modelled from its parameter block (--no-emulation), so
-  # that its programming shows in the wire log as the model's writes.
-  "$build/vorlo-sim" --protocol=lpc_isp --part="$part" --baud=115200 --timeout=60 --no-emulation \
+  "$build/vorlo-sim" --protocol=lpc_isp --part="$part" --baud=115200 --timeout=120 \
       --log="$work/wire.log" > "$work/sim.out" 2> "$work/sim.err" &
   local sim=$!
   while ! grep -q . "$work/sim.out" 2>/dev/null; do sleep 0.01; done
@@ -71,8 +71,12 @@ for line in open(log):
             erase_ms += 400 if classic else 100
         if text.startswith("lpc_isp: copy "):
             flash_bytes += int(text.split()[2])
-        if text.startswith("lpc_isp: RAM routine: write "):
-            flash_bytes += int(text.split()[5])
+        # The routine on the emulated CPU erases and copies through the IAP:
+        # "IAP command 52 (first, last, clock)", "IAP command 51 (flash, ram, count, clock)".
+        if text.startswith("lpc_isp: emu: IAP command 52"):
+            erase_ms += 400 if classic else 100
+        if text.startswith("lpc_isp: emu: IAP command 51"):
+            flash_bytes += int(text.split("(")[1].split(",")[2])
 minimum = seconds + erase_ms / 1000 + flash_bytes / 256 / 1000
 measured = end - start
 print(f"{name:<28} {minimum:>9.3f} {measured:>10.3f} {minimum / measured:>6.3f}")
@@ -87,6 +91,26 @@ if command -v lpc21isp > /dev/null; then
   run "lpc21isp LPC2148 115200" LPC2148 115200 \
       lpc21isp -wipe -donotstart "$work/image.hex" PORT 115200 12000
 fi
-run "vorlo fast LPC1768 921600" LPC1768 115200 \
-    "$build/vorlo" --driver=LPC2000_ISP,12000,921600 --connection=PORT,115200,8,N,1 \
-    --importcode="$work/image.hex" --erase --write
+for size in 64 256; do
+  python3 - "$size" "$work/image$size.hex" <<'PY'
+import os, sys
+size, path = int(sys.argv[1]) * 1024, sys.argv[2]
+data = os.urandom(size)
+with open(path, "w") as f:
+    for at in range(0, size, 16):
+        if at % 0x10000 == 0:
+            upper = at >> 16
+            f.write(":02000004%04X%02X\n" % (upper, (-(6 + (upper >> 8) + (upper & 0xFF))) & 0xFF))
+        chunk = data[at:at + 16]
+        body = bytes([len(chunk), (at >> 8) & 0xFF, at & 0xFF, 0]) + chunk
+        f.write(":" + body.hex().upper() + "%02X\n" % ((-sum(body)) & 0xFF))
+    f.write(":00000001FF\n")
+PY
+  run "vorlo fast LPC1768 ${size}K" LPC1768 115200 \
+      "$build/vorlo" --driver=LPC2000_ISP,12000,921600 --connection=PORT,115200,8,N,1 \
+      --importcode="$work/image$size.hex" --erase --write
+  if command -v lpc21isp > /dev/null; then
+    run "lpc21isp LPC1768 ${size}K" LPC1768 115200 \
+        lpc21isp -wipe -donotstart "$work/image$size.hex" PORT 115200 12000
+  fi
+done

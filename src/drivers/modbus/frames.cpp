@@ -1,5 +1,6 @@
 #include "drivers/modbus/frames.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -26,8 +27,11 @@ uint16_t Crc16Modbus(const uint8_t* data, size_t length) {
 }
 
 std::vector<uint8_t> ModbusBootloaderFrame(uint8_t slave, const std::vector<uint8_t>& payload) {
-    std::vector<uint8_t> frame = {slave, 0x41, static_cast<uint8_t>(payload.size())};
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    std::vector<uint8_t> frame(3 + payload.size());
+    frame[0] = slave;
+    frame[1] = 0x41;
+    frame[2] = static_cast<uint8_t>(payload.size());
+    std::copy(payload.begin(), payload.end(), frame.begin() + 3);
     AppendCrc(frame);
     return frame;
 }

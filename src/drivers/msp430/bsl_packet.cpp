@@ -1,5 +1,7 @@
 #include "drivers/msp430/bsl_packet.hpp"
 
+#include <cstring>
+
 #include "drivers/gen_iap_link.hpp"
 
 namespace {
@@ -8,8 +10,13 @@ constexpr uint8_t kResponseMessage = 0x3B;
 }  // namespace
 
 std::vector<uint8_t> BslPacket(uint8_t command, const uint8_t* data, size_t n) {
-    std::vector<uint8_t> packet = {kBslHeader, static_cast<uint8_t>(n + 1), static_cast<uint8_t>((n + 1) >> 8), command};
-    packet.insert(packet.end(), data, data + n);
+    std::vector<uint8_t> packet(4 + n + 2);
+    packet[0] = kBslHeader;
+    packet[1] = static_cast<uint8_t>(n + 1);
+    packet[2] = static_cast<uint8_t>((n + 1) >> 8);
+    packet[3] = command;
+    if (n) memcpy(packet.data() + 4, data, n);
+    packet.resize(4 + n);
     uint16_t crc = Crc16CcittFalse(0xFFFF, packet.data() + 3, n + 1);
     packet.push_back(static_cast<uint8_t>(crc));
     packet.push_back(static_cast<uint8_t>(crc >> 8));
