@@ -13,29 +13,9 @@
 # Usage: bench/lpc/run.sh [build-dir] [size-in-KiB]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${1:-$root/build-bench}"
 kib="${2:-64}"
-if [ ! -x "$build/vorlo" ] || [ ! -x "$build/vorlo-sim" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORLO_TESTS=OFF > /dev/null
-  cmake --build "$build" -j"$(nproc)" > /dev/null
-fi
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work" TMP="$work"
-python3 - "$kib" "$work/image.hex" <<'PY'
-import os, sys
-size, path = int(sys.argv[1]) * 1024, sys.argv[2]
-data = os.urandom(size)
-with open(path, "w") as f:
-    for at in range(0, size, 16):
-        if at % 0x10000 == 0:
-            upper = at >> 16
-            f.write(":02000004%04X%02X\n" % (upper, (-(6 + (upper >> 8) + (upper & 0xFF))) & 0xFF))
-        chunk = data[at:at + 16]
-        body = bytes([len(chunk), (at >> 8) & 0xFF, at & 0xFF, 0]) + chunk
-        f.write(":" + body.hex().upper() + "%02X\n" % ((-sum(body)) & 0xFF))
-    f.write(":00000001FF\n")
-PY
+source "$root/bench/common.sh"
+random_hex "$kib" "$work/image.hex"
 
 # run NAME PART BAUD COMMAND...: the command gets the terminal's path as $PORT.
 run() {
@@ -92,20 +72,7 @@ if command -v lpc21isp > /dev/null; then
       lpc21isp -wipe -donotstart "$work/image.hex" PORT 115200 12000
 fi
 for size in 64 256; do
-  python3 - "$size" "$work/image$size.hex" <<'PY'
-import os, sys
-size, path = int(sys.argv[1]) * 1024, sys.argv[2]
-data = os.urandom(size)
-with open(path, "w") as f:
-    for at in range(0, size, 16):
-        if at % 0x10000 == 0:
-            upper = at >> 16
-            f.write(":02000004%04X%02X\n" % (upper, (-(6 + (upper >> 8) + (upper & 0xFF))) & 0xFF))
-        chunk = data[at:at + 16]
-        body = bytes([len(chunk), (at >> 8) & 0xFF, at & 0xFF, 0]) + chunk
-        f.write(":" + body.hex().upper() + "%02X\n" % ((-sum(body)) & 0xFF))
-    f.write(":00000001FF\n")
-PY
+  random_hex "$size" "$work/image$size.hex"
   run "vorlo fast LPC1768 ${size}K" LPC1768 115200 \
       "$build/vorlo" --driver=LPC2000_ISP,12000,921600 --connection=PORT,115200,8,N,1 \
       --importcode="$work/image$size.hex" --erase --write

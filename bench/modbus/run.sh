@@ -7,15 +7,8 @@
 # Usage: bench/modbus/run.sh [build-dir] [size-in-KiB]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${1:-$root/build-bench}"
 kib="${2:-64}"
-if [ ! -x "$build/vorlo" ] || [ ! -x "$build/vorlo-sim" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORLO_TESTS=OFF > /dev/null
-  cmake --build "$build" -j"$(nproc)" > /dev/null
-fi
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work" TMP="$work"
+source "$root/bench/common.sh"
 head -c $((kib * 1024)) /dev/urandom > "$work/image.bin"
 "$build/vorlo-sim" --protocol=modbus --baud=115200 --flash-size=1M --timeout=120 \
     --dump-bin="$work/memory.bin" --log="$work/wire.log" > "$work/sim.out" 2> "$work/sim.err" &

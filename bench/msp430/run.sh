@@ -7,27 +7,10 @@
 # Usage: bench/msp430/run.sh [build-dir] [size-in-KiB]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${1:-$root/build-bench}"
 kib="${2:-32}"
-if [ ! -x "$build/vorlo" ] || [ ! -x "$build/vorlo-sim" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORLO_TESTS=OFF > /dev/null
-  cmake --build "$build" -j"$(nproc)" > /dev/null
-fi
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
-export HOME="$work" TMP="$work"
-python3 - "$kib" "$work/image.hex" <<'PY'
-import os, sys
-size, path = int(sys.argv[1]) * 1024, sys.argv[2]
-base = 0x10000 - size  # up to the top of the lower 64 KiB, vectors included
-data = os.urandom(size)
-with open(path, "w") as f:
-    for at in range(0, size, 16):
-        a = base + at
-        body = bytes([16, a >> 8, a & 0xFF, 0]) + data[at:at + 16]
-        f.write(":" + body.hex().upper() + "%02X\n" % ((-sum(body)) & 0xFF))
-    f.write(":00000001FF\n")
-PY
+source "$root/bench/common.sh"
+# Up to the top of the lower 64 KiB, vectors included.
+random_hex "$kib" "$work/image.hex" $((0x10000 - kib * 1024))
 "$build/vorlo-sim" --protocol=msp430_bsl --line-model --timeout=120 \
     --log="$work/wire.log" > "$work/sim.out" 2> "$work/sim.err" &
 sim=$!

@@ -6,17 +6,10 @@
 # their ratio. Usage: bench/program/run.sh [build-dir] [size-in-KiB] [block-size]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
-build="${1:-$root/build-bench}"
 kib="${2:-256}"
 block="${3:-256}"
-if [ ! -x "$build/vorlo" ] || [ ! -x "$build/vorlo-sim" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORLO_TESTS=OFF > /dev/null
-  cmake --build "$build" -j"$(nproc)" > /dev/null
-fi
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+source "$root/bench/common.sh"
 head -c $((kib * 1024)) /dev/urandom > "$work/image.bin"
-export HOME="$work" TMP="$work"
 
 python3 - "$kib" "$block" <<'PY' > "$work/minimum"
 import sys

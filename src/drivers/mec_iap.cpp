@@ -44,12 +44,11 @@ void SelectBootRomDriver(const std::string& options) {
 // The entry request in the application's framing: the message on channel 0, then the
 // byte 0x0A on channel 5.
 std::vector<uint8_t> EntryRequest() {
-    static const uint8_t kMessage[] = {0x84, 0x04, 0x0C, 0x38, 0xE0, 0x1F, 0x10, 0x10, 0x16, 0x17, 0x01};
     ChannelFrameSender sender(kMecFraming);
     sender.channel = 0;
     sender.channelPending = true;
     std::vector<uint8_t> wire;
-    for (uint8_t b : kMessage) sender.Send(b, wire);
+    for (uint8_t b : kApplicationEntryMessage) sender.Send(b, wire);
     sender.channel = 5;
     sender.lastChannelSent = 0;
     sender.Send(0x0A, wire);

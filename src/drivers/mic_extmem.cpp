@@ -37,12 +37,11 @@ bool MicEntryMatcher::Feed(uint8_t byte) {
 }
 
 std::vector<uint8_t> MicEntryRequest() {
-    static const uint8_t kRequest[] = {0x84, 0x04, 0x0C, 0x38, 0xE0, 0x1F, 0x10, 0x10, 0x16, 0x17, 0x01};
     ChannelFrameSender sender(kMicFraming);
     sender.channel = 0;
     sender.channelPending = true;
     std::vector<uint8_t> wire;
-    for (uint8_t b : kRequest) sender.Send(b, wire);
+    for (uint8_t b : kApplicationEntryMessage) sender.Send(b, wire);
     // Closing channel switch to the application's programming channel, sent as is.
     wire.insert(wire.end(), {kMicChannelMarker, 0x05, 0x13});
     return wire;

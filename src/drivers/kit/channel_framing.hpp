@@ -18,6 +18,10 @@ struct ChannelFramingRules {
     bool switchOnPending;  // a raised pending flag forces the channel switch out
 };
 
+// The message on channel 0 that asks MIC and MEC applications to leave for their
+// programming mode.
+constexpr uint8_t kApplicationEntryMessage[] = {0x84, 0x04, 0x0C, 0x38, 0xE0, 0x1F, 0x10, 0x10, 0x16, 0x17, 0x01};
+
 // MIC_EXTMEM: A0..A3 escaped with A2; LPC2000_IAP: 00..03 with A1; MEC_IAP: A0..A3 with A1.
 extern const ChannelFramingRules kMicFraming;
 extern const ChannelFramingRules kLpcIapFraming;

@@ -1,0 +1,32 @@
+# Shared by the benchmark scripts: the build they run, a work directory, and test data.
+# Source it after setting `root`; it reads the build directory from $1.
+
+# build: the given build directory, else build-bench, built in Release when its
+# binaries are missing.
+build="${1:-$root/build-bench}"
+if [ ! -x "$build/vorlo" ] || [ ! -x "$build/vorlo-sim" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVORLO_TESTS=OFF > /dev/null
+  cmake --build "$build" -j"$(nproc)" > /dev/null
+fi
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+export HOME="$work" TMP="$work"
+
+# random_hex KIB PATH [BASE]: KIB KiB of random data from BASE (default 0) as Intel HEX.
+random_hex() {
+  python3 - "$1" "$2" "${3:-0}" <<'PY'
+import os, sys
+size, path, base = int(sys.argv[1]) * 1024, sys.argv[2], int(sys.argv[3], 0)
+data = os.urandom(size)
+with open(path, "w") as f:
+    upper = None
+    for at in range(0, size, 16):
+        a = base + at
+        if a >> 16 != upper:
+            upper = a >> 16
+            f.write(":02000004%04X%02X\n" % (upper, (-(6 + (upper >> 8) + (upper & 0xFF))) & 0xFF))
+        body = bytes([16, (a >> 8) & 0xFF, a & 0xFF, 0]) + data[at:at + 16]
+        f.write(":" + body.hex().upper() + "%02X\n" % ((-sum(body)) & 0xFF))
+    f.write(":00000001FF\n")
+PY
+}
