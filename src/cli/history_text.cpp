@@ -40,7 +40,16 @@ const char kHistory[] =
     "   0.10 08.12.2026 KT\n"
     "  -------------------------------------------------------------------------\n"
     "   - Daemon mode: TCP command server with STAT:, CMD:, KILL: and QUIT:,\n"
-    "     queued commands and the write progress in the BUSY answer.\n";
+    "     queued commands and the write progress in the BUSY answer.\n"
+    "\n"
+    "   0.11 08.12.2026 KT\n"
+    "  -------------------------------------------------------------------------\n"
+    "   - Drivers LPC2000_ISP (67 parts, fast mode with RAM routines),\n"
+    "     MSP430BSL, MODBUS, LPC2000_IAP and MEC_IAP.\n"
+    "   - Stale answers are thrown away before every request; rate changes\n"
+    "     keep the line format and the modem lines; device paths of up to\n"
+    "     255 characters; open failures say why.\n"
+    "   - Intel HEX checksums verified; a last line without line end is read.\n";
 }  // namespace
 
 const char* HistoryText() { return kHistory; }
