@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "drivers/lpc/parts.hpp"
 #include "support/sim_upload.hpp"
 
 namespace {
@@ -235,4 +236,27 @@ TEST_F(LpcIspUpload, ExecWdtresResetsThePartThroughItsWatchdog) {
     std::string log = ReadFile(sim.Dir() + "/wire.log");
     EXPECT_TRUE(Contains(log, "watchdog reset")) << log;
     EXPECT_TRUE(Contains(log, "user code start, vector checksum valid"));
+}
+
+// Every row of the part table, by its ID: identified, its sectors erased, a block of its
+// copy size programmed and compared behind the boot ROM's vectors, the vector checksum
+// where its core wants it.
+TEST_F(LpcIspUpload, EveryPartOfTheTable) {
+    for (const LpcPart& part : LpcPartTable()) {
+        char id[16];
+        snprintf(id, sizeof id, "0x%08X", part.id);
+        SCOPED_TRACE(id);
+        SimTarget sim(Sim(id));
+        CodeRecords records = {{0x0, Pattern(static_cast<size_t>(part.copySize), static_cast<uint8_t>(part.number))}};
+        RunResult r = Program(sim, "LPC2000_ISP,12000", HexFile(records), {"--erase", "--write"});
+        if (part.sectors == 0) {  // no flash of its own
+            EXPECT_EQ(r.err, "\nERROR: Incorrect sectors given.");
+            continue;
+        }
+        ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, "\nLPC" + std::to_string(part.number) + ", "));
+        EXPECT_TRUE(Contains(r.out, "\nErase sectors: 0-" + std::to_string(part.sectors - 1) + " OK"));
+        sim.Stop();
+        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, part.copySize), LpcIsCortex(part)));
+    }
 }
