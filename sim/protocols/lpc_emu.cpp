@@ -26,21 +26,6 @@ constexpr uint64_t kRunawayInstructions = 20'000'000;
 constexpr auto kIdleTick = std::chrono::milliseconds(100);
 constexpr uint8_t kIapScratch = 0xA5;  // what the IAP leaves in the top 32 bytes of RAM
 
-enum IapStatus : uint32_t {
-    kSuccess = 0,
-    kInvalidCommand = 1,
-    kSrcAddrError = 2,
-    kDstAddrError = 3,
-    kSrcAddrNotMapped = 4,
-    kDstAddrNotMapped = 5,
-    kCountError = 6,
-    kInvalidSector = 7,
-    kSectorNotBlank = 8,
-    kSectorNotPrepared = 9,
-    kCompareError = 10,
-    kAddrError = 13,
-    kAddrNotMapped = 14,
-};
 
 std::string Format(const char* fmt, auto... args) {
     char text[256];

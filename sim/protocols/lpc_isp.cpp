@@ -22,27 +22,6 @@
 
 namespace {
 
-enum ReturnCode : int {
-    kSuccess = 0,
-    kInvalidCommand = 1,
-    kSrcAddrError = 2,
-    kDstAddrError = 3,
-    kSrcAddrNotMapped = 4,
-    kDstAddrNotMapped = 5,
-    kCountError = 6,
-    kInvalidSector = 7,
-    kSectorNotBlank = 8,
-    kSectorNotPrepared = 9,
-    kCompareError = 10,
-    kParamError = 12,
-    kAddrError = 13,
-    kAddrNotMapped = 14,
-    kCmdLocked = 15,
-    kInvalidCode = 16,
-    kInvalidBaudRate = 17,
-    kInvalidStopBit = 18,
-    kCrpEnabled = 19,
-};
 
 constexpr uint32_t kUnlockCode = 23130;
 constexpr size_t kUuLineBytes = 45;

@@ -7,6 +7,29 @@
 #include <string>
 #include <vector>
 
+// The boot ROM's return codes, which its IAP functions answer with too.
+enum LpcStatus : int {
+    kSuccess = 0,
+    kInvalidCommand = 1,
+    kSrcAddrError = 2,
+    kDstAddrError = 3,
+    kSrcAddrNotMapped = 4,
+    kDstAddrNotMapped = 5,
+    kCountError = 6,
+    kInvalidSector = 7,
+    kSectorNotBlank = 8,
+    kSectorNotPrepared = 9,
+    kCompareError = 10,
+    kParamError = 12,
+    kAddrError = 13,
+    kAddrNotMapped = 14,
+    kCmdLocked = 15,
+    kInvalidCode = 16,
+    kInvalidBaudRate = 17,
+    kInvalidStopBit = 18,
+    kCrpEnabled = 19,
+};
+
 struct LpcPart {
     uint32_t id;         // what the read-part-ID command answers
     uint32_t number;     // 2148 for the LPC2148

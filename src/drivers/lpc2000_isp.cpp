@@ -67,6 +67,18 @@ bool AnswerComplete(const std::string& command, const std::string& expected, int
     return ends >= moreLines;
 }
 
+// Lines of a long answer: the echo, the return code, then the values.
+std::vector<std::string> AnswerLines(const std::string& text) {
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();) {
+        size_t end = text.find_first_of("\r\n", at);
+        if (end == std::string::npos) end = text.size();
+        if (end > at) lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
 // Milliseconds the bytes take on the line.
 uint32_t WireTimeMs(size_t bytes) { return static_cast<uint32_t>((bytes * ComCharTimeUs() + 999) / 1000); }
 
@@ -87,13 +99,7 @@ bool Exchange(const std::string& command, const std::string& expected, int moreL
         return true;
 
     // The return code is the piece after the echo.
-    std::vector<std::string> pieces;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find_first_of("\r\n", at);
-        if (end == std::string::npos) end = text.size();
-        if (end > at) pieces.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
+    std::vector<std::string> pieces = AnswerLines(text);
     if (pieces.size() >= 2) {
         g_lastReturnCode = atoi(pieces[1].c_str());
         if (g_lastReturnCode == kCodeReadProtected) {
@@ -102,18 +108,6 @@ bool Exchange(const std::string& command, const std::string& expected, int moreL
         }
     }
     return false;
-}
-
-// Lines of a long answer: the echo, the return code, then the values.
-std::vector<std::string> AnswerLines(const std::string& text) {
-    std::vector<std::string> lines;
-    for (size_t at = 0; at < text.size();) {
-        size_t end = text.find_first_of("\r\n", at);
-        if (end == std::string::npos) end = text.size();
-        if (end > at) lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
 }
 
 // Loads n bytes into the part's RAM: W, then the UU lines, each echoed, with a

@@ -30,7 +30,6 @@ bool MecClose(int);
 bool MecConnect(const char* key, char* info);
 SerialDriver g_serial({MecOpen, MecConnect, MecClose});
 AutoSearchState g_auto;
-std::string g_connection;  // the string given to the open
 
 std::string OptionText() { return SessionOf(g_drvMecIap).options; }
 
@@ -97,7 +96,6 @@ bool Search(const char* key, char* info) {
 }
 
 bool MecOpen(const char* connection) {
-    g_connection = connection ? connection : "";
     if (AutoSearchTake(g_auto, connection)) return true;
     return g_serial.Open(connection);
 }
