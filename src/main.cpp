@@ -1,3 +1,3 @@
-#include "cli/run_loop.hpp"
+#include "app/run_loop.hpp"
 
 int main(int argc, char** argv) { return VorloMain(argc, argv); }

@@ -9,22 +9,28 @@
 #include "cli/run_flags.hpp"
 #include "cli/text.hpp"
 #include "cli/version_info.hpp"
-#include "commands/dispatcher.hpp"
 
 namespace {
 constexpr size_t kLineBuffer = 256;      // lines of at most 255 characters
 constexpr size_t kLongOptionChars = 128; // characters looked at after "--"
 constexpr int kMaxCommandFileDepth = 16; // command files naming command files
 
-bool g_verboseHelp = false;
-int g_commandFileDepth = 0;
+struct CommandFileState {
+    bool verboseHelp = false;
+    int depth = 0;  // command files being run, one inside the other
+    AppCommandHandler commands = nullptr;
+    std::string driverHelp;
+};
+CommandFileState g_cmdFile;  // the framework's own settings of the run
+
+bool AppCommand(const char* line) { return g_cmdFile.commands && g_cmdFile.commands(line); }
 
 bool IsOptionPrefix(char c) { return c == '-' || c == '/'; }
 
 bool EqualsNoCase(const char* text, const char* upperName) { return UpperCase(text) == upperName; }
 
 [[noreturn]] void ShowHelpAndExit() {
-    PrintHelp(g_verboseHelp);
+    PrintHelp(g_cmdFile.verboseHelp, g_cmdFile.driverHelp.c_str());
     AppExit(0);
 }
 
@@ -44,12 +50,12 @@ void RequireFileName(const char* value, const char* option) {
 }
 
 void RunNestedCommandFile(const char* path) {
-    if (g_commandFileDepth >= kMaxCommandFileDepth)
+    if (g_cmdFile.depth >= kMaxCommandFileDepth)
         MsgError("Command files nested deeper than %i levels at '%s'.", kMaxCommandFileDepth, path);
     FILE* file = FileOpen(path, "rt");
-    ++g_commandFileDepth;
+    ++g_cmdFile.depth;
     CmdFileRun(file);
-    --g_commandFileDepth;
+    --g_cmdFile.depth;
     fclose(file);
 }
 
@@ -87,11 +93,16 @@ bool RunLongOption(const char* line) {
         return true;
     }
     if (name == "LOCALHOSTONLY") return true;  // acts when the arguments are translated
-    return CmdDispatch(line);
+    return AppCommand(line);
 }
 }  // namespace
 
-bool VerboseHelpRequested() { return g_verboseHelp; }
+bool VerboseHelpRequested() { return g_cmdFile.verboseHelp; }
+
+void BindApplication(AppCommandHandler commands, const char* driverHelp) {
+    g_cmdFile.commands = commands;
+    g_cmdFile.driverHelp = driverHelp ? driverHelp : "";
+}
 
 char* TrimSpace(char* line) {
     while (*line && isspace(static_cast<unsigned char>(*line))) ++line;
@@ -143,14 +154,14 @@ void CmdFileRun(FILE* stream) {
 }
 
 bool CmdFrameworkExec(const char* line) {
-    if (!IsOptionPrefix(line[0])) return CmdDispatch(line);
+    if (!IsOptionPrefix(line[0])) return AppCommand(line);
     switch (line[1]) {
     case 'H':
-        g_verboseHelp = true;
+        g_cmdFile.verboseHelp = true;
         ShowHelpAndExit();
     case 'h':
     case '?':
-        if (line[2] == '?') g_verboseHelp = true;
+        if (line[2] == '?') g_cmdFile.verboseHelp = true;
         ShowHelpAndExit();
     case 'd':
         MsgSetDebug(true);
@@ -158,6 +169,6 @@ bool CmdFrameworkExec(const char* line) {
     case '-':
         return RunLongOption(line);
     default:
-        return CmdDispatch(line);
+        return AppCommand(line);
     }
 }

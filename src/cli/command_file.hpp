@@ -14,6 +14,12 @@ void CmdFileRun(FILE* stream);
 // Runs one line: a framework option, or an application command. False: unknown.
 bool CmdFrameworkExec(const char* line);
 
+// What the application built on the framework adds: the handler of every line that is
+// no framework option (false: no such command), and its drivers' part of the help
+// screen. Until it is bound, such lines are unknown arguments.
+using AppCommandHandler = bool (*)(const char* line);
+void BindApplication(AppCommandHandler commands, const char* driverHelp);
+
 // Strips leading and trailing white space; the trailing part is cut in place.
 char* TrimSpace(char* line);
 

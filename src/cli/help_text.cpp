@@ -56,27 +56,11 @@ const char kHelpTemplate[] =
     "   \r\n"
     "  Drivers\r\n"
     "  -------\r\n"
-    "  lpc2000_isp[[,xtal],baudrate]\r\n"
-    "   - NXP LPC2xxx and LPC1xxx devices using built-in serial port bootloader\r\n"
-    "   \r\n"
-    "   xtal: external crystal frequency in kHz passed to built-in bootloader.\r\n"
-    "         mandatory but don't-care in modern devices that have internal \r\n"
-    "         RC-oscilator.\r\n"
-    "   baudrate: Baudrate used for high speed program uploading. If specified\r\n"
-    "             whole chip is always erased to execute driver code in RAM.\r\n"
-    "             Supported baudrates 115200, 153600, 230400, 250000, 256000,\r\n"
-    "\t         460800, 500000, 576000, 921600.\r\n"
-    "  \r\n"
-    "  modbus,mb_slave_num\r\n"
-    "   - uses modbus and special bootloader\r\n"
-    "\r\n"
-    "  MSP430BSL\r\n"
-    "   - Texas MPS430F5xxx/6xxx family processor BSL through serial port\r\n"
-    "   \r\n"
+    "$DRIVERS$"
     "$END$\r\n";
 }  // namespace
 
-void WriteHelp(FILE* out, const VersionInfo& info, bool verbose) {
+void WriteHelp(FILE* out, const VersionInfo& info, bool verbose, const char* drivers) {
     for (const char* p = kHelpTemplate; *p; ++p) {
         if (*p != '$') {
             fputc(*p, out);
@@ -96,6 +80,8 @@ void WriteHelp(FILE* out, const VersionInfo& info, bool verbose) {
             fputs(info.description, out);
         } else if (name == "AUTHOR") {
             fputs(info.author, out);
+        } else if (name == "DRIVERS") {
+            fputs(drivers ? drivers : "", out);
         } else if (name == "END" || (name == "VERBOSEHELP" && !verbose)) {
             break;
         }
@@ -104,4 +90,4 @@ void WriteHelp(FILE* out, const VersionInfo& info, bool verbose) {
     fflush(out);
 }
 
-void PrintHelp(bool verbose) { WriteHelp(stdout, ProgramVersion(), verbose); }
+void PrintHelp(bool verbose, const char* drivers) { WriteHelp(stdout, ProgramVersion(), verbose, drivers); }

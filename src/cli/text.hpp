@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 // Commands, switches and keywords are matched without regard to case: they are
 // compared in upper case.
@@ -19,4 +20,16 @@ inline void CopyCut(char* to, size_t size, const char* from, size_t maxChars = S
     size_t n = strnlen(from, maxChars < size - 1 ? maxChars : size - 1);
     memcpy(to, from, n);
     to[n] = '\0';
+}
+
+// The fields of a comma-separated text, empty ones included ("a,,b" gives three; ""
+// gives one empty field).
+inline std::vector<std::string> SplitFields(const std::string& text, char separator = ',') {
+    std::vector<std::string> fields;
+    for (size_t at = 0;;) {
+        size_t end = text.find(separator, at);
+        fields.push_back(text.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        if (end == std::string::npos) return fields;
+        at = end + 1;
+    }
 }

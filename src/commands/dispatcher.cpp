@@ -8,8 +8,8 @@
 #include "cli/text.hpp"
 #include "cli/version_info.hpp"
 #include "commands/handlers.hpp"
-#include "commands/settings.hpp"
-#include "drivers/driver.hpp"
+#include "context/run_context.hpp"
+#include "drivers/registry.hpp"
 #include "serial/serial_port.hpp"
 
 const CommandEntry g_commandTable[] = {
@@ -70,7 +70,7 @@ constexpr size_t kCommandChars = 255;
 void DispatcherExitHandler() {
     MsgPrint(MSG_PLAIN, "%s", "");
     ReleaseProgramCode();
-    CurrentDriver().DevCloseInterface(0);
+    DevCloseInterface(CurrentDriver(), 0);
     SetConnected(false);
 }
 }  // namespace

@@ -32,6 +32,10 @@ void CmdListData(const char* value);
 // Releases the program's code image (run at exit).
 void ReleaseProgramCode();
 
+// Driver selection.
+void CmdDriver(const char* value);
+void CmdDrvList(const char* value);
+
 // Programming commands.
 void CmdWrite(const char* value);
 void CmdErase(const char* value);

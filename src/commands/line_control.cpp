@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "commands/handlers.hpp"
-#include "commands/settings.hpp"
-#include "drivers/driver.hpp"
+#include "context/run_context.hpp"
+#include "drivers/registry.hpp"
 #include "platform/process.hpp"
 #include "serial/line_control.hpp"
 
@@ -23,7 +23,8 @@ void CmdCp210xTest(const char*) { Cp210xLatchSet(0x00, 0x01); }
 
 // Sends the ISP request at once through the selected driver: it asks the running
 // application to enter its programming mode. The LPC drivers send it through the
-// LPC2000_IAP protocol, which knows the application's framing.
+// LPC2000_IAP protocol, which knows the application's framing (the registry says
+// which driver sends it).
 void CmdReqIsp(const char* value) {
     IspRequestParse(value);
     SetIspRequestPending(true);
@@ -35,12 +36,12 @@ void CmdReqIsp(const char* value) {
     strcpy(key, ConnectKey());
     char info[kDriverInfoSize] = "";
 
-    int number = CurrentDriverNumber();
-    bool viaIap = number == DRV_LPC2000_IAP || number == DRV_LPC2000_ISP;
-    const DriverDescriptor& driver = viaIap ? g_drvLpc2000Iap : CurrentDriver();
-    driver.DevOpenInterface(connection);
-    bool answered = driver.DevConnect(key, info);
+    const DriverRow* row = CurrentDriverRow();
+    const bool through = row && row->ispRequestBy;
+    const DriverDescriptor& driver = through ? DriverNamed(row->ispRequestBy) : CurrentDriver();
+    DevOpenInterface(driver, connection);
+    bool answered = DevConnect(driver, key, info);
     SleepMs(50);
-    if (!viaIap && answered) IspRequestClear();
-    driver.DevCloseInterface(0);
+    if (!through && answered) IspRequestClear();
+    DevCloseInterface(driver, 0);
 }

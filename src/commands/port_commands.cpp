@@ -4,7 +4,7 @@
 #include "cli/messages.hpp"
 #include "cli/run_flags.hpp"
 #include "commands/handlers.hpp"
-#include "commands/settings.hpp"
+#include "context/run_context.hpp"
 #include "serial/interface.hpp"
 #include "serial/port_list.hpp"
 #include "serial/serial_port.hpp"

@@ -10,43 +10,40 @@
 #include "cli/messages.hpp"
 #include "cli/progress.hpp"
 #include "cli/run_flags.hpp"
+#include "cli/text.hpp"
 #include "commands/handlers.hpp"
-#include "commands/settings.hpp"
-#include "drivers/driver.hpp"
-#include "serial/serial_port.hpp"
-#include "drivers/lpc/code_prep.hpp"
+#include "context/run_context.hpp"
+#include "drivers/registry.hpp"
 #include "image/code_image.hpp"
 #include "platform/process.hpp"
+#include "serial/serial_port.hpp"
 
 namespace {
-char g_replyText[kDriverInfoSize] = "";
-
 // Opens the interface and connects unless a connection stands.
 void ConnectStep() {
     if (IsConnected()) return;
-    if (!CurrentDriver().DevOpenInterface(ConnectionString())) return;
+    if (!DevOpenInterface(CurrentDriver(), ConnectionString())) return;
     if (!DevConnectWait(ConnectKey())) MsgError("Failed to connect.");
     SetConnected(true);
 }
 
 [[noreturn]] void TerminateWrite() {
     g_abort = false;
-    fputs("\nTerminating write\n", stdout);
-    fflush(stdout);
+    MsgPrint(MSG_PLAIN, "Terminating write");
+    MsgPrint(MSG_RAW, "\n");
     AppExit(1);
 }
 }  // namespace
 
 bool DevConnectWait(const char* key) {
     uint32_t start = TickCountMs();
+    // A connect that did not succeed may leave its text for the one that does.
+    char replyText[kDriverInfoSize] = "";
     MsgPrint(MSG_RAW, "\n");
     for (;;) {
-        if (CurrentDriver().DevConnect(key, g_replyText)) {
+        if (DevConnect(CurrentDriver(), key, replyText)) {
             MsgPrint(MSG_RAW, "\rConnecting .. OK   ");
-            if (g_replyText[0]) {
-                MsgPrint(MSG_PLAIN, "%s", g_replyText);
-                g_replyText[0] = '\0';
-            }
+            if (replyText[0]) MsgPrint(MSG_PLAIN, "%s", replyText);
             return true;
         }
         uint32_t elapsed = TickCountMs() - start;
@@ -81,9 +78,12 @@ void CmdWrite(const char* value) {
     ProgressHook = g_daemonChild ? ProgressDaemonCounters : ProgressBar;
     ProgressHook(PROGRESS_START, image.numBytes);
 
-    if (CurrentDriverNumber() == DRV_LPC2000_ISP || LpcPrepareCodePending()) {
-        LpcPrepareCode(image);
-        SetLpcPrepareCodePending(false);
+    // The current driver's preparation, or the one a driver asked for before it handed
+    // its line to the current one.
+    CodePreparation prepare = CurrentDriver().prepareCode ? CurrentDriver().prepareCode : PendingCodePreparation();
+    if (prepare) {
+        prepare(image);
+        ClearPendingCodePreparation();
     }
 
     long done = 0;
@@ -91,12 +91,12 @@ void CmdWrite(const char* value) {
         const CodeRecord record = image.records[i];
         ProgressHook(PROGRESS_UPDATE, done);
         MsgPrint(MSG_DEBUG, "Writing %i bytes to %X", static_cast<int>(record.length), record.address);
-        if (!CurrentDriver().DevWrite(record.address, CodeData(image, record), record.length))
+        if (!DevWrite(CurrentDriver(), CmdArgGet(), record.address, CodeData(image, record), record.length))
             MsgError("Programming failed.");
         if (g_abort) TerminateWrite();
         done += record.length;
     }
-    if (!CurrentDriver().DevWrite(0, nullptr, 0)) MsgError("Programming failed.");
+    if (!DevWrite(CurrentDriver(), CmdArgGet(), 0, nullptr, 0)) MsgError("Programming failed.");
     ProgressHook(PROGRESS_FINISH, 0);
     ClearCommandArgument();
 }
@@ -109,17 +109,13 @@ void CmdErase(const char* value) {
     // Items are separated by commas; empty items between two commas name nothing and
     // are skipped. Without any item the driver erases what it erases by default.
     std::vector<std::string> list;
-    for (size_t start = 0; start <= items.size();) {
-        size_t comma = items.find(',', start);
-        if (comma == std::string::npos) comma = items.size();
-        if (comma > start) list.push_back(items.substr(start, comma - start));
-        start = comma + 1;
-    }
+    for (const std::string& item : SplitFields(items))
+        if (!item.empty()) list.push_back(item);
     if (list.empty()) list.emplace_back();
 
     for (const std::string& item : list) {
         SetCommandArgument(item.c_str());
-        if (CurrentDriver().DevErase()) {
+        if (DevErase(CurrentDriver(), CmdArgGet())) {
             MsgPrint(MSG_RAW, "OK");
         } else {
             MsgPrint(MSG_RAW, "\r%21s", "");
@@ -132,12 +128,12 @@ void CmdErase(const char* value) {
 void CmdExec(const char* value) {
     SetCommandArgument(value);
     ConnectStep();
-    CurrentDriver().DevUserPgmExec();
+    DevUserPgmExec(CurrentDriver(), CmdArgGet());
     ClearCommandArgument();
 }
 
 void CmdDisconnect(const char*) {
     MsgPrint(MSG_DEBUG, "Disconnecting");
-    CurrentDriver().DevCloseInterface(0);
+    DevCloseInterface(CurrentDriver(), 0);
     SetConnected(false);
 }

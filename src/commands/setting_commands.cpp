@@ -5,7 +5,7 @@
 #include "cli/messages.hpp"
 #include "cli/version_info.hpp"
 #include "commands/handlers.hpp"
-#include "commands/settings.hpp"
+#include "context/run_context.hpp"
 #include "platform/process.hpp"
 
 void CmdDevice(const char*) { MsgPrint(MSG_PLAIN, "cmdHdlr_devtype(): Function not implemented."); }

@@ -1,95 +1,77 @@
-// The driver interface: one static descriptor per bootloader protocol, with its
-// block parameters and eight operation slots, and the selection of the current one.
+// The driver interface: one static descriptor per bootloader protocol, with its block
+// parameters and what it does at each step, and the eight operations the programming
+// commands call on the current driver.
+//
+// A serial driver supplies only what its protocol does differently: its connect on the
+// open port, erase, write and start, its line work around open, connect and close, and
+// its port-search options. The kit (drivers/kit/serial_driver.cpp) does the rest: the
+// open (AUTO strings included), the close, the AUTO search before the connect, and one
+// default for each operation a driver leaves out.
 //
 // How an operation ends:
 //   - return false when the caller's own failure text says it all and the caller may
-//     try again: DevConnect that got no answer (the connect loop retries until the
-//     connection time-out), DevWrite whose block was not taken after the driver's own
-//     retries ("Programming failed."), DevErase that was refused ("Erase FAILED.");
+//     try again: a connect that got no answer (the connect loop retries until the
+//     connection time-out), a write whose block was not taken after the driver's own
+//     retries ("Programming failed."), an erase that was refused ("Erase FAILED.");
 //   - end the run with an ERROR (MsgError) when the driver knows better what went wrong
 //     than its caller would say, or when going on could program wrong data: an answer
 //     that makes no sense, a target that stopped answering in mid-session, a request the
 //     target can't do ("Block size >4096 not supported.");
 //   - return true only when the target confirmed what was asked.
 // A driver never prints "Failed to connect.", "Programming failed." or "Erase FAILED."
-// itself. New drivers start from drivers/kit/ (see docs/drivers.md).
+// itself. docs/drivers.md tells how to add one.
 #pragma once
 
 #include <cstdint>
 
-constexpr unsigned kDriverInfoSize = 256;  // device text DevConnect may leave
+#include "context/run_context.hpp"
+#include "serial/auto_search.hpp"
 
-// Static: what a driver is. Nothing here changes while the program runs.
+constexpr unsigned kDriverInfoSize = 256;  // device text a connect may leave
+
+// What a driver is. Nothing here changes while the program runs; what a driver learns
+// goes into its DriverSession. Build it with named fields; what is left out is the
+// kit's default.
 struct DriverDescriptor {
-    int32_t classCode;       // plain data: nothing reads it
-    int32_t blockSize;       // the block size a session starts with
-    int32_t lengthMultiple;  // the length multiple a session starts with; 0: none
-    bool (*DevOpenInterface)(const char* connection);
-    bool (*DevCloseInterface)(int unused);
-    bool (*DevConnect)(const char* key, char* info);
-    bool (*DevDisconnect)();
-    bool (*DevRead)();
-    bool (*DevErase)();
-    bool (*DevWrite)(uint32_t address, const uint8_t* data, uint32_t length);
-    bool (*DevUserPgmExec)();
+    int32_t classCode = 0;        // plain data: nothing reads it
+    int32_t blockSize = 16;       // the block size a session starts with
+    int32_t lengthMultiple = 0;   // the length multiple a session starts with; 0: none
+
+    // The protocol on an open port. `argument` is the argument of the running command
+    // (an ERASE item, the WRITE or EXEC value), null when it has none.
+    bool (*connect)(const char* key, char* info) = nullptr;
+    bool (*erase)(const char* argument) = nullptr;
+    bool (*write)(const char* argument, uint32_t address, const uint8_t* data, uint32_t length) = nullptr;
+    bool (*exec)(const char* argument) = nullptr;
+    bool (*read)(const char* argument) = nullptr;  // default: `readUnsupported`, an ERROR
+    bool (*disconnect)() = nullptr;                // default: nothing to say, true
+
+    // Line work around the kit's steps.
+    void (*opened)() = nullptr;      // a port was opened for the driver
+    void (*connecting)() = nullptr;  // every connect, before the port search
+    void (*closing)() = nullptr;     // before the port is closed
+
+    AutoSearchOptions search = {};
+    const char* readUnsupported = "Function READ not supported.";
+    // Run on the image by the next WRITE after this driver was selected, even when the
+    // driver has handed its line to another one by then (the LPC boot ROM's vectors).
+    CodePreparation prepareCode = nullptr;
 };
 
-// Driver numbers as the selection and REQISP know them.
-enum DriverNumber {
-    DRV_NONE = 0,
-    DRV_LPC2000_IAP = 1,
-    DRV_LPC2000_ISP = 2,
-    DRV_MODBUS = 3,
-    DRV_MEC_IAP = 4,
-    DRV_GEN_IAP = 5,
-    DRV_MIC_EXTMEM = 6,
-    DRV_MSP430BSL = 7,
-};
+// The operations on a driver, as the commands call them.
+bool DevOpenInterface(const DriverDescriptor& driver, const char* connection);
+bool DevCloseInterface(const DriverDescriptor& driver, int unused);
+bool DevConnect(const DriverDescriptor& driver, const char* key, char* info);
+bool DevDisconnect(const DriverDescriptor& driver);
+bool DevRead(const DriverDescriptor& driver, const char* argument);
+bool DevErase(const DriverDescriptor& driver, const char* argument);
+bool DevWrite(const DriverDescriptor& driver, const char* argument, uint32_t address, const uint8_t* data,
+              uint32_t length);
+bool DevUserPgmExec(const DriverDescriptor& driver, const char* argument);
 
-// One descriptor per driver, each defined in the driver's own file.
-extern const DriverDescriptor g_drvLpc2000Iap;
-extern const DriverDescriptor g_drvLpc2000Isp;
-extern const DriverDescriptor g_drvModbus;
-extern const DriverDescriptor g_drvMecIap;
-extern const DriverDescriptor g_drvGenIap;
-extern const DriverDescriptor g_drvMicExtmem;
-extern const DriverDescriptor g_drvMsp430Bsl;
+// The descriptor that is current while no driver is selected: every operation but the
+// close says "Use --driver switch to select driver." (an ERROR); the close succeeds.
+const DriverDescriptor& NoDriver();
 
-// Run-time values of a driver, kept apart from its descriptor: they start as the
-// descriptor says and a driver changes them as it learns about its target (the block
-// size a target announces). They stay for the rest of the run, also when another
-// driver was current in between: a driver that hands its open line to another one
-// (a boot-ROM driver starting a RAM routine) lets that one's connect fill its own.
-struct DriverSession {
-    int32_t blockSize;       // WRITE aligns and cuts the image to this size
-    int32_t lengthMultiple;  // WRITE pads blocks with 0xFF to a multiple of this; 0: none
-    const char* options;     // text after the driver name in DRIVER; "" until selected
-};
+// The driver's learned values (created from its descriptor on first use).
 DriverSession& SessionOf(const DriverDescriptor& driver);
-
-// The current driver; the empty descriptor until DRIVER selects one. Its operations
-// say "Use --driver switch to select driver." (an ERROR), but close succeeds silently.
-const DriverDescriptor& CurrentDriver();
-DriverSession& CurrentSession();
-int CurrentDriverNumber();
-const char* CurrentDriverName();  // "" while none is selected
-
-// Set when LPC2000_ISP is selected: the next WRITE prepares the image for the LPC
-// boot ROM (vector checksum, vector block last) and clears it.
-bool LpcPrepareCodePending();
-void SetLpcPrepareCodePending(bool pending);
-
-// A driver handing its open line to another one (a boot ROM that started a RAM
-// routine speaking another protocol): runs the DRIVER command line through the
-// dispatcher, but keeps the LPC code preparation pending for the next WRITE. A DRIVER
-// command of the user's that selects another driver than LPC2000_ISP drops it, so that
-// no LPC checksum goes into an image meant for another part.
-void DriverHandOver(const char* commandLine);
-
-// Puts this text into the options buffer shared by the drivers (a driver that selected
-// another one and comes back restores its own options so).
-void SetDriverOptionText(const char* text);
-
-// The DRIVER and DRVLIST commands.
-void CmdDriver(const char* value);
-void CmdDrvList(const char* value);

@@ -2,33 +2,16 @@
 // command set. The programming-enable line (when it is DTR or RTS) is held active
 // while connected, so that a target reset lands in the routine again.
 #include "cli/messages.hpp"
-#include "commands/settings.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/exchange.hpp"
-#include "drivers/kit/serial_driver.hpp"
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
 
+extern const DriverDescriptor g_drvGenIap;
+
 namespace {
-bool GenIapOpen(const char* connection);
-bool GenIapClose(int);
-bool GenIapConnect(const char* key, char* info);
-SerialDriver g_serial({GenIapOpen, GenIapConnect, GenIapClose});
-
-bool GenIapOpen(const char* connection) { return g_serial.Open(connection); }
-
-bool GenIapClose(int) {
-    PgmEnLineDtrRtsSet(false);
-    g_serial.Close();
-    return true;
-}
-
-bool GenIapConnect(const char* key, char* info) {
-    PgmEnLineDtrRtsSet(true);
-    bool found = false;
-    if (g_serial.ConnectHandled(key, info, found)) return found;
-
+bool GenIapConnect(const char*, char*) {
     MsgPrint(MSG_DEBUG, "gen_iap: Connecting device.");
     ComPurge();
     if (IspRequestGet().requestCount > 0) {
@@ -46,15 +29,11 @@ bool GenIapConnect(const char* key, char* info) {
     return true;
 }
 
-bool GenIapDisconnect() { return true; }
-
-bool GenIapRead() { MsgError("gen_iap: Function READ not supported."); }
-
-bool GenIapErase() {
+bool GenIapErase(const char* argument) {
     MsgPrint(MSG_DEBUG, "gen_iap: Erase.");
     // The routine only knows a full erase: a list of ranges erases the whole device
     // once per range, and each time the user is told so.
-    if (CmdArgGet()) {
+    if (argument) {
         MsgPrint(MSG_WARNING, "gen_iap: No partial erase supported.");
         MsgPrint(MSG_NOTE, "gen_iap: Full erase performed. ");
     }
@@ -63,16 +42,26 @@ bool GenIapErase() {
     return true;
 }
 
-bool GenIapWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+bool GenIapWrite(const char*, uint32_t address, const uint8_t* data, uint32_t length) {
     return IapWriteBlock("gen_iap", address, data, length);
 }
 
-bool GenIapExec() {
+bool GenIapExec(const char*) {
     // The protocol carries no start address: the routine decides where to start.
     if (!IapCommand(kIapExec, 1, 20)) MsgError("gen_iap: Failed to perform exec.");
     return true;
 }
 }  // namespace
 
-const DriverDescriptor g_drvGenIap = {0,           256,        16,          GenIapOpen,  GenIapClose, GenIapConnect,
-                                      GenIapDisconnect, GenIapRead, GenIapErase, GenIapWrite, GenIapExec};
+const DriverDescriptor g_drvGenIap = {
+    .classCode = 0,
+    .blockSize = 256,
+    .lengthMultiple = 16,
+    .connect = GenIapConnect,
+    .erase = GenIapErase,
+    .write = GenIapWrite,
+    .exec = GenIapExec,
+    .connecting = [] { PgmEnLineDtrRtsSet(true); },
+    .closing = [] { PgmEnLineDtrRtsSet(false); },
+    .readUnsupported = "gen_iap: Function READ not supported.",
+};

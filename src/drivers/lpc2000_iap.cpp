@@ -4,44 +4,22 @@
 // acknowledged with 0x06. The records carry no checksum: a byte damaged on the line
 // goes into the flash unnoticed.
 #include <cstring>
-#include <string>
 #include <vector>
-
-#include <cstdio>
 
 #include "cli/messages.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/channel_framing.hpp"
 #include "drivers/kit/exchange.hpp"
-#include "drivers/kit/serial_driver.hpp"
 #include "platform/process.hpp"
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
+
+extern const DriverDescriptor g_drvLpc2000Iap;
 
 namespace {
 constexpr uint8_t kAck = 0x06;
 constexpr uint32_t kMaxRecord = 256;
 constexpr int kEntryAttempts = 20;
-
-bool IapOpen(const char* connection);
-bool IapClose(int);
-bool IapConnect(const char* key, char* info);
-SerialDriver g_serial({IapOpen, IapConnect, IapClose});
-
-bool IapOpen(const char* connection) {
-    if (!g_serial.Open(connection)) return false;
-    // The application's line has no use for the modem lines: both off.
-    if (ComIsOpen()) {
-        ComSetDtr(false);
-        ComSetRts(false);
-    }
-    return true;
-}
-
-bool IapClose(int) {
-    g_serial.Close();
-    return true;
-}
 
 // The entry request: the byte 0x0A on channel 5 (A2 05 0A on the wire). The answer is
 // collected from what has come 50 ms later.
@@ -50,28 +28,21 @@ bool EnterProgrammingMode() {
     for (int attempt = 0; attempt < kEntryAttempts; ++attempt) {
         MsgPrint(MSG_DEBUG, "Trying to enter ISP mode.");
         ComPurge();
-        ChannelFrameSender sender(kLpcIapFraming);
-        sender.channel = 5;
-        sender.lastChannelSent = 0;
-        std::vector<uint8_t> wire;
-        sender.Send(0x0A, wire);
+        const std::vector<uint8_t> wire = ApplicationEntryRequest(kLpcIapFraming, false, 0x0A);
         LinkRequest(wire.data(), wire.size());
         SleepMs(50);
         uint8_t answer[64];
         while (size_t n = ComReadWithin(answer, sizeof answer, 0))
             for (size_t i = 0; i < n; ++i) receiver.Feed(answer[i]);
         if (receiver.Entered()) {
-            fputs("\nPgm mode entered", stdout);
-            fflush(stdout);
+            MsgPrint(MSG_PLAIN, "Pgm mode entered");
             return true;
         }
     }
     return false;
 }
 
-bool IapConnect(const char* key, char* info) {
-    bool found = false;
-    if (g_serial.ConnectHandled(key, info, found)) return found;
+bool IapConnect(const char*, char* info) {
     MsgPrint(MSG_DEBUG, "Connecting device.");
     if (IspRequestGet().requestCount > 0) return LinkIspRequest() == IspOutcome::Answered;
     if (!EnterProgrammingMode()) return false;
@@ -101,14 +72,12 @@ bool IapDisconnect() {
     return true;
 }
 
-bool IapRead() { MsgError("Function READ not supported."); }
-
-bool IapErase() {
+bool IapErase(const char*) {
     MsgPrint(MSG_DEBUG, "Executing ERASE command.");
     MsgError("Function ERASE not supported.");
 }
 
-bool IapWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+bool IapWrite(const char*, uint32_t address, const uint8_t* data, uint32_t length) {
     if (length > kMaxRecord) MsgError("Unsupported write block size.");
     if (length > 0) MsgPrint(MSG_DEBUG, "Writing %i bytes %04X-%04X", static_cast<int>(length), address, address + length - 1);
     // The end call of WRITE sends the empty record too: it tells the routine the write is over.
@@ -116,11 +85,25 @@ bool IapWrite(uint32_t address, const uint8_t* data, uint32_t length) {
     return true;
 }
 
-bool IapExec() {
+bool IapExec(const char*) {
     MsgPrint(MSG_DEBUG, "Starting user mode program.");
     return true;
 }
 }  // namespace
 
-const DriverDescriptor g_drvLpc2000Iap = {1,            256,     16,       IapOpen,  IapClose, IapConnect,
-                                          IapDisconnect, IapRead, IapErase, IapWrite, IapExec};
+const DriverDescriptor g_drvLpc2000Iap = {
+    .classCode = 1,
+    .blockSize = 256,
+    .lengthMultiple = 16,
+    .connect = IapConnect,
+    .erase = IapErase,
+    .write = IapWrite,
+    .exec = IapExec,
+    .disconnect = IapDisconnect,
+    // The application's line has no use for the modem lines: both off.
+    .opened =
+        [] {
+            ComSetDtr(false);
+            ComSetRts(false);
+        },
+};

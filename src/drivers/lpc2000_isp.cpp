@@ -10,18 +10,19 @@
 
 #include "cli/messages.hpp"
 #include "cli/text.hpp"
-#include "commands/dispatcher.hpp"
-#include "commands/settings.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/exchange.hpp"
-#include "drivers/kit/serial_driver.hpp"
+#include "drivers/lpc/code_prep.hpp"
 #include "drivers/lpc/images/images.hpp"
 #include "drivers/lpc/parts.hpp"
 #include "drivers/lpc/ram_routines.hpp"
 #include "drivers/lpc/uuencode.hpp"
+#include "drivers/registry.hpp"
 #include "platform/process.hpp"
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
+
+extern const DriverDescriptor g_drvLpc2000Isp;
 
 namespace {
 constexpr uint32_t kShortMs = 200;
@@ -33,13 +34,11 @@ constexpr uint32_t kRamBufferCortex = 0x10000260;
 constexpr uint32_t kWatchdogRoutine = 0x400002F0;
 constexpr int kCodeReadProtected = 19;
 
-bool IspOpen(const char* connection);
-bool IspClose(int);
-bool IspConnect(const char* key, char* info);
-SerialDriver g_serial({IspOpen, IspConnect, IspClose});
-
-bool g_cortex = false;  // stays set for the rest of the run once a Cortex-M part answered
-int g_lastReturnCode = 0;
+struct IspState {
+    bool cortex = false;  // stays set for the rest of the run once a Cortex-M part answered
+    int lastReturnCode = 0;
+};
+IspState g_isp;  // the boot ROM the run talks to
 
 std::string Format(const char* format, auto... args) {
     char text[96];
@@ -101,8 +100,8 @@ bool Exchange(const std::string& command, const std::string& expected, int moreL
     // The return code is the piece after the echo.
     std::vector<std::string> pieces = AnswerLines(text);
     if (pieces.size() >= 2) {
-        g_lastReturnCode = atoi(pieces[1].c_str());
-        if (g_lastReturnCode == kCodeReadProtected) {
+        g_isp.lastReturnCode = atoi(pieces[1].c_str());
+        if (g_isp.lastReturnCode == kCodeReadProtected) {
             MsgPrint(MSG_WARNING, "ISP Return Code: Code Read Protection Enabled");
             MsgPrint(MSG_NOTE, "Erase whole chip to clear protection.");
         }
@@ -139,7 +138,7 @@ bool RamWrite(uint32_t address, const uint8_t* data, size_t n) {
     return true;
 }
 
-const char* GoCommand() { return g_cortex ? "G 0 T\r" : "G 0 A\r"; }
+const char* GoCommand() { return g_isp.cortex ? "G 0 T\r" : "G 0 A\r"; }
 
 // Autobaud: '?' until the boot ROM answers "Synchronized", then that word back and the
 // crystal frequency. A boot ROM still in command mode from an earlier run echoes the
@@ -195,12 +194,7 @@ bool ParseSectors(const std::string& item, int32_t& first, int32_t& last) {
 
 uint32_t WritableLength(const char* ranges, uint32_t address, uint32_t length) {
     const LpcPart& part = LpcCurrentPart();
-    std::string list = ranges;
-    for (size_t at = 0; at <= list.size();) {
-        size_t comma = list.find(',', at);
-        if (comma == std::string::npos) comma = list.size();
-        std::string item = list.substr(at, comma - at);
-        at = comma + 1;
+    for (const std::string& item : SplitFields(ranges)) {
         int32_t first = 0, last = 0;
         if (!ParseSectors(item, first, last)) MsgError("Unknown write option.");
         uint32_t start = LpcSectorStart(part, first), end = LpcSectorEnd(part, last);
@@ -235,8 +229,9 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
     ComSetBaudRate(baud);
     uint8_t drain[50];
     ComRead(drain, sizeof drain, 5);
-    if (g_drvGenIap.DevConnect("10000", nullptr)) {
-        DriverHandOver("--driver=GEN_IAP");
+    const DriverDescriptor& routineDriver = DriverNamed("GEN_IAP");
+    if (DevConnect(routineDriver, "10000", nullptr)) {
+        DriverHandOver(routineDriver, nullptr);
         return FastStart::HandedOver;
     }
     // The next connect starts over with the boot ROM, at its rate.
@@ -244,24 +239,11 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
     return FastStart::NoAnswer;
 }
 
-bool IspOpen(const char* connection) { return g_serial.Open(connection); }
-
-bool IspClose(int) {
-    if (!ComIsOpen()) return true;
-    LinesRelease();
-    g_serial.Close();
-    return true;
-}
-
-bool IspConnect(const char* key, char* info) {
-    bool found = false;
-    if (g_serial.ConnectHandled(key, info, found)) return found;
-
+bool IspConnect(const char*, char* info) {
     // Options: crystal frequency in kHz, then an optional baud rate for fast mode.
-    std::string options = SessionOf(g_drvLpc2000Isp).options;
-    size_t comma = options.find(',');
-    int32_t crystalKHz = atoi(options.substr(0, comma).c_str());
-    uint32_t fastBaud = comma == std::string::npos ? 0 : static_cast<uint32_t>(strtoul(options.c_str() + comma + 1, nullptr, 10));
+    const std::vector<std::string> options = SplitFields(DriverOptions());
+    int32_t crystalKHz = atoi(options[0].c_str());
+    uint32_t fastBaud = options.size() < 2 ? 0 : static_cast<uint32_t>(strtoul(options[1].c_str(), nullptr, 10));
     if (crystalKHz == 0) MsgError("Crystall freq not specified..");
 
     LinesEnterBootloader();
@@ -278,7 +260,7 @@ bool IspConnect(const char* key, char* info) {
     LpcSetCurrentPart(*part);
     DriverSession& session = SessionOf(g_drvLpc2000Isp);
     session.blockSize = session.lengthMultiple = part->copySize;
-    if (LpcIsCortex(*part)) g_cortex = true;
+    if (LpcIsCortex(*part)) g_isp.cortex = true;
     if (info) snprintf(info, kDriverInfoSize, "LPC%d, %d kiB ROM / %d kiB SRAM\n", part->number, part->flashKiB, part->ramKiB);
     MsgPrint(MSG_DEBUG, "Device type: LPC%d", part->number);
 
@@ -300,17 +282,10 @@ bool IspConnect(const char* key, char* info) {
     return true;
 }
 
-bool IspDisconnect() {
-    MsgPrint(MSG_DEBUG, "Disconnecting device.");
-    return true;
-}
-
-bool IspRead() { MsgError("Function READ not supported."); }
-
-bool IspErase() {
+bool IspErase(const char* item) {
     const LpcPart& part = LpcCurrentPart();
     int32_t first = 0, last = part.sectors - 1;
-    if (const char* item = CmdArgGet())
+    if (item)
         if (!ParseSectors(item, first, last)) MsgError("Unknown erase option.");
     if (last < first || last > part.sectors - 1) MsgError("Incorrect sectors given.");
     if (!Exchange(Format("P %i %i\r", first, last), "0\r\n")) return false;
@@ -322,9 +297,9 @@ bool IspErase() {
     return true;
 }
 
-bool IspWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+bool IspWrite(const char* ranges, uint32_t address, const uint8_t* data, uint32_t length) {
     if (length == 0) return true;
-    if (const char* ranges = CmdArgGet()) {
+    if (ranges) {
         uint32_t writable = WritableLength(ranges, address, length);
         if (writable == 0) {
             MsgPrint(MSG_WARNING, "Skipping block: %.8X-%.8X", address, address + length - 1);
@@ -334,7 +309,7 @@ bool IspWrite(uint32_t address, const uint8_t* data, uint32_t length) {
         length = writable;
     }
     const LpcPart& part = LpcCurrentPart();
-    const uint32_t ram = g_cortex ? kRamBufferCortex : kRamBufferArm7;
+    const uint32_t ram = g_isp.cortex ? kRamBufferCortex : kRamBufferArm7;
     if (!RamWrite(ram, data, length)) return false;
     MsgPrint(MSG_DEBUG, "Prepare sectors %i-%i", 0, part.sectors - 1);
     if (!Exchange(Format("P %i %i\r", 0, part.sectors - 1), "0\r\n")) return false;
@@ -344,7 +319,7 @@ bool IspWrite(uint32_t address, const uint8_t* data, uint32_t length) {
 
     // In ISP mode the boot ROM maps its own vectors over the start of flash, so a
     // compare there would see those: it starts behind them.
-    const uint32_t hidden = g_cortex ? 512 : 64;
+    const uint32_t hidden = g_isp.cortex ? 512 : 64;
     uint32_t flash = address, buffer = ram, count = length;
     if (flash < hidden) {
         uint32_t skip = hidden - flash;
@@ -357,7 +332,7 @@ bool IspWrite(uint32_t address, const uint8_t* data, uint32_t length) {
                     "0\r\n");
 }
 
-bool IspExec() {
+bool IspExec(const char* argument) {
     MsgPrint(MSG_DEBUG, "Starting program.");
     if (ResetGpioInstalled() || ResetLineIsDtrRts()) {
         // A reset pulse with the ISP line released: the part starts its own code from
@@ -369,7 +344,7 @@ bool IspExec() {
         setReset(false);
         return true;
     }
-    if (const char* argument = CmdArgGet()) {
+    if (argument) {
         std::string text = UpperCase(std::string(argument).substr(0, 31));
         if (text != "WDTRES") MsgError("Unknown exec option.");
         // The part resets itself through its watchdog, which also resets the peripherals
@@ -388,5 +363,16 @@ bool IspExec() {
 }
 }  // namespace
 
-const DriverDescriptor g_drvLpc2000Isp = {1,         256,        16,      IspOpen, IspClose, IspConnect,
-                                          IspDisconnect, IspRead, IspErase, IspWrite, IspExec};
+const DriverDescriptor g_drvLpc2000Isp = {
+    .classCode = 1,
+    .blockSize = 256,
+    .lengthMultiple = 16,
+    .connect = IspConnect,
+    .erase = IspErase,
+    .write = IspWrite,
+    .exec = IspExec,
+    .closing = [] {
+        if (ComIsOpen()) LinesRelease();
+    },
+    .prepareCode = LpcPrepareCode,
+};

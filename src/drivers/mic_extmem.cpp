@@ -1,77 +1,30 @@
 // MIC_EXTMEM: the target's running application is switched into its external-memory
 // programming mode through the application's byte-stuffed channel framing; from then
 // on it speaks the one-letter command set, and can move to a faster baud rate.
-#include "drivers/mic_extmem.hpp"
-
 #include <cstdlib>
 
 #include "cli/messages.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap_link.hpp"
+#include "drivers/kit/channel_framing.hpp"
 #include "drivers/kit/exchange.hpp"
-#include "drivers/kit/serial_driver.hpp"
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
 
-bool MicEntryMatcher::Feed(uint8_t byte) {
-    if (byte == kMicInvertNext) {
-        invertNext = true;
-        return false;
-    }
-    if (byte == kMicChannelMarker) {
-        markerSeen = true;
-        return false;
-    }
-    if (invertNext) {
-        byte = static_cast<uint8_t>(~byte);
-        invertNext = false;
-    }
-    if (markerSeen) {
-        markerSeen = false;
-        matchState = byte == kMicEntryChannel ? 2 : 0;
-        return false;
-    }
-    if (matchState == 2 && byte == kMicEntryAck) return true;
-    matchState = 0;
-    return false;
-}
-
-std::vector<uint8_t> MicEntryRequest() {
-    ChannelFrameSender sender(kMicFraming);
-    sender.channel = 0;
-    sender.channelPending = true;
-    std::vector<uint8_t> wire;
-    for (uint8_t b : kApplicationEntryMessage) sender.Send(b, wire);
-    // Closing channel switch to the application's programming channel, sent as is.
-    wire.insert(wire.end(), {kMicChannelMarker, 0x05, 0x13});
-    return wire;
-}
+extern const DriverDescriptor g_drvMicExtmem;
 
 namespace {
-bool MicOpen(const char* connection);
-bool MicClose(int);
-bool MicConnect(const char* key, char* info);
-SerialDriver g_serial({MicOpen, MicConnect, MicClose});
-
-bool MicOpen(const char* connection) { return g_serial.Open(connection); }
-
-bool MicClose(int) {
-    g_serial.Close();
-    return true;
-}
-
-// The first comma-separated field of the driver option: a baud rate to negotiate.
-uint32_t RequestedBaudRate() { return static_cast<uint32_t>(strtoul(SessionOf(g_drvMicExtmem).options, nullptr, 10)); }
+constexpr uint8_t kEntry = 0x13;  // on the programming channel: external memory
 
 bool EnterProgrammingMode() {
-    std::vector<uint8_t> request = MicEntryRequest();
+    std::vector<uint8_t> request = ApplicationEntryRequest(kMicFraming, true, kEntry);
     LinkRequest(request.data(), request.size());
     MsgPrint(MSG_DEBUG, "Get ACK.");
-    MicEntryMatcher matcher;
+    ChannelEntryReceiver receiver;
     for (int read = 0; read < 500; ++read) {
         uint8_t byte = 0;
         if (ComRead(&byte, 1, 20) != 1) continue;
-        if (matcher.Feed(byte)) return true;
+        if (receiver.Feed(byte)) return true;
     }
     return false;
 }
@@ -94,11 +47,9 @@ bool NegotiateBaudRate(uint32_t rate) {
     return true;
 }
 
-bool MicConnect(const char* key, char* info) {
-    bool found = false;
-    if (g_serial.ConnectHandled(key, info, found)) return found;
-
-    uint32_t baudRate = RequestedBaudRate();
+bool MicConnect(const char*, char*) {
+    // The first comma-separated field of the driver option: a baud rate to negotiate.
+    uint32_t baudRate = static_cast<uint32_t>(strtoul(DriverOptions(), nullptr, 10));
     MsgPrint(MSG_DEBUG, "mic_extmem: Connecting device.");
     ComPurge();
     if (!EnterProgrammingMode()) return false;
@@ -115,27 +66,31 @@ bool MicConnect(const char* key, char* info) {
     return NegotiateBaudRate(baudRate);
 }
 
-bool MicDisconnect() { return true; }
-
-bool MicRead() { MsgError("mic_extmem: Function READ not supported."); }
-
-bool MicErase() {
+bool MicErase(const char*) {
     // The external memory is always erased whole; erase ranges are not looked at.
     MsgPrint(MSG_DEBUG, "mic_extmem: Erase chip.");
     if (!IapCommand(kIapErase, 3, 8000)) MsgError("mic_extmem: Failed to perform erase.");
     return true;
 }
 
-bool MicWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+bool MicWrite(const char*, uint32_t address, const uint8_t* data, uint32_t length) {
     return IapWriteBlock("mic_extmem", address, data, length);
 }
 
-bool MicExec() {
+bool MicExec(const char*) {
     MsgPrint(MSG_DEBUG, "DevUserPgmExec()");
     if (!IapCommand(kIapExec, 1, 20)) MsgError("mic_extmem: Failed to perform exec.");
     return true;
 }
 }  // namespace
 
-const DriverDescriptor g_drvMicExtmem = {0,          256,           256,     MicOpen,  MicClose, MicConnect,
-                                         MicDisconnect, MicRead, MicErase, MicWrite, MicExec};
+const DriverDescriptor g_drvMicExtmem = {
+    .classCode = 0,
+    .blockSize = 256,
+    .lengthMultiple = 256,
+    .connect = MicConnect,
+    .erase = MicErase,
+    .write = MicWrite,
+    .exec = MicExec,
+    .readUnsupported = "mic_extmem: Function READ not supported.",
+};

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "cli/messages.hpp"
+#include "cli/text.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/exchange.hpp"
-#include "drivers/kit/serial_driver.hpp"
 #include "drivers/modbus/frames.hpp"
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
+
+extern const DriverDescriptor g_drvModbus;
 
 namespace {
 constexpr int kAttempts = 15;
@@ -21,50 +23,41 @@ constexpr size_t kAnswerBytes = 6;
 constexpr size_t kForwardingAnswerBytes = 8;
 constexpr uint32_t kMaxBlock = 128;
 
-bool MbOpen(const char* connection);
-bool MbClose(int);
-bool MbConnect(const char* key, char* info);
-SerialDriver g_serial({MbOpen, MbConnect, MbClose});
-
-uint8_t g_slave = 1;
-bool g_forwarding = false;
-uint8_t g_p2 = 0;
-uint8_t g_p3 = 0;
-uint8_t g_goodAnswers = 0;  // never reset: only the first connect of a run needs two
+// The bus as the run left it.
+struct ModbusState {
+    uint8_t slave = 1;
+    bool forwarding = false;
+    uint8_t p2 = 0;
+    uint8_t p3 = 0;
+    uint8_t goodAnswers = 0;   // never reset: only the first connect of a run needs two
+    uint64_t lastAnswerUs = 0;  // when the last answer ended
+};
+ModbusState g_bus;
 
 // Options: slave number, P2, P3. A slave number of 0 keeps the slave; P2 switches
 // forwarding on; a missing P3 keeps the earlier one.
 void ReadOptions() {
-    g_forwarding = false;
-    std::string text = std::string(SessionOf(g_drvModbus).options).substr(0, 30);
-    std::vector<std::string> fields;
-    for (size_t at = 0; at <= text.size();) {
-        size_t comma = text.find(',', at);
-        if (comma == std::string::npos) comma = text.size();
-        fields.push_back(text.substr(at, comma - at));
-        at = comma + 1;
-    }
-    if (!fields.empty() && !fields[0].empty()) {
+    g_bus.forwarding = false;
+    const std::vector<std::string> fields = SplitFields(std::string(DriverOptions()).substr(0, 30));
+    if (!fields[0].empty()) {
         uint8_t slave = static_cast<uint8_t>(strtoul(fields[0].c_str(), nullptr, 10));
-        if (slave != 0) g_slave = slave;
+        if (slave != 0) g_bus.slave = slave;
     }
     if (fields.size() > 1 && !fields[1].empty()) {
-        g_p2 = static_cast<uint8_t>(strtoul(fields[1].c_str(), nullptr, 10));
-        g_forwarding = true;
+        g_bus.p2 = static_cast<uint8_t>(strtoul(fields[1].c_str(), nullptr, 10));
+        g_bus.forwarding = true;
     }
-    if (fields.size() > 2 && !fields[2].empty()) g_p3 = static_cast<uint8_t>(strtoul(fields[2].c_str(), nullptr, 10));
+    if (fields.size() > 2 && !fields[2].empty()) g_bus.p3 = static_cast<uint8_t>(strtoul(fields[2].c_str(), nullptr, 10));
 }
 
 // Modbus RTU frames are told apart by silence: 3.5 character times between two frames
 // on the bus (a fixed 1750 us above 19200 baud). The next request waits out what is
 // left of that gap after the last answer, so that a slave whose receiver hears the bus
 // (RS-485) does not take answer and request for one frame.
-uint64_t g_lastAnswerUs = 0;
-
 void KeepFrameGap() {
     uint32_t baud = ComBaudRate();
     uint32_t gapUs = baud > 19200 || baud == 0 ? 1750 : static_cast<uint32_t>(3.5 * 11 * 1000000.0 / baud);
-    uint64_t since = MonotonicUs() - g_lastAnswerUs;
+    uint64_t since = MonotonicUs() - g_bus.lastAnswerUs;
     if (since < gapUs) SleepUs(static_cast<uint32_t>(gapUs - since));
 }
 
@@ -75,7 +68,7 @@ void Request(const std::vector<uint8_t>& frame) {
 
 size_t ReadAnswer(uint8_t* answer, size_t n, uint32_t timeoutMs) {
     size_t got = LinkReadFrame(answer, n, timeoutMs);
-    g_lastAnswerUs = MonotonicUs();
+    g_bus.lastAnswerUs = MonotonicUs();
     return got;
 }
 
@@ -87,19 +80,19 @@ void PauseAndPurge() {
 // The forwarding request (when forwarding is on), then the bootloader frame. After 15
 // refused forwarding requests the frame is not sent: the caller's read times out.
 void SendPayload(const std::vector<uint8_t>& payload) {
-    if (g_forwarding) {
-        std::vector<uint8_t> request = ModbusForwardingRequest(g_slave, g_p2, g_p3);
+    if (g_bus.forwarding) {
+        std::vector<uint8_t> request = ModbusForwardingRequest(g_bus.slave, g_bus.p2, g_bus.p3);
         bool forwarded = false;
         for (int attempt = 0; attempt < kAttempts && !forwarded; ++attempt) {
             Request(request);
             uint8_t answer[kForwardingAnswerBytes];
             size_t got = ReadAnswer(answer, sizeof answer, 200);
-            forwarded = got == sizeof answer && !LinkMoreFollows() && ModbusForwardingAnswerGood(g_slave, answer, got);
+            forwarded = got == sizeof answer && !LinkMoreFollows() && ModbusForwardingAnswerGood(g_bus.slave, answer, got);
             if (!forwarded) PauseAndPurge();
         }
         if (!forwarded) return;
     }
-    Request(ModbusBootloaderFrame(g_slave, payload));
+    Request(ModbusBootloaderFrame(g_bus.slave, payload));
 }
 
 // The bootloader's answer: slave 41 01 06 CRC, exactly, within the time. `silent` is
@@ -108,27 +101,17 @@ bool AnswerGood(uint32_t timeoutMs, bool* silent = nullptr) {
     uint8_t answer[kAnswerBytes];
     size_t got = ReadAnswer(answer, sizeof answer, timeoutMs);
     if (silent) *silent = got == 0;
-    return got == sizeof answer && !LinkMoreFollows() && ModbusBootloaderAnswerGood(g_slave, answer, got);
+    return got == sizeof answer && !LinkMoreFollows() && ModbusBootloaderAnswerGood(g_bus.slave, answer, got);
 }
 
-bool MbOpen(const char* connection) { return g_serial.Open(connection); }
-
-bool MbClose(int) {
-    g_serial.Close();
-    return true;
-}
-
-bool MbConnect(const char* key, char* info) {
+bool MbConnect(const char*, char* info) {
     if (info) info[0] = '\0';
-    bool found = false;
-    if (g_serial.ConnectHandled(key, info, found)) return found;
-
     ReadOptions();
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         MsgPrint(MSG_DEBUG, "Trying to connect to target system.");
         SendPayload({0x08});
         if (AnswerGood(300)) {
-            if (++g_goodAnswers >= 2) return true;
+            if (++g_bus.goodAnswers >= 2) return true;
             ComPurge();
         } else {
             PauseAndPurge();
@@ -137,14 +120,7 @@ bool MbConnect(const char* key, char* info) {
     return false;
 }
 
-bool MbDisconnect() {
-    MsgPrint(MSG_DEBUG, "Disconnecting device.");
-    return true;
-}
-
-bool MbRead() { MsgError("Function READ not supported."); }
-
-bool MbErase() {
+bool MbErase(const char*) {
     // The bootloader knows one erase: erase items are not looked at.
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         MsgPrint(MSG_DEBUG, "Executing ERASE command.");
@@ -155,7 +131,7 @@ bool MbErase() {
     return false;
 }
 
-bool MbWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+bool MbWrite(const char*, uint32_t address, const uint8_t* data, uint32_t length) {
     if (length > kMaxBlock) MsgError("Unsupported write block size.");
     if (length == 0) return true;
     std::vector<uint8_t> payload = {0x05, static_cast<uint8_t>(address >> 24), static_cast<uint8_t>(address >> 16),
@@ -181,11 +157,18 @@ bool MbWrite(uint32_t address, const uint8_t* data, uint32_t length) {
     MsgError("Write failed.");
 }
 
-bool MbExec() {
+bool MbExec(const char*) {
     MsgPrint(MSG_DEBUG, "Starting user mode program.");
     return true;
 }
 }  // namespace
 
-const DriverDescriptor g_drvModbus = {1,           128,    16,     MbOpen,  MbClose, MbConnect,
-                                      MbDisconnect, MbRead, MbErase, MbWrite, MbExec};
+const DriverDescriptor g_drvModbus = {
+    .classCode = 1,
+    .blockSize = 128,
+    .lengthMultiple = 16,
+    .connect = MbConnect,
+    .erase = MbErase,
+    .write = MbWrite,
+    .exec = MbExec,
+};

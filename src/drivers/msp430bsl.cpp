@@ -9,15 +9,17 @@
 #include <vector>
 
 #include "cli/messages.hpp"
-#include "commands/settings.hpp"
+#include "cli/text.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/exchange.hpp"
-#include "drivers/kit/serial_driver.hpp"
 #include "drivers/msp430/bsl_packet.hpp"
 #include "platform/process.hpp"
+#include "serial/interface.hpp"
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
+
+extern const DriverDescriptor g_drvMsp430Bsl;
 
 namespace {
 constexpr int kEvenParity = 2;
@@ -26,15 +28,7 @@ constexpr uint8_t kHeaderIncorrect = 0x51;
 constexpr uint8_t kMessageLocked = 0x04;
 constexpr uint32_t kAddressLimit = 0x10000;  // the driver reaches the lower 64 KiB only
 
-bool BslOpen(const char* connection);
-bool BslClose(int);
-bool BslConnect(const char* key, char* info);
-// The first port that opens gets the whole connection time-out: a part that is still
-// coming out of reset answers the probe only after a while.
-SerialDriver g_serial({BslOpen, BslConnect, BslClose}, AutoSearchOptions{true, true});
-
-std::string g_connection;    // the string given to the open: its second field is the rate
-uint8_t g_lastMessage = 0;   // the code of the last BSL message response
+uint8_t g_lastMessage = 0;  // the code of the last BSL message response
 
 // The pins: TEST on the programming-enable line, RST on the reset line (DTR or RTS).
 void Test(bool level) { PgmEnLineSet(level); }
@@ -114,16 +108,6 @@ bool DefaultPasswordEntry() {
     return false;
 }
 
-bool BslOpen(const char* connection) {
-    g_connection = connection ? connection : "";
-    return g_serial.Open(connection);
-}
-
-bool BslClose(int) {
-    g_serial.Close();
-    return true;
-}
-
 // Rate codes of Change Baud Rate.
 int RateCode(long baud) {
     switch (baud) {
@@ -136,13 +120,11 @@ int RateCode(long baud) {
     }
 }
 
-bool BslConnect(const char* key, char* info) {
-    bool found = false;
-    if (g_serial.ConnectHandled(key, info, found)) return found;
-
-    std::string second;
-    size_t comma = g_connection.find(',');
-    if (comma != std::string::npos) second = g_connection.substr(comma + 1, g_connection.find(',', comma + 1) - comma - 1);
+bool BslConnect(const char*, char*) {
+    // The rate to move to is the second field of the connection string the port was
+    // opened with.
+    const std::vector<std::string> fields = SplitFields(OpenedConnection());
+    const std::string second = fields.size() < 2 ? "" : fields[1];
     char* end = nullptr;
     long baud = strtol(second.c_str(), &end, 10);
     if (second.empty() || *end != '\0') {
@@ -196,12 +178,7 @@ bool BslConnect(const char* key, char* info) {
     return true;
 }
 
-bool BslDisconnect() { return true; }
-
-bool BslRead() { MsgError("msp43bsl: Function READ not supported."); }
-
-bool BslErase() {
-    const char* item = CmdArgGet();
+bool BslErase(const char* item) {
     if (!item) {
         if (!Command(BSL_MASS_ERASE, {})) {
             MsgPrint(MSG_DEBUG, "Failed to erase chip");
@@ -238,7 +215,7 @@ bool BslErase() {
     return Command(BSL_ERASE_SEGMENT, address);
 }
 
-bool BslWrite(uint32_t address, const uint8_t* data, uint32_t length) {
+bool BslWrite(const char*, uint32_t address, const uint8_t* data, uint32_t length) {
     if (address > 0xFFFF || address + length > kAddressLimit) MsgError("Blocked write to address >= 0x10000");
     std::vector<uint8_t> block = Address(address);
     const size_t head = block.size();
@@ -264,7 +241,7 @@ bool BslWrite(uint32_t address, const uint8_t* data, uint32_t length) {
     return true;
 }
 
-bool BslExec() {
+bool BslExec(const char*) {
     uint8_t vector[10];
     int count = ReadData(BSL_TX_DATA_BLOCK, {0xFE, 0xFF, 0x00, 0x02, 0x00}, vector, sizeof vector);
     if (count >= 0) {
@@ -293,5 +270,16 @@ bool BslExec() {
 }
 }  // namespace
 
-const DriverDescriptor g_drvMsp430Bsl = {0,           128,      1,       BslOpen, BslClose, BslConnect,
-                                         BslDisconnect, BslRead, BslErase, BslWrite, BslExec};
+const DriverDescriptor g_drvMsp430Bsl = {
+    .classCode = 0,
+    .blockSize = 128,
+    .lengthMultiple = 1,
+    .connect = BslConnect,
+    .erase = BslErase,
+    .write = BslWrite,
+    .exec = BslExec,
+    // The first port that opens gets the whole connection time-out: a part that is
+    // still coming out of reset answers the probe only after a while.
+    .search = {.retryUntilTimeout = true, .announceFound = true},
+    .readUnsupported = "msp43bsl: Function READ not supported.",
+};

@@ -6,7 +6,8 @@
 #include "cli/messages.hpp"
 #include "cli/run_flags.hpp"
 #include "cli/text.hpp"
-#include "commands/settings.hpp"
+#include "context/run_context.hpp"
+#include "cli/exit.hpp"
 #include "platform/process.hpp"
 #include "serial/interface.hpp"
 #include "serial/port_list.hpp"
@@ -14,6 +15,10 @@
 #include "serial/serial_port.hpp"
 
 namespace {
+// One search state for the run: the AUTO string is a setting of the run, whichever
+// driver opens with it.
+AutoSearchState g_auto;
+
 // Serial parameters used when an AUTO string names none.
 constexpr const char* kDefaultParams = ",9600,8,N,1";
 
@@ -34,34 +39,37 @@ std::string AutoParams(const char* autoString) {
 
 // Opens the candidate with the driver's own open and connect. One attempt, or with
 // retryUntilTimeout attempts until the search's time-out has passed.
-bool TryCandidate(AutoSearchState& state, const AutoSearchOps& ops, const char* key, char* info,
-                  const AutoSearchOptions& options, const std::string& name, const std::string& params,
-                  uint32_t searchStart) {
+bool TryCandidate(const AutoSearchOps& ops, const char* key, char* info, const AutoSearchOptions& options,
+                  const std::string& name, const std::string& params, uint32_t searchStart) {
     if (!ComProbe(name.c_str())) return false;
     std::string connection = name + params;
     SetConnectionString(connection.c_str());
-    state.lastTried = connection;
+    g_auto.lastTried = connection;
     for (;;) {
-        if (ops.open(state.lastTried.c_str()) && ops.connect(key, info)) {
+        if (ops.open(g_auto.lastTried.c_str()) && ops.connect(key, info)) {
             if (options.announceFound) MsgPrint(MSG_DEBUG, "Device found on port %s", name.c_str());
             return true;
         }
-        ops.close(0);
+        ops.close();
         if (!options.retryUntilTimeout || g_abort) return false;
         uint32_t elapsed = TickCountMs() - searchStart;
         if (ConnectTimeout() <= 0 || elapsed >= static_cast<uint32_t>(ConnectTimeout()) * 1000u) return false;
     }
 }
 
-bool SearchFailed(const std::string& params) {
+bool SearchFailed(const std::string& params, const AutoSearchOptions& options) {
     std::string autoForm = "AUTO" + params;
     SetConnectionString(autoForm.c_str());
     RememberedPortWrite("");
+    if (options.exitWhenNoneAnswers != 0) AppExit(options.exitWhenNoneAnswers);
     return false;
 }
 }  // namespace
 
-bool AutoSearchTake(AutoSearchState& state, const char* connection) {
+const AutoSearchState& AutoSearch() { return g_auto; }
+
+bool AutoSearchTake(const char* connection) {
+    AutoSearchState& state = g_auto;
     if (!connection || !strstr(connection, "AUTO")) return false;
     if (const char* paren = strchr(connection, '(')) {
         CopyCut(state.filter, sizeof state.filter, paren + 1);
@@ -76,39 +84,38 @@ bool AutoSearchTake(AutoSearchState& state, const char* connection) {
     return true;
 }
 
-bool SerialAutoSearch(AutoSearchState& state, const AutoSearchOps& ops, const char* key, char* info,
-                      const AutoSearchOptions& options) {
-    state.pending = false;
-    const std::string params = AutoParams(state.autoString.c_str());
-    const std::string remembered = RememberedPortRead();
+bool SerialAutoSearch(const AutoSearchOps& ops, const char* key, char* info, const AutoSearchOptions& options) {
+    g_auto.pending = false;
+    const std::string params = AutoParams(g_auto.autoString.c_str());
+    const std::string remembered = options.remembered ? RememberedPortRead() : "";
     const uint32_t searchStart = TickCountMs();
 
     if (!remembered.empty()) {
-        if (TryCandidate(state, ops, key, info, options, remembered, params, searchStart)) {
+        if (TryCandidate(ops, key, info, options, remembered, params, searchStart)) {
             RememberedPortWrite(remembered.c_str());
             return true;
         }
-        if (options.retryUntilTimeout && g_abort) return SearchFailed(params);
+        if (options.retryUntilTimeout && g_abort) return SearchFailed(params, options);
     }
 
-    if (PortEnumerate(state.filter, false, true, true) == 0) {
-        MsgPrint(MSG_PLAIN, "No connection found!");
+    if (PortEnumerate(g_auto.filter, false, true, true) == 0) {
+        MsgPrint(MSG_PLAIN, "%s", options.noPortText);
         // The remembered port's attempt named it in the connection setting; a failed
         // search leaves the AUTO form, so that the next open searches again.
-        if (!remembered.empty()) return SearchFailed(params);
+        if (!remembered.empty() || options.exitWhenNoneAnswers != 0) return SearchFailed(params, options);
         RememberedPortWrite("");
         return false;
     }
     while (const char* taken = PortTakeNext()) {
         std::string name = taken;
         MsgPrint(MSG_PLAIN, "Trying port %s", name.c_str());
-        MsgPrint(MSG_DEBUG, "Trying port %s", name.c_str());
+        if (options.traceTrying) MsgPrint(MSG_DEBUG, "Trying port %s", name.c_str());
         if (name == remembered) continue;  // tried first already
-        if (TryCandidate(state, ops, key, info, options, name, params, searchStart)) {
-            RememberedPortWrite(name.c_str());
+        if (TryCandidate(ops, key, info, options, name, params, searchStart)) {
+            if (options.remembered) RememberedPortWrite(name.c_str());
             return true;
         }
         if (options.retryUntilTimeout && g_abort) break;
     }
-    return SearchFailed(params);
+    return SearchFailed(params, options);
 }

@@ -10,6 +10,8 @@
 namespace {
 constexpr const char* kModule = "interface.cpp";
 constexpr const char* kDefaultPort = "COM1";
+// What the open port was opened with; cleared when it closes.
+std::string g_opened;
 }  // namespace
 
 bool OpenInterfaceCom(const char* connection) {
@@ -18,6 +20,7 @@ bool OpenInterfaceCom(const char* connection) {
     if (!connection) {
         ComOpen(kDefaultPort);
         ComSetParams(9600, 8, 0, 0);
+        g_opened = "";
         return true;
     }
     if (strlen(connection) > kMaxConnectionChars)
@@ -44,8 +47,11 @@ bool OpenInterfaceCom(const char* connection) {
     if (!Str2Value(stopText, &stopBits, kComStopBits)) MsgPrint(MSG_ERROR, "Invalid number of stop bits requested.");
 
     ComSetParams(baud, dataBits, parity, stopBits);
+    g_opened = connection;
     return true;
 }
+
+const char* OpenedConnection() { return ComIsOpen() ? g_opened.c_str() : ""; }
 
 void CloseInterfaceCom() {
     if (ComIsOpen()) ComClose();

@@ -11,5 +11,9 @@ constexpr unsigned kMaxConnectionChars = 255;
 // field. Returns true.
 bool OpenInterfaceCom(const char* connection);
 
+// The connection string the open port was configured from ("" while none is open):
+// a driver that moves the line to the rate it names later reads it here.
+const char* OpenedConnection();
+
 // Closes the port when one is open; otherwise does nothing.
 void CloseInterfaceCom();

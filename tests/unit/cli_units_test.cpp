@@ -9,8 +9,9 @@
 #include "cli/progress.hpp"
 #include "cli/version_info.hpp"
 #include "commands/dispatcher.hpp"
-#include "commands/settings.hpp"
-#include "drivers/driver.hpp"
+#include "commands/handlers.hpp"
+#include "context/run_context.hpp"
+#include "drivers/registry.hpp"
 
 namespace {
 std::string Trim(const char* text) {
@@ -133,30 +134,30 @@ TEST(Dispatcher, KeyAndConnectionSettingsAreCut) {
 
 TEST(DriverSelection, NamesOptionsAndTheLpcMark) {
     CmdDriver("gen_iap");
-    EXPECT_EQ(CurrentDriverNumber(), DRV_GEN_IAP);
-    EXPECT_STREQ(CurrentSession().options, "");
+    EXPECT_EQ(CurrentDriverNumber(), 5);
+    EXPECT_STREQ(DriverOptions(), "");
 
     CmdDriver("lpc2000_isp,12000,115200");
     EXPECT_STREQ(CurrentDriverName(), "LPC2000_ISP");
-    EXPECT_STREQ(CurrentSession().options, "12000,115200");
-    EXPECT_TRUE(LpcPrepareCodePending());
+    EXPECT_STREQ(DriverOptions(), "12000,115200");
+    EXPECT_NE(PendingCodePreparation(), nullptr);
     // The boot-ROM driver handing over to its RAM routine keeps the LPC preparation for
     // the next WRITE; the user choosing another driver drops it.
-    DriverHandOver("--driver=GEN_IAP");
-    EXPECT_TRUE(LpcPrepareCodePending());
+    DriverHandOver(DriverNamed("GEN_IAP"), nullptr);
+    EXPECT_NE(PendingCodePreparation(), nullptr);
     CmdDriver("LPC2000_ISP");
     CmdDriver("GEN_IAP");
-    EXPECT_FALSE(LpcPrepareCodePending());
+    EXPECT_EQ(PendingCodePreparation(), nullptr);
 
     // Without options the earlier option text stays; an unknown name changes nothing.
     CmdDriver("MSP430BSL");
-    EXPECT_STREQ(CurrentSession().options, "12000,115200");
+    EXPECT_STREQ(DriverOptions(), "12000,115200");
     CmdDriver("MSP430");
-    EXPECT_EQ(CurrentDriverNumber(), DRV_MSP430BSL);
+    EXPECT_EQ(CurrentDriverNumber(), 7);
 
     // The option text ends at the first blank and is upper-cased.
     CmdDriver("mic_extmem a b");
-    EXPECT_STREQ(CurrentSession().options, "A");
+    EXPECT_STREQ(DriverOptions(), "A");
     EXPECT_EQ(CurrentDriver().blockSize, 256);
     EXPECT_EQ(CurrentDriver().lengthMultiple, 256);
 }
@@ -164,6 +165,6 @@ TEST(DriverSelection, NamesOptionsAndTheLpcMark) {
 TEST(DriverSelectionDeathTest, OperationsWithoutADriverEndTheRun) {
     // Death tests run first, before any selection in this process.
     EXPECT_EXIT(
-        CurrentDriver().DevErase(),
+        DevErase(CurrentDriver(), nullptr),
         testing::ExitedWithCode(70), "Use --driver switch to select driver.");
 }

@@ -5,19 +5,13 @@
 #include <vector>
 
 #include "drivers/gen_iap_link.hpp"
-#include "drivers/mic_extmem.hpp"
+#include "drivers/kit/channel_framing.hpp"
 #include "drivers/modbus/frames.hpp"
 #include "drivers/msp430/bsl_packet.hpp"
 
 namespace {
 std::vector<uint8_t> Bytes(std::initializer_list<int> list) { return std::vector<uint8_t>(list.begin(), list.end()); }
 
-bool Completes(std::initializer_list<int> answer) {
-    MicEntryMatcher matcher;
-    bool done = false;
-    for (int b : answer) done = matcher.Feed(static_cast<uint8_t>(b));
-    return done;
-}
 }  // namespace
 
 TEST(Crc16CcittFalse, CheckValueAndContinuation) {
@@ -42,9 +36,16 @@ TEST(IapWriteFrame, HeaderIsLittleEndianAndCrcCoversAddressLengthAndData) {
     EXPECT_EQ(std::vector<uint8_t>(header + 1, header + 7), Bytes({0x78, 0x56, 0x34, 0x12, 0x00, 0x01}));
 }
 
-TEST(MicFraming, EntryRequestOnTheWire) {
-    EXPECT_EQ(MicEntryRequest(), Bytes({0xA2, 0x00, 0x84, 0x04, 0x0C, 0x38, 0xE0, 0x1F, 0x10, 0x10, 0x16, 0x17, 0x01,
-                                        0xA2, 0x05, 0x13}));
+TEST(ApplicationFramings, EntryRequestsOnTheWire) {
+    const std::vector<uint8_t> message = {0xA2, 0x00, 0x84, 0x04, 0x0C, 0x38, 0xE0, 0x1F, 0x10, 0x10, 0x16, 0x17, 0x01};
+    auto then = [&message](std::initializer_list<int> tail) {
+        std::vector<uint8_t> wire = message;
+        wire.insert(wire.end(), tail.begin(), tail.end());
+        return wire;
+    };
+    EXPECT_EQ(ApplicationEntryRequest(kMicFraming, true, 0x13), then({0xA2, 0x05, 0x13}));
+    EXPECT_EQ(ApplicationEntryRequest(kMecFraming, true, 0x0A), then({0xA2, 0x05, 0x0A}));
+    EXPECT_EQ(ApplicationEntryRequest(kLpcIapFraming, false, 0x0A), Bytes({0xA2, 0x05, 0x0A}));
 }
 
 TEST(MicFraming, SenderEscapesControlBytesAndSwitchesChannels) {
@@ -58,15 +59,6 @@ TEST(MicFraming, SenderEscapesControlBytesAndSwitchesChannels) {
     sender.Send(0x10, wire);
     sender.Send(0x11, wire);
     EXPECT_EQ(wire, Bytes({0xA2, 0xA2, 0x5E, 0x10, 0x11}));
-}
-
-TEST(MicFraming, EntryAnswerPlainComplementedAndNoise) {
-    EXPECT_TRUE(Completes({0xA2, 0x05, 0x0B}));
-    EXPECT_TRUE(Completes({0xA2, 0xA1, 0xFA, 0x0B}));
-    EXPECT_TRUE(Completes({0x33, 0xA2, 0x07, 0xA2, 0x05, 0x0B}));
-    EXPECT_FALSE(Completes({0xA2, 0x05, 0x0C, 0x0B}));  // a wrong byte resets the match
-    EXPECT_FALSE(Completes({0x05, 0x0B}));              // no channel marker
-    EXPECT_FALSE(Completes({0xA2, 0x04, 0x0B}));        // another channel
 }
 
 TEST(Msp430BslPacket, WrapperAndResponses) {
@@ -142,7 +134,10 @@ TEST(ApplicationFramings, LpcIapAndMecEscapesAndTheEntryAnswer) {
         return receiver.Entered();
     };
     EXPECT_TRUE(entered({0xA2, 0x05, 0x0B}));
-    EXPECT_TRUE(entered({0x55, 0xA2, 0x05, 0xA1, 0xF4}));  // 0x0B sent complemented
-    EXPECT_FALSE(entered({0xA2, 0x05, 0x0C, 0x0B}));       // only the first byte after the marker counts
-    EXPECT_FALSE(entered({0xA2, 0x04, 0x0B}));
+    EXPECT_TRUE(entered({0x55, 0xA2, 0x05, 0xA1, 0xF4}));     // 0x0B sent complemented
+    EXPECT_TRUE(entered({0xA2, 0xA1, 0xFA, 0x0B}));           // the channel number complemented
+    EXPECT_TRUE(entered({0x33, 0xA2, 0x07, 0xA2, 0x05, 0x0B}));
+    EXPECT_FALSE(entered({0xA2, 0x05, 0x0C, 0x0B}));          // only the first byte after the marker counts
+    EXPECT_FALSE(entered({0x05, 0x0B}));                      // no channel marker
+    EXPECT_FALSE(entered({0xA2, 0x04, 0x0B}));                // another channel
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "commands/settings.hpp"
-#include "drivers/kit/serial_driver.hpp"
+#include "context/run_context.hpp"
+#include "drivers/driver.hpp"
 #include "serial/interface.hpp"
 #include "serial/port_list.hpp"
 #include "serial/remembered_port.hpp"
@@ -17,26 +17,22 @@
 
 namespace {
 // A driver that answers on the ports the test chooses and records every connect.
-bool FakeOpen(const char* connection);
-bool FakeClose(int);
-bool FakeConnect(const char* key, char* info);
 std::set<std::string> g_answering;
 std::vector<std::string> g_connects;
 int g_closes = 0;
-std::unique_ptr<SerialDriver> g_driver;
 
-bool FakeOpen(const char* connection) { return g_driver->Open(connection); }
-bool FakeClose(int) {
-    ++g_closes;
-    g_driver->Close();
-    return true;
-}
-bool FakeConnect(const char* key, char* info) {
-    bool found = false;
-    if (g_driver->ConnectHandled(key, info, found)) return found;
-    g_connects.push_back(ComDevicePath());
-    return g_answering.count(ComDevicePath()) > 0;
-}
+const DriverDescriptor kFake = {
+    .connect =
+        [](const char*, char*) {
+            g_connects.push_back(ComDevicePath());
+            return g_answering.count(ComDevicePath()) > 0;
+        },
+    .closing = [] { ++g_closes; },
+};
+
+bool FakeOpen(const char* connection) { return DevOpenInterface(kFake, connection); }
+bool FakeClose(int) { return DevCloseInterface(kFake, 0); }
+bool FakeConnect(const char* key, char* info) { return DevConnect(kFake, key, info); }
 
 class AutoSearchTest : public ::testing::Test {
 protected:
@@ -47,7 +43,6 @@ protected:
         std::string list;
         for (auto& p : ptys) list += p->SlavePath() + (list.size() % 2 ? " " : ":");
         setenv("VORLO_PORTS", list.c_str(), 1);
-        g_driver = std::make_unique<SerialDriver>(AutoSearchOps{FakeOpen, FakeConnect, FakeClose});
         g_answering.clear();
         g_connects.clear();
         g_closes = 0;
@@ -112,13 +107,13 @@ TEST_F(AutoSearchTest, TheFilterSelectsByNameAndIsKeptUntilReplaced) {
     std::string filtered = "AUTO(" + Path(0) + "),9600,8,N,1";
     ASSERT_TRUE(Search(filtered.c_str()));
     EXPECT_EQ(g_connects, (std::vector<std::string>{Path(0)}));
-    EXPECT_STREQ(g_driver->Auto().filter, Path(0).c_str());
+    EXPECT_STREQ(AutoSearch().filter, Path(0).c_str());
 
     // No "(": the filter stays. "(" without ")": every port qualifies.
     FakeOpen("AUTO,9600,8,N,1");
-    EXPECT_STREQ(g_driver->Auto().filter, Path(0).c_str());
+    EXPECT_STREQ(AutoSearch().filter, Path(0).c_str());
     FakeOpen("AUTO(abc,9600,8,N,1");
-    EXPECT_STREQ(g_driver->Auto().filter, "");
+    EXPECT_STREQ(AutoSearch().filter, "");
 }
 
 TEST_F(AutoSearchTest, ASearchWithoutAnswerLeavesTheAutoFormAndTheReopenPath) {
@@ -162,7 +157,7 @@ TEST_F(AutoSearchTest, AConcreteStringOpensAtOnceAndKeepsThePortName) {
     std::string connection = Path(1) + " 19200 8 n 1";
     ASSERT_TRUE(FakeOpen(connection.c_str()));
     EXPECT_TRUE(ComIsOpen());
-    EXPECT_EQ(g_driver->PortName(), Path(1));
+    EXPECT_EQ(std::string(ComDevicePath()), Path(1));
     EXPECT_EQ(ComBaudRate(), 19200u);
     FakeClose(0);
     EXPECT_FALSE(ComIsOpen());

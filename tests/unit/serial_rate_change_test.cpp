@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "commands/dispatcher.hpp"
-#include "drivers/driver.hpp"
+#include "drivers/registry.hpp"
 #include "support/sim_target.hpp"
 #include "serial/serial_port.hpp"
 #include "unit/serial_device_fake.hpp"
@@ -51,14 +51,14 @@ TEST_F(RateChangeTest, MicExtmemRaisesTheRateWithoutTouchingFormatOrLines) {
     CmdDispatch("--driver=MIC_EXTMEM,230400");
     CmdDispatch(("--connection=" + sim.Path() + ",115200,8,E,1").c_str());
     const DriverDescriptor& driver = CurrentDriver();
-    ASSERT_TRUE(driver.DevOpenInterface(sim.Connection(115200).c_str()));
+    ASSERT_TRUE(DevOpenInterface(driver, sim.Connection(115200).c_str()));
     ComSetParams(115200, 8, 2, 0);
     ComSetDtr(true);  // a board that keeps its reset released through DTR
     char info[kDriverInfoSize] = "";
-    ASSERT_TRUE(driver.DevConnect("", info));
+    ASSERT_TRUE(DevConnect(driver, "", info));
     EXPECT_TRUE(SameLine(device.lines.back(), {230400, 8, 2, 0}));
     EXPECT_EQ(device.Level("DTR"), "on");
-    driver.DevCloseInterface(0);
+    DevCloseInterface(driver, 0);
 }
 
 TEST_F(RateChangeTest, TheLpcHandOverToItsRamRoutineLeavesTheResetLineAlone) {
@@ -66,9 +66,9 @@ TEST_F(RateChangeTest, TheLpcHandOverToItsRamRoutineLeavesTheResetLineAlone) {
     CmdDispatch("--resetctrl=DTR,0");
     CmdDispatch("--pgmenctrl=RTS,0");
     CmdDispatch("--driver=LPC2000_ISP,12000,921600");
-    ASSERT_TRUE(CurrentDriver().DevOpenInterface(sim.Connection(115200).c_str()));
+    ASSERT_TRUE(DevOpenInterface(CurrentDriver(), sim.Connection(115200).c_str()));
     char info[kDriverInfoSize] = "";
-    ASSERT_TRUE(CurrentDriver().DevConnect("", info));
+    ASSERT_TRUE(DevConnect(CurrentDriver(), "", info));
     EXPECT_STREQ(CurrentDriverName(), "GEN_IAP");
     ASSERT_TRUE(SameLine(device.lines.back(), {921600, 8, 0, 0}));
     // After the reset pulse of the entry the part runs: its reset line (DTR, active low)
@@ -78,7 +78,7 @@ TEST_F(RateChangeTest, TheLpcHandOverToItsRamRoutineLeavesTheResetLineAlone) {
     for (size_t i = 0; i < device.modem.size(); ++i)
         if (device.modem[i] == "DTR on") released = i;
     for (size_t i = released; i < device.modem.size(); ++i) EXPECT_NE(device.modem[i], "DTR off");
-    CurrentDriver().DevCloseInterface(0);
+    DevCloseInterface(CurrentDriver(), 0);
     CmdDispatch("--resetctrl=");
     CmdDispatch("--pgmenctrl=");
 }
@@ -88,13 +88,13 @@ TEST_F(RateChangeTest, TheMsp430BslRunsAt8E1BeforeAndAfterItsRateChange) {
     // BSL needs shows only here, below it.
     SimTarget sim({"--protocol=msp430_bsl"});
     CmdDispatch("--driver=MSP430BSL");
-    ASSERT_TRUE(CurrentDriver().DevOpenInterface(sim.Connection(115200).c_str()));
+    ASSERT_TRUE(DevOpenInterface(CurrentDriver(), sim.Connection(115200).c_str()));
     char info[kDriverInfoSize] = "";
-    ASSERT_TRUE(CurrentDriver().DevConnect("", info));
+    ASSERT_TRUE(DevConnect(CurrentDriver(), "", info));
     ASSERT_GE(device.lines.size(), 3u);
     EXPECT_TRUE(SameLine(device.lines[device.lines.size() - 2], {9600, 8, 2, 0}));
     EXPECT_TRUE(SameLine(device.lines.back(), {115200, 8, 2, 0}));
-    CurrentDriver().DevCloseInterface(0);
+    DevCloseInterface(CurrentDriver(), 0);
 }
 
 TEST_F(RateChangeTest, APortThatCannotBeOpenedSaysWhy) {

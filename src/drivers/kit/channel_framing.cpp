@@ -23,6 +23,18 @@ void ChannelFrameSender::Escape(uint8_t byte, std::vector<uint8_t>& wire) const 
     }
 }
 
+std::vector<uint8_t> ApplicationEntryRequest(const ChannelFramingRules& rules, bool withMessage, uint8_t entry) {
+    ChannelFrameSender sender(rules);
+    std::vector<uint8_t> wire;
+    if (withMessage) {
+        sender.channelPending = true;
+        for (uint8_t b : kApplicationEntryMessage) sender.Send(b, wire);
+    }
+    sender.channel = 5;
+    sender.Send(entry, wire);
+    return wire;
+}
+
 bool ChannelEntryReceiver::Feed(uint8_t byte) {
     if (byte == kFrameInvertNext) {
         invertNext_ = true;

@@ -41,6 +41,11 @@ private:
     const ChannelFramingRules& rules_;
 };
 
+// A request on the application's link: the entry message on channel 0 first when
+// `withMessage` (a channel switch goes out before it), then `entry` on channel 5, the
+// application's programming channel.
+std::vector<uint8_t> ApplicationEntryRequest(const ChannelFramingRules& rules, bool withMessage, uint8_t entry);
+
 // The answer that says an application entered its programming mode: the first data
 // byte on channel 5 after a channel marker is 0x0B.
 class ChannelEntryReceiver {

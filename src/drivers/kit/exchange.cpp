@@ -7,8 +7,6 @@
 #include "serial/line_control.hpp"
 
 namespace {
-constexpr size_t kLineAnswerMax = 1024;
-
 // Two character times at the line's rate: a byte that belongs to the same answer comes
 // within one. At least 20 us, so that the wait never vanishes.
 uint32_t TailWaitUs() {
@@ -49,31 +47,6 @@ void LinkSettle(size_t lateBytes, uint32_t timeoutMs) {
     size_t want = lateBytes < sizeof scrap ? lateBytes : sizeof scrap;
     size_t got = ComReadUntil(scrap, want, timeoutMs, [want](const uint8_t*, size_t count) { return count >= want; });
     if (got) ComDiscardInput();
-}
-
-LineAnswer LinkReadLines(int lines, uint32_t timeoutMs, const char* until) {
-    char buffer[kLineAnswerMax + 1];
-    auto complete = [lines, until](const uint8_t* bytes, size_t count) {
-        if (until) {
-            std::string text(reinterpret_cast<const char*>(bytes), count);
-            return text.find(until) != std::string::npos;
-        }
-        int ends = 0;
-        for (size_t i = 0; i < count; ++i) ends += bytes[i] == '\n';
-        return ends >= lines;
-    };
-    size_t got = ComReadUntil(buffer, kLineAnswerMax, timeoutMs, complete);
-    LineAnswer answer;
-    answer.text.assign(buffer, got);
-    answer.complete = got > 0 && complete(reinterpret_cast<const uint8_t*>(buffer), got);
-    return answer;
-}
-
-bool LinkSendEchoed(const std::string& text, uint32_t timeoutMs) {
-    LinkRequest(text.data(), text.size());
-    std::string echo(text.size(), '\0');
-    size_t got = ComRead(echo.data(), echo.size(), timeoutMs);
-    return got == text.size() && echo == text;
 }
 
 IspOutcome LinkIspRequest() {

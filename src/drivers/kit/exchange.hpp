@@ -12,7 +12,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 #include "serial/serial_port.hpp"
 
@@ -34,18 +33,6 @@ size_t LinkReadTail(uint8_t* tail, size_t max);
 // Waits up to timeoutMs for `lateBytes` bytes that earlier, timed-out attempts of the
 // exchange may still bring, and throws them away; returns early when all came.
 void LinkSettle(size_t lateBytes, uint32_t timeoutMs);
-
-// Line answers of ASCII protocols. Reads until `lines` line ends (LF) have come or,
-// with `until`, until the text read holds it; returns as soon as it is complete.
-struct LineAnswer {
-    std::string text;  // everything read
-    bool complete = false;
-};
-LineAnswer LinkReadLines(int lines, uint32_t timeoutMs, const char* until = nullptr);
-
-// For targets that echo what they receive: sends the text (after throwing away stale
-// input) and reads its echo. True when the echo came back exactly.
-bool LinkSendEchoed(const std::string& text, uint32_t timeoutMs);
 
 // The ISP request of REQISP, sent to a running application: drain what is pending, send
 // the request bytes, wait 50 ms and compare the answer byte by byte with the expected

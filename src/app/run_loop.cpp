@@ -1,4 +1,4 @@
-#include "cli/run_loop.hpp"
+#include "app/run_loop.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -14,6 +14,8 @@
 #include "cli/run_flags.hpp"
 #include "cli/temp_files.hpp"
 #include "cli/version_info.hpp"
+#include "commands/dispatcher.hpp"
+#include "drivers/registry.hpp"
 #include "net/command_server.hpp"
 #include "platform/process.hpp"
 
@@ -21,9 +23,12 @@ namespace {
 constexpr const char* kDaemonReady = "READY";
 constexpr uint32_t kDaemonStartTimeoutMs = 10000;
 
-FILE* g_commandFile = nullptr;
-std::thread::id g_mainThread;
-const char* g_argv0 = "";
+struct ProcessState {
+    FILE* commandFile = nullptr;
+    std::thread::id mainThread;
+    const char* argv0 = "";
+};
+ProcessState g_process;  // the program's own start-up values
 
 // Ctrl+C is taken on a thread of its own: the messages and the exit handlers cannot
 // run inside a real signal handler.
@@ -46,9 +51,9 @@ void StartInterruptThread() {
 }
 
 void FrameworkExitHandler() {
-    if (FILE* file = g_commandFile) {
-        if (std::this_thread::get_id() == g_mainThread) {
-            g_commandFile = nullptr;
+    if (FILE* file = g_process.commandFile) {
+        if (std::this_thread::get_id() == g_process.mainThread) {
+            g_process.commandFile = nullptr;
             TmpFileClose(file);
         } else {
             // Ctrl+C ends the run on the interrupt thread while the command thread
@@ -59,7 +64,6 @@ void FrameworkExitHandler() {
         }
     }
     if (g_daemonChild) MsgPrint(MSG_PLAIN, "End daemon process");
-    MsgPrint(MSG_DEBUG, "fcloseall() in %s: missing.", "lib/cmdline");
 }
 
 // How long a daemon waits for a command before it ends by itself.
@@ -67,18 +71,19 @@ uint32_t IdleLimitMs() { return MsgDebug() ? 50000u : 15000u; }
 
 void RunCommandFile() {
     g_busy = true;
-    CmdFileRun(g_commandFile);
+    CmdFileRun(g_process.commandFile);
     g_busy = false;
 }
 
 // The command file holds exactly the one queued command: emptied first, so nothing of
 // a longer previous command remains behind it.
 void WriteCommandFile(const std::string& command) {
-    fflush(g_commandFile);
-    rewind(g_commandFile);
-    if (ftruncate(fileno(g_commandFile), 0) != 0) MsgError("Can't write the command file (%s).", strerror(errno));
-    fprintf(g_commandFile, "%s\n", command.c_str());
-    fflush(g_commandFile);
+    FILE* file = g_process.commandFile;
+    fflush(file);
+    rewind(file);
+    if (ftruncate(fileno(file), 0) != 0) MsgError("Can't write the command file (%s).", strerror(errno));
+    fprintf(file, "%s\n", command.c_str());
+    fflush(file);
 }
 
 // Polls the flags every 25 ms. False: the idle time passed without any of them.
@@ -137,8 +142,11 @@ void BecomeDaemon() {
 }  // namespace
 
 int VorloMain(int argc, char** argv) {
-    g_argv0 = argv[0];
-    g_mainThread = std::this_thread::get_id();
+    g_process.argv0 = argv[0];
+    g_process.mainThread = std::this_thread::get_id();
+    // The application's commands and drivers, on the command-line framework.
+    const std::string driverHelp = DriverHelpText();
+    BindApplication(CmdDispatch, driverHelp.c_str());
     MsgPrint(MSG_DEBUG, "Starting %s", argv[0]);
     if (argc >= 2 && strncmp(argv[1], "+D", 2) == 0) g_daemonChild = true;
     StartInterruptThread();
@@ -148,12 +156,12 @@ int VorloMain(int argc, char** argv) {
     AppAtExit(FrameworkExitHandler);
 
     if (argc == 1) {
-        PrintHelp(false);
+        PrintHelp(false, driverHelp.c_str());
         AppExit(64);
     }
 
-    g_commandFile = TmpFileCreate("w+t");
-    TranslateArguments(argc, argv, g_daemonChild ? 2 : 1, g_commandFile);
+    g_process.commandFile = TmpFileCreate("w+t");
+    TranslateArguments(argc, argv, g_daemonChild ? 2 : 1, g_process.commandFile);
 
     if (g_daemonRequested && MsgDebug()) g_daemonChild = true;
     // A daemon asked for a daemon would only start a rival for its own port.
@@ -162,10 +170,10 @@ int VorloMain(int argc, char** argv) {
 
     RunLoop();
 
-    if (FILE* file = g_commandFile) {
-        g_commandFile = nullptr;
+    if (FILE* file = g_process.commandFile) {
+        g_process.commandFile = nullptr;
         TmpFileClose(file);
     }
-    MsgPrint(MSG_DEBUG, "End %s %s process", g_argv0, g_daemonChild ? "daemon" : "parent");
+    MsgPrint(MSG_DEBUG, "End %s %s process", g_process.argv0, g_daemonChild ? "daemon" : "parent");
     AppExit(0);
 }
