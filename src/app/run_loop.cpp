@@ -63,16 +63,16 @@ void FrameworkExitHandler() {
             TmpFileDelete(file);
         }
     }
-    if (g_daemonChild) MsgPrint(MSG_PLAIN, "End daemon process");
+    if (g_flags.daemonChild) MsgPrint(MSG_PLAIN, "End daemon process");
 }
 
 // How long a daemon waits for a command before it ends by itself.
 uint32_t IdleLimitMs() { return MsgDebug() ? 50000u : 15000u; }
 
 void RunCommandFile() {
-    g_busy = true;
+    g_flags.busy = true;
     CmdFileRun(g_process.commandFile);
-    g_busy = false;
+    g_flags.busy = false;
 }
 
 // The command file holds exactly the one queued command: emptied first, so nothing of
@@ -90,7 +90,7 @@ void WriteCommandFile(const std::string& command) {
 bool WaitForCommand() {
     uint32_t start = TickCountMs();
     for (;;) {
-        if (g_newCommand || g_kill || g_abort) return true;
+        if (g_flags.newCommand || g_flags.kill || g_flags.abort) return true;
         if (TickCountMs() - start >= IdleLimitMs()) return false;
         SleepMs(25);
     }
@@ -98,9 +98,9 @@ bool WaitForCommand() {
 
 void RunLoop() {
     RunCommandFile();
-    if (!g_daemonChild) return;
+    if (!g_flags.daemonChild) return;
     for (;;) {
-        if (g_abort) return;
+        if (g_flags.abort) return;
         std::string command;
         if (CmdServerTakeCommand(command)) {
             WriteCommandFile(command);
@@ -108,7 +108,7 @@ void RunLoop() {
             continue;
         }
         // KILL: lets the running command and those queued before it finish.
-        if (g_kill) return;
+        if (g_flags.kill) return;
         if (!WaitForCommand()) return;
     }
 }
@@ -121,7 +121,7 @@ void StartDaemonProcess(const char* argv0) {
     const char* all[] = {"+D", nullptr};
     const char* localOnly[] = {"+D", "--localhostonly", nullptr};
     int status = -1;
-    if (!StartDetachedCopy(argv0, g_serverBindAddress != 0 ? localOnly : all, &status))
+    if (!StartDetachedCopy(argv0, g_flags.serverBindAddress != 0 ? localOnly : all, &status))
         MsgError("Failed to create daemon process.");
     std::string report;
     if (!WaitStarterReport(status, report, kDaemonStartTimeoutMs) || report != kDaemonReady) {
@@ -148,7 +148,7 @@ int VorloMain(int argc, char** argv) {
     const std::string driverHelp = DriverHelpText();
     BindApplication(CmdDispatch, driverHelp.c_str());
     MsgPrint(MSG_DEBUG, "Starting %s", argv[0]);
-    if (argc >= 2 && strncmp(argv[1], "+D", 2) == 0) g_daemonChild = true;
+    if (argc >= 2 && strncmp(argv[1], "+D", 2) == 0) g_flags.daemonChild = true;
     StartInterruptThread();
     // Output into a pipe whose reader has gone ("vorlo ... | head") must not kill the
     // run halfway through a write and skip the exit handlers: the writes fail instead.
@@ -161,12 +161,12 @@ int VorloMain(int argc, char** argv) {
     }
 
     g_process.commandFile = TmpFileCreate("w+t");
-    TranslateArguments(argc, argv, g_daemonChild ? 2 : 1, g_process.commandFile);
+    TranslateArguments(argc, argv, g_flags.daemonChild ? 2 : 1, g_process.commandFile);
 
-    if (g_daemonRequested && MsgDebug()) g_daemonChild = true;
+    if (g_flags.daemonRequested && MsgDebug()) g_flags.daemonChild = true;
     // A daemon asked for a daemon would only start a rival for its own port.
-    else if (g_daemonRequested && !g_daemonChild) StartDaemonProcess(argv[0]);
-    if (g_daemonChild) BecomeDaemon();
+    else if (g_flags.daemonRequested && !g_flags.daemonChild) StartDaemonProcess(argv[0]);
+    if (g_flags.daemonChild) BecomeDaemon();
 
     RunLoop();
 
@@ -174,6 +174,6 @@ int VorloMain(int argc, char** argv) {
         g_process.commandFile = nullptr;
         TmpFileClose(file);
     }
-    MsgPrint(MSG_DEBUG, "End %s %s process", g_process.argv0, g_daemonChild ? "daemon" : "parent");
+    MsgPrint(MSG_DEBUG, "End %s %s process", g_process.argv0, g_flags.daemonChild ? "daemon" : "parent");
     AppExit(0);
 }

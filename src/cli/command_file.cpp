@@ -115,18 +115,18 @@ void TranslateArguments(int argc, char** argv, int first, FILE* commandFile) {
     for (int i = first; i < argc; ++i) {
         const char* arg = argv[i];
         if (IsOptionPrefix(arg[0]) && arg[1] == 'D') {
-            g_daemonRequested = true;
+            g_flags.daemonRequested = true;
             MsgPrint(MSG_DEBUG, "Daemon mode on.");
             continue;
         }
         if (IsOptionPrefix(arg[0]) && arg[1] == 'd') SwitchDebugOn();
         if (arg[0] == '-' && arg[1] == '-') {
             if (EqualsNoCase(arg + 2, "DAEMON")) {
-                g_daemonRequested = true;
+                g_flags.daemonRequested = true;
                 continue;
             }
             if (EqualsNoCase(arg + 2, "LOCALHOSTONLY")) {
-                g_serverBindAddress = 0x7F000001u;
+                g_flags.serverBindAddress = 0x7F000001u;
                 continue;
             }
         }

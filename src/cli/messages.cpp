@@ -7,9 +7,12 @@
 #include "cli/exit.hpp"
 
 namespace {
-bool g_debug = false;
-bool g_verbose = false;
-FILE* g_debugLog = nullptr;
+struct MessageFlags {
+    bool debug = false;
+    bool verbose = false;
+    FILE* debugLog = nullptr;
+};
+MessageFlags g_msg;  // set by the framework options, read by every message
 
 constexpr size_t kMessageBuffer = 120;
 
@@ -31,15 +34,15 @@ void Emit(unsigned level, const char* text) {
     case MSG_ERROR:
     case MSG_FATAL:
         fprintf(stderr, "\n%s%s", prefix, text);
-        if (g_debugLog) fprintf(g_debugLog, "\n%s%s", prefix, text);
+        if (g_msg.debugLog) fprintf(g_msg.debugLog, "\n%s%s", prefix, text);
         fflush(stderr);
         fflush(stdout);
-        if (g_debugLog) fflush(g_debugLog);
+        if (g_msg.debugLog) fflush(g_msg.debugLog);
         AppExit(70);
     case MSG_DEBUG:
     case MSG_VERBOSE:
-        if (g_debugLog) fprintf(g_debugLog, "\n%s%s", prefix, text);
-        if (level == MSG_DEBUG ? g_debug : g_verbose) fprintf(stdout, "\n%s%s", prefix, text);
+        if (g_msg.debugLog) fprintf(g_msg.debugLog, "\n%s%s", prefix, text);
+        if (level == MSG_DEBUG ? g_msg.debug : g_msg.verbose) fprintf(stdout, "\n%s%s", prefix, text);
         break;
     case MSG_RAW:
         // Written as it stands: a percent sign in a device reply prints as itself.
@@ -47,14 +50,14 @@ void Emit(unsigned level, const char* text) {
         break;
     case MSG_WARNING:
         fprintf(stdout, "\n%s%s", prefix, text);
-        if (g_debugLog) fprintf(g_debugLog, "\n%s%s", prefix, text);
+        if (g_msg.debugLog) fprintf(g_msg.debugLog, "\n%s%s", prefix, text);
         break;
     default:
         fprintf(stdout, "\n%s%s", prefix, text);
         break;
     }
     fflush(stdout);
-    if (g_debugLog) fflush(g_debugLog);
+    if (g_msg.debugLog) fflush(g_msg.debugLog);
 }
 
 void Print(unsigned level, const char* format, va_list args) {
@@ -104,9 +107,9 @@ char* MakePrintable(char* text) {
     return text;
 }
 
-void MsgSetDebug(bool on) { g_debug = on; }
-void MsgSetVerbose(bool on) { g_verbose = on; }
-bool MsgDebug() { return g_debug; }
-bool MsgVerbose() { return g_verbose; }
-void MsgSetDebugLog(FILE* log) { g_debugLog = log; }
-FILE* MsgDebugLog() { return g_debugLog; }
+void MsgSetDebug(bool on) { g_msg.debug = on; }
+void MsgSetVerbose(bool on) { g_msg.verbose = on; }
+bool MsgDebug() { return g_msg.debug; }
+bool MsgVerbose() { return g_msg.verbose; }
+void MsgSetDebugLog(FILE* log) { g_msg.debugLog = log; }
+FILE* MsgDebugLog() { return g_msg.debugLog; }

@@ -5,17 +5,24 @@
 #include "cli/exit.hpp"
 #include "cli/run_flags.hpp"
 
-ProgressDisplay ProgressHook = ProgressSpinner;
-std::atomic<int> g_progressKibDone{0};
-std::atomic<int> g_progressKibTotal{100};
-
 namespace {
 constexpr int kBarColumns = 30;
+
+struct ProgressState {
+    ProgressDisplay display = ProgressSpinner;
+    long barTotal = 0;
+    int barDrawn = -1;
+    unsigned spinnerFrame = 0;
+    // The daemon's counters: the command server's threads read them while a write runs.
+    std::atomic<int> kibDone{0};
+    std::atomic<int> kibTotal{100};
+};
+ProgressState g_progress;  // the one display of the running command
 
 // A set abort flag stops the running write here: the display is closed and the
 // process ends with exit code 1.
 void StopIfAborted(ProgressDisplay self) {
-    if (!g_abort.exchange(false)) return;
+    if (!g_flags.abort.exchange(false)) return;
     self(PROGRESS_FINISH, 0);
     AppExit(1);
 }
@@ -28,9 +35,14 @@ int ProgressBarColumns(long total, long done) {
     return static_cast<int>((((t / 200) + 100 * d) * kBarColumns / t) / 100);
 }
 
+void ProgressHook(int phase, long value) { g_progress.display(phase, value); }
+void ProgressInstall(ProgressDisplay display) { g_progress.display = display; }
+int ProgressKibDone() { return g_progress.kibDone; }
+int ProgressKibTotal() { return g_progress.kibTotal; }
+
 void ProgressBar(int phase, long value) {
-    static long total = 0;
-    static int drawn = -1;
+    long& total = g_progress.barTotal;
+    int& drawn = g_progress.barDrawn;
     long done = value;
     if (phase == PROGRESS_START) {
         total = value;
@@ -58,7 +70,7 @@ void ProgressBar(int phase, long value) {
 }
 
 void ProgressSpinner(int phase, long) {
-    static unsigned counter = 0;
+    unsigned& counter = g_progress.spinnerFrame;
     if (phase == PROGRESS_START) {
         fputs("-", stdout);
         counter = 1;
@@ -74,12 +86,12 @@ void ProgressSpinner(int phase, long) {
 
 void ProgressDaemonCounters(int phase, long value) {
     if (phase == PROGRESS_START) {
-        g_progressKibTotal = static_cast<int>((value + 512) / 1024);
-        g_progressKibDone = 0;
+        g_progress.kibTotal = static_cast<int>((value + 512) / 1024);
+        g_progress.kibDone = 0;
     } else if (phase == PROGRESS_UPDATE) {
         StopIfAborted(ProgressDaemonCounters);
-        g_progressKibDone = static_cast<int>((value + 512) / 1024);
+        g_progress.kibDone = static_cast<int>((value + 512) / 1024);
     } else {
-        g_progressKibDone = g_progressKibTotal.load();
+        g_progress.kibDone = g_progress.kibTotal.load();
     }
 }

@@ -8,16 +8,17 @@ enum ProgressPhase { PROGRESS_START = 0, PROGRESS_UPDATE = 1, PROGRESS_FINISH = 
 
 using ProgressDisplay = void (*)(int phase, long value);
 
-// The display the WRITE command calls; the spinner until WRITE installs another.
-extern ProgressDisplay ProgressHook;
+// Reports to the installed display: the spinner until WRITE installs another.
+void ProgressHook(int phase, long value);
+void ProgressInstall(ProgressDisplay display);
 
 void ProgressBar(int phase, long value);             // 30-column bar on standard output
 void ProgressSpinner(int phase, long value);         // - \ | / in place
 void ProgressDaemonCounters(int phase, long value);  // feeds the daemon's BUSY line
 
-// The daemon counters in kiB, read by the command server: done and total.
-extern std::atomic<int> g_progressKibDone;
-extern std::atomic<int> g_progressKibTotal;
+// The daemon counters in kiB, read by the command server's threads.
+int ProgressKibDone();
+int ProgressKibTotal();
 
 // Number of '#' columns of the bar for the given bytes done out of total.
 int ProgressBarColumns(long total, long done);

@@ -14,8 +14,11 @@ struct TempEntry {
     std::string path;
 };
 constexpr int kTempEntries = 5;
-TempEntry g_temps[kTempEntries];
-std::mutex g_tempsLock;
+struct TempFiles {
+    TempEntry entries[kTempEntries];
+    std::mutex lock;  // the interrupt thread deletes them at exit
+};
+TempFiles g_temps;  // the files the run deletes on its way out
 }  // namespace
 
 FILE* TmpFileCreate(const char* mode) {
@@ -24,8 +27,8 @@ FILE* TmpFileCreate(const char* mode) {
     if (fd < 0) MsgError("Can't open file %s.", path.c_str());
     close(fd);
     FILE* stream = FileOpen(path.c_str(), mode);
-    std::lock_guard<std::mutex> lock(g_tempsLock);
-    for (TempEntry& entry : g_temps) {
+    std::lock_guard<std::mutex> lock(g_temps.lock);
+    for (TempEntry& entry : g_temps.entries) {
         if (!entry.stream) {
             entry.stream = stream;
             entry.path = path;
@@ -39,8 +42,8 @@ namespace {
 // Frees the stream's entry; returns its path ("" when it has none).
 std::string TakeEntry(FILE* stream) {
     std::string path;
-    std::lock_guard<std::mutex> lock(g_tempsLock);
-    for (TempEntry& entry : g_temps) {
+    std::lock_guard<std::mutex> lock(g_temps.lock);
+    for (TempEntry& entry : g_temps.entries) {
         if (entry.stream == stream) {
             path = entry.path;
             entry.stream = nullptr;

@@ -17,7 +17,7 @@ void CmdLoopTest(const char*) {
     uint8_t sent[kBlock] = {};
     uint8_t received[kBlock];
     int count = 0;
-    while (!g_abort) {
+    while (!g_flags.abort) {
         ComWrite(sent, kBlock);
         if (ComRead(received, kBlock, 1000) < kBlock || memcmp(sent, received, kBlock) != 0) break;
         count += static_cast<int>(kBlock);

@@ -28,7 +28,7 @@ void ConnectStep() {
 }
 
 [[noreturn]] void TerminateWrite() {
-    g_abort = false;
+    g_flags.abort = false;
     MsgPrint(MSG_PLAIN, "Terminating write");
     MsgPrint(MSG_RAW, "\n");
     AppExit(1);
@@ -50,7 +50,7 @@ bool DevConnectWait(const char* key) {
         int64_t limit = static_cast<int64_t>(ConnectTimeout()) * 1000;
         int64_t remaining = elapsed < limit ? limit - elapsed : 0;
         MsgPrint(MSG_RAW, "\rConnecting .. %2is      ", static_cast<int>(remaining / 1000));
-        if (g_abort || remaining == 0) {
+        if (g_flags.abort || remaining == 0) {
             MsgPrint(MSG_RAW, "\r%28s\r", "");
             return false;
         }
@@ -75,7 +75,7 @@ void CmdWrite(const char* value) {
     if (driver.lengthMultiple != 0) CodeSetRcordLength(image, static_cast<uint32_t>(driver.lengthMultiple), 0xFF);
 
     MsgPrint(MSG_PLAIN, "Writing.\n");
-    ProgressHook = g_daemonChild ? ProgressDaemonCounters : ProgressBar;
+    ProgressInstall(g_flags.daemonChild ? ProgressDaemonCounters : ProgressBar);
     ProgressHook(PROGRESS_START, image.numBytes);
 
     // The current driver's preparation, or the one a driver asked for before it handed
@@ -93,7 +93,7 @@ void CmdWrite(const char* value) {
         MsgPrint(MSG_DEBUG, "Writing %i bytes to %X", static_cast<int>(record.length), record.address);
         if (!DevWrite(CurrentDriver(), CmdArgGet(), record.address, CodeData(image, record), record.length))
             MsgError("Programming failed.");
-        if (g_abort) TerminateWrite();
+        if (g_flags.abort) TerminateWrite();
         done += record.length;
     }
     if (!DevWrite(CurrentDriver(), CmdArgGet(), 0, nullptr, 0)) MsgError("Programming failed.");

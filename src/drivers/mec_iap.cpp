@@ -70,7 +70,7 @@ bool MecConnect(const char*, char* info) {
     const uint32_t start = TickCountMs();
     for (;;) {
         if (DevConnect(bootRom, "10000", info)) return true;
-        if (g_abort) return false;
+        if (g_flags.abort) return false;
         if (TickCountMs() - start >= static_cast<uint32_t>(ConnectTimeout() > 0 ? ConnectTimeout() : 0) * 1000u)
             return false;
     }

@@ -6,9 +6,12 @@
 #include "cli/messages.hpp"
 
 namespace {
-CodeImage g_programCode;
-bool g_programCodeLoaded = false;
-int g_codeFormat = FORMAT_NONE;
+struct ProgramCodeState {
+    CodeImage image;
+    bool loaded = false;
+    int format = FORMAT_NONE;
+};
+ProgramCodeState g_program;  // the program's one code image
 
 // List order used by the sorted operations: address ascending, and among equal
 // addresses the longer record first, so that a block that covers another is seen first.
@@ -313,8 +316,8 @@ void CodeDump(const CodeImage& image, FILE* out) {
     fflush(out);
 }
 
-CodeImage& ProgramCode() { return g_programCode; }
-bool ProgramCodeLoaded() { return g_programCodeLoaded; }
-void SetProgramCodeLoaded(bool loaded) { g_programCodeLoaded = loaded; }
-int CodeFormat() { return g_codeFormat; }
-void SetCodeFormat(int format) { g_codeFormat = format; }
+CodeImage& ProgramCode() { return g_program.image; }
+bool ProgramCodeLoaded() { return g_program.loaded; }
+void SetProgramCodeLoaded(bool loaded) { g_program.loaded = loaded; }
+int CodeFormat() { return g_program.format; }
+void SetCodeFormat(int format) { g_program.format = format; }

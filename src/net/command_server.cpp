@@ -20,8 +20,11 @@
 namespace {
 constexpr int kLineCapacity = 300;  // request lines of up to 299 characters
 
-std::mutex g_queueLock;
-std::deque<std::string> g_queue;
+struct CommandQueue {
+    std::mutex lock;
+    std::deque<std::string> lines;
+};
+CommandQueue g_queue;  // filled by the connection threads, emptied by the run loop
 
 constexpr size_t kCommandLineChars = 255;  // what one line of the command file holds
 
@@ -32,7 +35,7 @@ std::string Trimmed(const char* text) {
     return std::string(text, length);
 }
 
-bool Ending() { return g_kill || g_abort; }
+bool Ending() { return g_flags.kill || g_flags.abort; }
 
 // Queues a command line for the run loop. A line without a command runs nothing but
 // still wakes the waiting run loop, which starts its idle time afresh. A command longer
@@ -40,33 +43,33 @@ bool Ending() { return g_kill || g_abort; }
 bool QueueCommand(const char* text) {
     std::string command = Trimmed(text);
     if (command.size() > kCommandLineChars) return false;
-    std::lock_guard<std::mutex> lock(g_queueLock);
+    std::lock_guard<std::mutex> lock(g_queue.lock);
     if (Ending()) return false;
-    if (!command.empty()) g_queue.push_back(std::move(command));
-    g_newCommand = true;
+    if (!command.empty()) g_queue.lines.push_back(std::move(command));
+    g_flags.newCommand = true;
     return true;
 }
 
 // QUIT: and KILL: take effect under the queue lock, so a CMD: is either queued before
 // them (and, after KILL:, still run) or refused.
 void RequestEnd(std::atomic<bool>& flag, bool dropQueued) {
-    std::lock_guard<std::mutex> lock(g_queueLock);
-    if (dropQueued) g_queue.clear();
+    std::lock_guard<std::mutex> lock(g_queue.lock);
+    if (dropQueued) g_queue.lines.clear();
     flag = true;
 }
 
 void ReplyState(int s) {
     bool busy;
     {
-        std::lock_guard<std::mutex> lock(g_queueLock);
-        busy = g_busy || !g_queue.empty();
+        std::lock_guard<std::mutex> lock(g_queue.lock);
+        busy = g_flags.busy || !g_queue.lines.empty();
     }
     if (!busy) {
         socksendstr(s, "READY");
         return;
     }
     char reply[64];
-    snprintf(reply, sizeof reply, "BUSY: %i/%i", g_progressKibDone.load(), g_progressKibTotal.load());
+    snprintf(reply, sizeof reply, "BUSY: %i/%i", ProgressKibDone(), ProgressKibTotal());
     socksendstr(s, reply);
 }
 
@@ -93,7 +96,7 @@ uint16_t CmdServerPort() {
 
 void CmdServerStart() {
     uint16_t port = CmdServerPort();
-    uint32_t bind = g_serverBindAddress;
+    uint32_t bind = g_flags.serverBindAddress;
     int s = sockopen(nullptr, bind, port);
     if (s < 0) {
         int error = errno;
@@ -122,14 +125,14 @@ void CmdServerStart() {
 }
 
 bool CmdServerTakeCommand(std::string& command) {
-    std::lock_guard<std::mutex> lock(g_queueLock);
-    if (g_queue.empty()) {
-        g_newCommand = false;
+    std::lock_guard<std::mutex> lock(g_queue.lock);
+    if (g_queue.lines.empty()) {
+        g_flags.newCommand = false;
         return false;
     }
-    command = std::move(g_queue.front());
-    g_queue.pop_front();
-    g_busy = true;
+    command = std::move(g_queue.lines.front());
+    g_queue.lines.pop_front();
+    g_flags.busy = true;
     return true;
 }
 
@@ -157,7 +160,7 @@ void CmdServerConnection(int s) {
         }
         if (Starts(line, "QUIT:")) {
             socksendstr(s, "OK");
-            RequestEnd(g_abort, true);
+            RequestEnd(g_flags.abort, true);
             return;
         }
         if (Starts(line, "STAT:")) {
@@ -166,7 +169,7 @@ void CmdServerConnection(int s) {
             socksendstr(s, QueueCommand(line + 4) ? "OK" : "ERR");
         } else if (Starts(line, "KILL:")) {
             socksendstr(s, "OK");
-            RequestEnd(g_kill, false);
+            RequestEnd(g_flags.kill, false);
             return;
         } else {
             socksendstr(s, "ERR");

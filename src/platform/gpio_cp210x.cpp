@@ -11,9 +11,12 @@
 namespace cp210xgpio {
 namespace {
 constexpr int kPins = 4;
-gpiod_chip* g_chip = nullptr;
-gpiod_line* g_lines[kPins] = {};
-std::string g_device;
+struct Bridge {
+    gpiod_chip* chip = nullptr;
+    gpiod_line* lines[kPins] = {};
+    std::string device;
+};
+Bridge g_bridge;  // the GPIO lines of the bridge behind the open port
 
 std::string RealPath(const std::string& path) {
     char resolved[PATH_MAX];
@@ -47,32 +50,32 @@ bool Attach(const std::string& devicePath, std::string& lookedFor) {
     lookedFor = "cp210x gpiochip of " + devicePath;
     std::string chipName = FindChipName(devicePath);
     if (chipName.empty()) return false;
-    g_chip = gpiod_chip_open_by_name(chipName.c_str());
-    if (!g_chip) return false;
-    if (gpiod_chip_num_lines(g_chip) < static_cast<unsigned>(kPins)) {
+    g_bridge.chip = gpiod_chip_open_by_name(chipName.c_str());
+    if (!g_bridge.chip) return false;
+    if (gpiod_chip_num_lines(g_bridge.chip) < static_cast<unsigned>(kPins)) {
         Detach();
         return false;
     }
-    g_device = devicePath;
+    g_bridge.device = devicePath;
     return true;
 }
 
-bool Attached() { return g_chip != nullptr; }
-const std::string& AttachedDevice() { return g_device; }
+bool Attached() { return g_bridge.chip != nullptr; }
+const std::string& AttachedDevice() { return g_bridge.device; }
 
 bool WriteLatch(uint8_t mask, uint8_t latch) {
-    if (!g_chip) return false;
+    if (!g_bridge.chip) return false;
     bool ok = true;
     for (int pin = 0; pin < kPins; ++pin) {
         if (!(mask & (1u << pin))) continue;
         int value = (latch >> pin) & 1;
-        if (g_lines[pin]) {
-            ok = gpiod_line_set_value(g_lines[pin], value) == 0 && ok;
+        if (g_bridge.lines[pin]) {
+            ok = gpiod_line_set_value(g_bridge.lines[pin], value) == 0 && ok;
             continue;
         }
-        gpiod_line* line = gpiod_chip_get_line(g_chip, static_cast<unsigned>(pin));
+        gpiod_line* line = gpiod_chip_get_line(g_bridge.chip, static_cast<unsigned>(pin));
         if (line && gpiod_line_request_output(line, "vorlo", value) == 0)
-            g_lines[pin] = line;
+            g_bridge.lines[pin] = line;
         else
             ok = false;
     }
@@ -80,12 +83,12 @@ bool WriteLatch(uint8_t mask, uint8_t latch) {
 }
 
 bool ReadLatch(uint8_t assumed, uint8_t& latch) {
-    if (!g_chip) return false;
+    if (!g_bridge.chip) return false;
     latch = assumed;
     bool ok = true;
     for (int pin = 0; pin < kPins; ++pin) {
-        if (!g_lines[pin]) continue;
-        int value = gpiod_line_get_value(g_lines[pin]);
+        if (!g_bridge.lines[pin]) continue;
+        int value = gpiod_line_get_value(g_bridge.lines[pin]);
         if (value < 0) {
             ok = false;
             continue;
@@ -96,13 +99,13 @@ bool ReadLatch(uint8_t assumed, uint8_t& latch) {
 }
 
 void Detach() {
-    for (gpiod_line*& line : g_lines) {
+    for (gpiod_line*& line : g_bridge.lines) {
         if (line) gpiod_line_release(line);
         line = nullptr;
     }
-    if (g_chip) gpiod_chip_close(g_chip);
-    g_chip = nullptr;
-    g_device.clear();
+    if (g_bridge.chip) gpiod_chip_close(g_bridge.chip);
+    g_bridge.chip = nullptr;
+    g_bridge.device.clear();
 }
 
 }  // namespace cp210xgpio

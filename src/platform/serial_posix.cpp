@@ -32,7 +32,6 @@ struct SavedState {
     bool modemKnown;
     int modemBits;
 };
-std::map<int, SavedState> g_saved;
 
 uint64_t NowMs() {
     timespec ts;
@@ -102,6 +101,9 @@ std::string DevicePath(const char* portName) {
 
 namespace {
 class PosixDevice : public Device {
+    // What each open device had before it was opened, given back when it closes.
+    std::map<int, SavedState> saved_;
+
 public:
     int Open(const std::string& path) override {
         // Waits of a few character times must end on time: at 921600 baud a character
@@ -112,7 +114,7 @@ public:
         SavedState saved{};
         ioctl(fd, TCGETS2, &saved.settings);
         saved.modemKnown = ioctl(fd, TIOCMGET, &saved.modemBits) == 0;
-        g_saved[fd] = saved;
+        saved_[fd] = saved;
 
         struct termios2 t = saved.settings;
         MakeRaw(t);
@@ -282,11 +284,11 @@ public:
     bool SetBreak(int fd, bool on) override { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
 
     bool RestoreAndClose(int fd) override {
-        auto it = g_saved.find(fd);
-        if (it != g_saved.end()) {
+        auto it = saved_.find(fd);
+        if (it != saved_.end()) {
             ioctl(fd, TCSETS2, &it->second.settings);
             if (it->second.modemKnown) ioctl(fd, TIOCMSET, &it->second.modemBits);
-            g_saved.erase(it);
+            saved_.erase(it);
         }
         Flush(fd);
         usleep(1000);

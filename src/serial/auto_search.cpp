@@ -51,7 +51,7 @@ bool TryCandidate(const AutoSearchOps& ops, const char* key, char* info, const A
             return true;
         }
         ops.close();
-        if (!options.retryUntilTimeout || g_abort) return false;
+        if (!options.retryUntilTimeout || g_flags.abort) return false;
         uint32_t elapsed = TickCountMs() - searchStart;
         if (ConnectTimeout() <= 0 || elapsed >= static_cast<uint32_t>(ConnectTimeout()) * 1000u) return false;
     }
@@ -95,7 +95,7 @@ bool SerialAutoSearch(const AutoSearchOps& ops, const char* key, char* info, con
             RememberedPortWrite(remembered.c_str());
             return true;
         }
-        if (options.retryUntilTimeout && g_abort) return SearchFailed(params, options);
+        if (options.retryUntilTimeout && g_flags.abort) return SearchFailed(params, options);
     }
 
     if (PortEnumerate(g_auto.filter, false, true, true) == 0) {
@@ -115,7 +115,7 @@ bool SerialAutoSearch(const AutoSearchOps& ops, const char* key, char* info, con
             if (options.remembered) RememberedPortWrite(name.c_str());
             return true;
         }
-        if (options.retryUntilTimeout && g_abort) break;
+        if (options.retryUntilTimeout && g_flags.abort) break;
     }
     return SearchFailed(params, options);
 }

@@ -10,13 +10,6 @@
 #include "serial/serial_port.hpp"
 
 namespace {
-ControlLine g_reset;
-ControlLine g_pgmEn;
-int32_t g_resetTimeMs = 50;
-int32_t g_ispHoldTimeMs = 50;
-IspRequest g_isp;
-bool g_ispPending = false;
-
 class SystemLines : public LineHardware {
 public:
     void SetDtr(bool on) override { ComSetDtr(on); }
@@ -24,28 +17,42 @@ public:
     uint8_t LatchSet(uint8_t latch, uint8_t mask) override { return Cp210xLatchSet(latch, mask); }
     void Wait(uint32_t ms) override { SleepMs(ms); }
 };
-SystemLines g_systemLines;
-LineHardware* g_hardware = &g_systemLines;
+
+struct LineControlState {
+    ControlLine reset;
+    ControlLine pgmEn;
+    int32_t resetTimeMs = 50;
+    int32_t ispHoldTimeMs = 50;
+    IspRequest isp;
+    bool ispPending = false;
+    SystemLines systemLines;
+    LineHardware* hardware = &systemLines;
+    // The latch pins are looked for once per port; a port without them is reported
+    // once per run and its pins are left alone.
+    bool gpioReported = false;
+    std::string gpioMissingFor;
+};
+LineControlState g_lines;  // the lines of the one serial port
 
 // A negative time is no time (the system call would read it as weeks).
-void WaitMs(int32_t ms) { g_hardware->Wait(ms > 0 ? static_cast<uint32_t>(ms) : 0); }
+void WaitMs(int32_t ms) { g_lines.hardware->Wait(ms > 0 ? static_cast<uint32_t>(ms) : 0); }
 
 bool PhysicalLevel(const ControlLine& line, bool active) { return line.activeHigh ? active : !active; }
 
 void SetDtrRts(const ControlLine& line, bool active) {
     bool level = PhysicalLevel(line, active);
-    if (line.kind == LINE_DTR) g_hardware->SetDtr(level);
-    if (line.kind == LINE_RTS) g_hardware->SetRts(level);
+    if (line.kind == LINE_DTR) g_lines.hardware->SetDtr(level);
+    if (line.kind == LINE_RTS) g_lines.hardware->SetRts(level);
 }
 
 void SetGpio(const ControlLine& line, bool active) {
     if (line.gpio < 0) return;
     unsigned level = PhysicalLevel(line, active) ? 1u : 0u;
-    g_hardware->LatchSet(static_cast<uint8_t>(level << line.gpio), static_cast<uint8_t>(1u << line.gpio));
+    g_lines.hardware->LatchSet(static_cast<uint8_t>(level << line.gpio), static_cast<uint8_t>(1u << line.gpio));
 }
 
-void ResetGpioSetter(bool active) { SetGpio(g_reset, active); }
-void PgmEnGpioSetter(bool active) { SetGpio(g_pgmEn, active); }
+void ResetGpioSetter(bool active) { SetGpio(g_lines.reset, active); }
+void PgmEnGpioSetter(bool active) { SetGpio(g_lines.pgmEn, active); }
 
 void Configure(ControlLine& line, void (*setter)(bool), const char* value) {
     line.kind = LINE_GPIO;
@@ -95,41 +102,36 @@ uint8_t HexToBytes(const std::string& text, uint8_t* bytes) {
     }
     return static_cast<uint8_t>(count);
 }
-
-// The latch pins are looked for once per port; a port without them is reported once
-// per run and its pins are left alone.
-bool g_gpioReported = false;
-std::string g_gpioMissingFor;
 }  // namespace
 
-const ControlLine& ResetLine() { return g_reset; }
-const ControlLine& PgmEnLine() { return g_pgmEn; }
-void ResetLineConfigure(const char* value) { Configure(g_reset, ResetGpioSetter, value); }
-void PgmEnLineConfigure(const char* value) { Configure(g_pgmEn, PgmEnGpioSetter, value); }
+const ControlLine& ResetLine() { return g_lines.reset; }
+const ControlLine& PgmEnLine() { return g_lines.pgmEn; }
+void ResetLineConfigure(const char* value) { Configure(g_lines.reset, ResetGpioSetter, value); }
+void PgmEnLineConfigure(const char* value) { Configure(g_lines.pgmEn, PgmEnGpioSetter, value); }
 
-void ResetLineSet(bool active) { SetDtrRts(g_reset, active); }
-void PgmEnLineSet(bool active) { SetDtrRts(g_pgmEn, active); }
-bool ResetLineIsDtrRts() { return g_reset.kind != LINE_GPIO; }
-bool PgmEnLineIsDtrRts() { return g_pgmEn.kind != LINE_GPIO; }
-void PgmEnLineDtrRtsSet(bool active) { SetDtrRts(g_pgmEn, active); }
+void ResetLineSet(bool active) { SetDtrRts(g_lines.reset, active); }
+void PgmEnLineSet(bool active) { SetDtrRts(g_lines.pgmEn, active); }
+bool ResetLineIsDtrRts() { return g_lines.reset.kind != LINE_GPIO; }
+bool PgmEnLineIsDtrRts() { return g_lines.pgmEn.kind != LINE_GPIO; }
+void PgmEnLineDtrRtsSet(bool active) { SetDtrRts(g_lines.pgmEn, active); }
 
-bool ResetGpioInstalled() { return g_reset.gpioSetter != nullptr; }
-bool PgmEnGpioInstalled() { return g_pgmEn.gpioSetter != nullptr; }
+bool ResetGpioInstalled() { return g_lines.reset.gpioSetter != nullptr; }
+bool PgmEnGpioInstalled() { return g_lines.pgmEn.gpioSetter != nullptr; }
 void ResetGpioSet(bool active) {
-    if (g_reset.gpioSetter) g_reset.gpioSetter(active);
+    if (g_lines.reset.gpioSetter) g_lines.reset.gpioSetter(active);
 }
 void PgmEnGpioSet(bool active) {
-    if (g_pgmEn.gpioSetter) g_pgmEn.gpioSetter(active);
+    if (g_lines.pgmEn.gpioSetter) g_lines.pgmEn.gpioSetter(active);
 }
 
-int32_t ResetTimeMs() { return g_resetTimeMs; }
-int32_t IspHoldTimeMs() { return g_ispHoldTimeMs; }
+int32_t ResetTimeMs() { return g_lines.resetTimeMs; }
+int32_t IspHoldTimeMs() { return g_lines.ispHoldTimeMs; }
 void SetResetTimeMs(int32_t ms) {
-    g_resetTimeMs = ms;
+    g_lines.resetTimeMs = ms;
     if (ms > 1000) MsgPrint(MSG_WARNING, "Very long reset time. Are you nuts?");
 }
 void SetIspHoldTimeMs(int32_t ms) {
-    g_ispHoldTimeMs = ms;
+    g_lines.ispHoldTimeMs = ms;
     if (ms < -1 || ms > 5000) MsgPrint(MSG_WARNING, "Very long ISP hold time. Are you nuts?");
 }
 
@@ -148,10 +150,10 @@ void LinesEnterBootloader() {
     // The bootloader samples the programming-enable pin as the part leaves reset.
     setPgmEn(true);
     setReset(true);
-    WaitMs(g_resetTimeMs);
+    WaitMs(g_lines.resetTimeMs);
     setReset(false);
-    if (g_ispHoldTimeMs == -1) return;
-    WaitMs(g_ispHoldTimeMs);
+    if (g_lines.ispHoldTimeMs == -1) return;
+    WaitMs(g_lines.ispHoldTimeMs);
     setPgmEn(false);
 }
 
@@ -166,13 +168,13 @@ void LinesRelease() {
 uint8_t Cp210xLatchSet(uint8_t latch, uint8_t mask) {
     if (!ComIsOpen()) return latch;
     std::string device = ComDevicePath();
-    if (device == g_gpioMissingFor) return latch;
+    if (device == g_lines.gpioMissingFor) return latch;
     if (!cp210xgpio::Attached() || cp210xgpio::AttachedDevice() != device) {
         std::string lookedFor;
         if (!cp210xgpio::Attach(device, lookedFor)) {
-            g_gpioMissingFor = device;
-            if (!g_gpioReported) MsgPrint(MSG_RAW, "Unable to load '%s'.", lookedFor.c_str());
-            g_gpioReported = true;
+            g_lines.gpioMissingFor = device;
+            if (!g_lines.gpioReported) MsgPrint(MSG_RAW, "Unable to load '%s'.", lookedFor.c_str());
+            g_lines.gpioReported = true;
             return latch;
         }
     }
@@ -183,10 +185,10 @@ uint8_t Cp210xLatchSet(uint8_t latch, uint8_t mask) {
     return readBack;
 }
 
-const IspRequest& IspRequestGet() { return g_isp; }
+const IspRequest& IspRequestGet() { return g_lines.isp; }
 void IspRequestClear() {
-    g_isp.requestCount = 0;
-    g_isp.responseCount = 0;
+    g_lines.isp.requestCount = 0;
+    g_lines.isp.responseCount = 0;
 }
 
 void IspRequestParse(const char* value) {
@@ -199,15 +201,15 @@ void IspRequestParse(const char* value) {
         size_t respEnd = text.find(' ', end + 1);
         response = text.substr(end + 1, respEnd == std::string::npos ? std::string::npos : respEnd - end - 1);
     }
-    g_isp.requestCount = HexToBytes(request, g_isp.request);
-    g_isp.responseCount = HexToBytes(response, g_isp.response);
+    g_lines.isp.requestCount = HexToBytes(request, g_lines.isp.request);
+    g_lines.isp.responseCount = HexToBytes(response, g_lines.isp.response);
 }
 
-bool IspRequestPending() { return g_ispPending; }
-void SetIspRequestPending(bool pending) { g_ispPending = pending; }
+bool IspRequestPending() { return g_lines.ispPending; }
+void SetIspRequestPending(bool pending) { g_lines.ispPending = pending; }
 
 LineHardware* SetLineHardware(LineHardware* hardware) {
-    LineHardware* previous = g_hardware == &g_systemLines ? nullptr : g_hardware;
-    g_hardware = hardware ? hardware : &g_systemLines;
+    LineHardware* previous = g_lines.hardware == &g_lines.systemLines ? nullptr : g_lines.hardware;
+    g_lines.hardware = hardware ? hardware : &g_lines.systemLines;
     return previous;
 }

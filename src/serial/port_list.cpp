@@ -18,9 +18,12 @@ struct PortEntry {
     char description[129];
     bool usb;
 };
-PortEntry g_ports[kPortListSize];
-int g_count = 0;
-char g_taken[256];  // the name handed out last: the entry itself may be refilled
+struct PortList {
+    PortEntry ports[kPortListSize];
+    int count = 0;
+    char taken[256] = "";  // the name handed out last: the entry itself may be refilled
+};
+PortList g_list;  // the ports of the last enumeration, consumed by the search
 
 std::vector<SystemPort> EnvironmentPorts(const std::vector<SystemPort>& known) {
     std::vector<SystemPort> ports;
@@ -45,31 +48,31 @@ std::vector<SystemPort> EnvironmentPorts(const std::vector<SystemPort>& known) {
 }  // namespace
 
 int PortEnumerate(const char* filter, bool mustOpen, bool includeNonUsb, bool includeUsb) {
-    g_count = 0;
+    g_list.count = 0;
     std::vector<SystemPort> ports = EnumerateSystemPorts();
     std::vector<SystemPort> extra = EnvironmentPorts(ports);
     ports.insert(ports.end(), extra.begin(), extra.end());
 
     for (const SystemPort& port : ports) {
         // More ports than the list holds: the first 32 are kept.
-        if (g_count >= static_cast<int>(kPortListSize)) break;
+        if (g_list.count >= static_cast<int>(kPortListSize)) break;
         if (filter && *filter && port.name.find(filter) == std::string::npos &&
             port.description.find(filter) == std::string::npos && port.manufacturer.find(filter) == std::string::npos)
             continue;
         if (port.usb ? !includeUsb : !includeNonUsb) continue;
         if (mustOpen && !ComProbe(port.name.c_str())) continue;
-        PortEntry& entry = g_ports[g_count++];
+        PortEntry& entry = g_list.ports[g_list.count++];
         CopyCut(entry.name, sizeof entry.name, port.name.c_str());
         CopyCut(entry.description, sizeof entry.description, port.description.c_str());
         entry.usb = port.usb;
     }
-    return g_count;
+    return g_list.count;
 }
 
 const char* PortTakeNext(char* description, size_t size) {
-    if (g_count <= 0) return nullptr;
-    const PortEntry& entry = g_ports[--g_count];
+    if (g_list.count <= 0) return nullptr;
+    const PortEntry& entry = g_list.ports[--g_list.count];
     if (description && size > 0) CopyCut(description, size, entry.description);
-    strcpy(g_taken, entry.name);
-    return g_taken;
+    strcpy(g_list.taken, entry.name);
+    return g_list.taken;
 }

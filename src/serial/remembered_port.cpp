@@ -7,15 +7,12 @@
 
 namespace {
 constexpr const char* kValueName = "AutoPort";
-char g_port[kRememberedPortChars + 1];
 }  // namespace
 
-const char* RememberedPortRead() {
+std::string RememberedPortRead() {
     std::string text = ConfigReadText(kValueName);
     text.resize(std::min<size_t>(text.size(), kRememberedPortChars));
-    text.copy(g_port, text.size());
-    g_port[text.size()] = '\0';
-    return g_port;
+    return text;
 }
 
 void RememberedPortWrite(const char* portName) {

@@ -2,10 +2,12 @@
 // configuration store); it is tried first by the next search.
 #pragma once
 
+#include <string>
+
 // Long enough for any device path (/dev/serial/by-id/... names run past 80 characters).
 constexpr unsigned kRememberedPortChars = 255;
 
 // The remembered port, cut to 255 characters; empty when none is stored.
-const char* RememberedPortRead();
+std::string RememberedPortRead();
 // Stores the port name, cut to 255 characters (empty: forget the port).
 void RememberedPortWrite(const char* portName);

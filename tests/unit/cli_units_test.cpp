@@ -91,12 +91,12 @@ TEST(ProgressSpinner, TurnsInPlace) {
 
 TEST(ProgressDaemonCounters, RoundToKibibytes) {
     ProgressDaemonCounters(PROGRESS_START, 2048);
-    EXPECT_EQ(g_progressKibTotal.load(), 2);
-    EXPECT_EQ(g_progressKibDone.load(), 0);
+    EXPECT_EQ(ProgressKibTotal(), 2);
+    EXPECT_EQ(ProgressKibDone(), 0);
     ProgressDaemonCounters(PROGRESS_UPDATE, 1024);
-    EXPECT_EQ(g_progressKibDone.load(), 1);
+    EXPECT_EQ(ProgressKibDone(), 1);
     ProgressDaemonCounters(PROGRESS_FINISH, 0);
-    EXPECT_EQ(g_progressKibDone.load(), 2);
+    EXPECT_EQ(ProgressKibDone(), 2);
 }
 
 TEST(HelpText, VersionNumbersAndMissingTexts) {
