@@ -112,3 +112,32 @@ TEST_F(ApplicationUpload, MecIapEntersTheBootRomAndHandsOverToTheLpcDriver) {
         EXPECT_EQ(sim.Memory(), WithArm7Checksum(MemoryImage(records, c.size))) << c.driver;
     }
 }
+
+// MEC_IAP searches only the listed ports and remembers none. A candidate that fails
+// leaves the boot-ROM driver selected: the next candidate must get MEC_IAP's own connect
+// (and its entry request) again. When no port answers, the run ends with exit code -1.
+TEST_F(ApplicationUpload, MecIapSearchesTheListedPortsOnly) {
+    CodeRecords records = {{0x0, Pattern(5000, 5)}};
+    const std::string hex = HexFile(records);
+    SimTarget target({"--protocol=mec_iap", "--part=LPC2138"});
+    SimTarget silent({"--protocol=gen_iap"});  // answers none of MEC_IAP's requests
+    RunOptions options = Options();
+    options.env["VORLO_PORTS"] = target.Path() + ":" + silent.Path();  // the last one is tried first
+    const std::vector<std::string> args = {"--driver=MEC_IAP", "--connection=AUTO(virtual),2400,8,N,1",
+                                           "--importcode=" + hex, "--erase", "--write"};
+    RunResult r = RunVorlo(args, options);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_LT(r.out.find("Trying port " + silent.Path()), r.out.find("Trying port " + target.Path()));
+    EXPECT_FALSE(Contains(ReadFile(dir + "/.Vorlo"), target.Path()));
+    target.Stop();
+    EXPECT_EQ(target.Memory(), WithArm7Checksum(MemoryImage(records, 8192)));
+
+    options.env["VORLO_PORTS"] = silent.Path();
+    r = RunVorlo(args, options);
+    EXPECT_EQ(r.exitCode, 255) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nTrying port " + silent.Path()));
+    options.env["VORLO_PORTS"] = "";
+    r = RunVorlo({"--driver=MEC_IAP", "--connection=AUTO(no such port),2400,8,N,1", "--erase"}, options);
+    EXPECT_EQ(r.exitCode, 255);
+    EXPECT_TRUE(Contains(r.out, "\nNo suitable COM port found.")) << r.out;
+}
