@@ -18,7 +18,7 @@ const CommandEntry g_commandTable[] = {
     {"EXPORTCODE", CmdExportCode},
     {"LISTCODE", CmdListCode},
     {"WRITE", CmdWrite},
-    {"READ", CmdAccepted},
+    {"READ", CmdRead},
     {"BLANKCHECK", CmdBlankCheck},
     {"ERASE", CmdErase},
     {"DEVTYPE", CmdDevice},
@@ -57,6 +57,8 @@ const CommandEntry g_commandTable[] = {
     {"RESETCTRL", CmdResetCtrl},
     {"PGMENCTRL", CmdPgmEnCtrl},
     {"CP210XTEST", CmdCp210xTest},
+    // Beyond the original table.
+    {"VERIFY", CmdVerify},
     {nullptr, nullptr},
 };
 

@@ -3,9 +3,7 @@
 
 // Small setting commands.
 void CmdDevice(const char* value);
-void CmdAccepted(const char* value);  // READ, NOLOCALECHO, USERMODE, EXTMEM, NOEXEC
-void CmdBlankCheck(const char* value);
-void CmdDeviceInfo(const char* value);
+void CmdAccepted(const char* value);  // NOLOCALECHO, USERMODE, EXTMEM, NOEXEC
 void CmdSecKey(const char* value);
 void CmdConnection(const char* value);
 void CmdClockFreq(const char* value);
@@ -41,6 +39,12 @@ void CmdWrite(const char* value);
 void CmdErase(const char* value);
 void CmdExec(const char* value);
 void CmdDisconnect(const char* value);
+
+// Commands that look at the target.
+void CmdRead(const char* value);
+void CmdVerify(const char* value);
+void CmdBlankCheck(const char* value);
+void CmdDeviceInfo(const char* value);
 
 // Reset and programming-enable line control.
 void CmdResetTime(const char* value);

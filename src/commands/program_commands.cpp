@@ -18,15 +18,28 @@
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
 
-namespace {
-// Opens the interface and connects unless a connection stands.
-void ConnectStep() {
+void ConnectTarget() {
     if (IsConnected()) return;
     if (!DevOpenInterface(CurrentDriver(), ConnectionString())) return;
     if (!DevConnectWait(ConnectKey())) MsgError("Failed to connect.");
     SetConnected(true);
 }
 
+void ShapeForDriver(CodeImage& image) {
+    const DriverSession& driver = CurrentSession();
+    CodeAlignBlocks(image, static_cast<uint32_t>(driver.blockSize), 0xFF);
+    CodeSplit(image, static_cast<uint32_t>(driver.blockSize));
+    if (driver.lengthMultiple != 0) CodeSetRcordLength(image, static_cast<uint32_t>(driver.lengthMultiple), 0xFF);
+}
+
+void PrepareForDriver(CodeImage& image, bool writing) {
+    CodePreparation prepare = CurrentDriver().prepareCode ? CurrentDriver().prepareCode : PendingCodePreparation();
+    if (!prepare) return;
+    prepare(image);
+    if (writing) ClearPendingCodePreparation();
+}
+
+namespace {
 [[noreturn]] void TerminateWrite() {
     g_flags.abort = false;
     MsgPrint(MSG_PLAIN, "Terminating write");
@@ -64,27 +77,14 @@ void CmdWrite(const char* value) {
         return;
     }
     SetCommandArgument(value);
-    ConnectStep();
+    ConnectTarget();
 
-    // Reshape the image into blocks the driver takes: aligned to its block size, holes
-    // inside a block filled, no block longer than one block, lengths padded.
     CodeImage& image = ProgramCode();
-    const DriverSession& driver = CurrentSession();
-    CodeAlignBlocks(image, static_cast<uint32_t>(driver.blockSize), 0xFF);
-    CodeSplit(image, static_cast<uint32_t>(driver.blockSize));
-    if (driver.lengthMultiple != 0) CodeSetRcordLength(image, static_cast<uint32_t>(driver.lengthMultiple), 0xFF);
-
+    ShapeForDriver(image);
     MsgPrint(MSG_PLAIN, "Writing.\n");
     ProgressInstall(g_flags.daemonChild ? ProgressDaemonCounters : ProgressBar);
     ProgressHook(PROGRESS_START, image.numBytes);
-
-    // The current driver's preparation, or the one a driver asked for before it handed
-    // its line to the current one.
-    CodePreparation prepare = CurrentDriver().prepareCode ? CurrentDriver().prepareCode : PendingCodePreparation();
-    if (prepare) {
-        prepare(image);
-        ClearPendingCodePreparation();
-    }
+    PrepareForDriver(image, true);
 
     long done = 0;
     for (size_t i = 0; i < image.records.size(); ++i) {
@@ -103,7 +103,7 @@ void CmdWrite(const char* value) {
 
 void CmdErase(const char* value) {
     std::string items(value, strnlen(value, 128));
-    ConnectStep();
+    ConnectTarget();
     MsgPrint(MSG_PLAIN, "Erasing device .. ");
 
     // Items are separated by commas; empty items between two commas name nothing and
@@ -127,7 +127,7 @@ void CmdErase(const char* value) {
 
 void CmdExec(const char* value) {
     SetCommandArgument(value);
-    ConnectStep();
+    ConnectTarget();
     DevUserPgmExec(CurrentDriver(), CmdArgGet());
     ClearCommandArgument();
 }

@@ -10,8 +10,6 @@
 
 void CmdDevice(const char*) { MsgPrint(MSG_PLAIN, "cmdHdlr_devtype(): Function not implemented."); }
 void CmdAccepted(const char*) {}
-void CmdBlankCheck(const char*) { MsgPrint(MSG_PLAIN, "BlankCheck(): Function not yet implemented."); }
-void CmdDeviceInfo(const char*) { MsgPrint(MSG_PLAIN, "DeviceInfo(): Function not yet implemented."); }
 void CmdSecKey(const char* value) { SetConnectKey(value); }
 void CmdConnection(const char* value) { SetConnectionString(value); }
 void CmdClockFreq(const char*) { MsgPrint(MSG_NOTE, "'--clockfreq' option is now obsolete."); }

@@ -1,5 +1,7 @@
 #include "drivers/driver.hpp"
 
+#include <vector>
+
 #include "cli/messages.hpp"
 #include "drivers/kit/serial_driver.hpp"
 
@@ -42,10 +44,43 @@ bool DevDisconnect(const DriverDescriptor& driver) {
     return driver.disconnect ? driver.disconnect() : true;
 }
 
-bool DevRead(const DriverDescriptor& driver, const char* argument) {
+void RequireReading(const DriverDescriptor& driver, const char* what) {
     RequireDriver(driver);
-    if (!driver.read) MsgError("%s", driver.readUnsupported);
-    return driver.read(argument);
+    if (!driver.read) MsgError("%sFunction %s not supported.", driver.tag, what);
+}
+
+bool DevRead(const DriverDescriptor& driver, uint32_t address, uint8_t* data, uint32_t length) {
+    RequireReading(driver, "READ");
+    return driver.read(address, data, length);
+}
+
+bool DevVerify(const DriverDescriptor& driver, uint32_t address, const uint8_t* data, uint32_t length,
+               Difference& difference) {
+    RequireReading(driver, "VERIFY");
+    if (driver.verify) return driver.verify(address, data, length, difference);
+    std::vector<uint8_t> target(length);
+    if (!driver.read(address, target.data(), length)) MsgError("%sReading %08X failed.", driver.tag, address);
+    for (uint32_t i = 0; i < length; ++i) {
+        if (target[i] != data[i]) {
+            difference = {address + i, target[i], data[i]};
+            return false;
+        }
+    }
+    return true;
+}
+
+bool DevBlankCheck(const DriverDescriptor& driver, const char* sectors, BlankFinding& finding) {
+    RequireDriver(driver);
+    if (!driver.blankCheck) MsgError("%sFunction BLANKCHECK not supported.", driver.tag);
+    return driver.blankCheck(sectors, finding);
+}
+
+std::vector<std::string> DevDeviceInfo(const DriverDescriptor& driver) {
+    RequireDriver(driver);
+    if (driver.deviceInfo) return driver.deviceInfo();
+    char line[64];
+    snprintf(line, sizeof line, "Block size: %d bytes", static_cast<int>(SessionOf(driver).blockSize));
+    return {line};
 }
 
 bool DevErase(const DriverDescriptor& driver, const char* argument) {

@@ -23,11 +23,34 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "context/run_context.hpp"
 #include "serial/auto_search.hpp"
 
 constexpr unsigned kDriverInfoSize = 256;  // device text a connect may leave
+
+// Target memory from `first` to `last`, both included.
+struct MemoryRange {
+    uint32_t first;
+    uint32_t last;
+};
+using MemoryRanges = std::vector<MemoryRange>;
+
+// Where the target's memory differs from what was expected there.
+struct Difference {
+    uint32_t address;
+    uint8_t read;
+    uint8_t expected;
+};
+
+// The first memory a blank check found programmed.
+struct BlankFinding {
+    int32_t sector;  // -1 where the target has no sectors
+    uint32_t address;
+    uint32_t value;  // as the target reports it (a word on the LPC boot ROM)
+};
 
 // What a driver is. Nothing here changes while the program runs; what a driver learns
 // goes into its DriverSession. Build it with named fields; what is left out is the
@@ -43,8 +66,29 @@ struct DriverDescriptor {
     bool (*erase)(const char* argument) = nullptr;
     bool (*write)(const char* argument, uint32_t address, const uint8_t* data, uint32_t length) = nullptr;
     bool (*exec)(const char* argument) = nullptr;
-    bool (*read)(const char* argument) = nullptr;  // default: `readUnsupported`, an ERROR
-    bool (*disconnect)() = nullptr;                // default: nothing to say, true
+    bool (*disconnect)() = nullptr;  // default: nothing to say, true
+
+    // Looking at the target (READ, VERIFY, BLANKCHECK, DEVICEINFO). A driver without
+    // `read` says "<tag>Function READ not supported." (likewise VERIFY and BLANKCHECK).
+    // `read` fills `length` bytes from `address`: false when they did not come.
+    bool (*read)(uint32_t address, uint8_t* data, uint32_t length) = nullptr;
+    // Compares a block with the target's memory: false with the first difference. The
+    // default reads the block and compares.
+    bool (*verify)(uint32_t address, const uint8_t* data, uint32_t length, Difference& difference) = nullptr;
+    // Before a READ or VERIFY: the image at hand (the one to compare with, or the one
+    // loaded before a READ; null: none). A target that must be unlocked takes its key here.
+    void (*startReading)(const CodeImage* image, bool verifying) = nullptr;
+    // What READ reads without ranges, and what the protocol cannot read (the boot ROM's
+    // vectors mapped over the start of the flash), both known once connected.
+    MemoryRanges (*memory)() = nullptr;
+    MemoryRanges (*hidden)() = nullptr;
+    const char* hiddenReason = "";  // why the hidden memory cannot be read
+    uint32_t readBlock = 0;  // bytes one read takes at most; 0: the session's block size
+    // True when blank, else false with the first programmed memory found. `sectors` is
+    // the command's argument (null: everything).
+    bool (*blankCheck)(const char* sectors, BlankFinding& finding) = nullptr;
+    // What the target tells about itself, a line each. Default: the block size.
+    std::vector<std::string> (*deviceInfo)() = nullptr;
 
     // Line work around the kit's steps.
     void (*opened)() = nullptr;      // a port was opened for the driver
@@ -52,7 +96,7 @@ struct DriverDescriptor {
     void (*closing)() = nullptr;     // before the port is closed
 
     AutoSearchOptions search = {};
-    const char* readUnsupported = "Function READ not supported.";
+    const char* tag = "";  // the driver's messages start with it ("gen_iap: ")
     // Run on the image by the next WRITE after this driver was selected, even when the
     // driver has handed its line to another one by then (the LPC boot ROM's vectors).
     CodePreparation prepareCode = nullptr;
@@ -63,7 +107,13 @@ bool DevOpenInterface(const DriverDescriptor& driver, const char* connection);
 bool DevCloseInterface(const DriverDescriptor& driver, int unused);
 bool DevConnect(const DriverDescriptor& driver, const char* key, char* info);
 bool DevDisconnect(const DriverDescriptor& driver);
-bool DevRead(const DriverDescriptor& driver, const char* argument);
+bool DevRead(const DriverDescriptor& driver, uint32_t address, uint8_t* data, uint32_t length);
+bool DevVerify(const DriverDescriptor& driver, uint32_t address, const uint8_t* data, uint32_t length,
+               Difference& difference);
+bool DevBlankCheck(const DriverDescriptor& driver, const char* sectors, BlankFinding& finding);
+std::vector<std::string> DevDeviceInfo(const DriverDescriptor& driver);
+// Ends the run with "<tag>Function <what> not supported." unless the driver can read.
+void RequireReading(const DriverDescriptor& driver, const char* what);
 bool DevErase(const DriverDescriptor& driver, const char* argument);
 bool DevWrite(const DriverDescriptor& driver, const char* argument, uint32_t address, const uint8_t* data,
               uint32_t length);

@@ -63,5 +63,5 @@ const DriverDescriptor g_drvGenIap = {
     .exec = GenIapExec,
     .connecting = [] { PgmEnLineDtrRtsSet(true); },
     .closing = [] { PgmEnLineDtrRtsSet(false); },
-    .readUnsupported = "gen_iap: Function READ not supported.",
+    .tag = "gen_iap: ",
 };

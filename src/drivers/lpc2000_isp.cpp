@@ -3,6 +3,7 @@
 // return code per command, data as UU-encoded lines with a checksum every 20 lines.
 // Code goes into RAM and is copied from there into flash a block at a time; in fast
 // mode a programming routine goes into RAM instead and takes over at a high rate.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -34,9 +35,14 @@ constexpr uint32_t kRamBufferCortex = 0x10000260;
 constexpr uint32_t kWatchdogRoutine = 0x400002F0;
 constexpr int kCodeReadProtected = 19;
 
+constexpr int kSectorNotBlank = 8;
+constexpr int kReadAttempts = 3;  // a group of read lines asked for again after a bad checksum
+
 struct IspState {
     bool cortex = false;  // stays set for the rest of the run once a Cortex-M part answered
     int lastReturnCode = 0;
+    uint32_t partId = 0;
+    std::string bootVersion;  // "major.minor" as the last connect read it
 };
 IspState g_isp;  // the boot ROM the run talks to
 
@@ -81,6 +87,14 @@ std::vector<std::string> AnswerLines(const std::string& text) {
 // Milliseconds the bytes take on the line.
 uint32_t WireTimeMs(size_t bytes) { return static_cast<uint32_t>((bytes * ComCharTimeUs() + 999) / 1000); }
 
+void NoteReturnCode(int code) {
+    g_isp.lastReturnCode = code;
+    if (code == kCodeReadProtected) {
+        MsgPrint(MSG_WARNING, "ISP Return Code: Code Read Protection Enabled");
+        MsgPrint(MSG_NOTE, "Erase whole chip to clear protection.");
+    }
+}
+
 bool Exchange(const std::string& command, const std::string& expected, int moreLines = 0, uint32_t timeoutMs = kShortMs,
               std::string* answer = nullptr) {
     LinkRequest(command.data(), command.size());
@@ -99,13 +113,7 @@ bool Exchange(const std::string& command, const std::string& expected, int moreL
 
     // The return code is the piece after the echo.
     std::vector<std::string> pieces = AnswerLines(text);
-    if (pieces.size() >= 2) {
-        g_isp.lastReturnCode = atoi(pieces[1].c_str());
-        if (g_isp.lastReturnCode == kCodeReadProtected) {
-            MsgPrint(MSG_WARNING, "ISP Return Code: Code Read Protection Enabled");
-            MsgPrint(MSG_NOTE, "Erase whole chip to clear protection.");
-        }
-    }
+    if (pieces.size() >= 2) NoteReturnCode(atoi(pieces[1].c_str()));
     return false;
 }
 
@@ -137,6 +145,10 @@ bool RamWrite(uint32_t address, const uint8_t* data, size_t n) {
     }
     return true;
 }
+
+// In ISP mode the boot ROM maps its own vectors over the start of the flash: reads and
+// compares there see those, not the user's.
+uint32_t HiddenBytes() { return g_isp.cortex ? 512 : 64; }
 
 const char* GoCommand() { return g_isp.cortex ? "G 0 T\r" : "G 0 A\r"; }
 
@@ -256,6 +268,7 @@ bool IspConnect(const char*, char* info) {
     std::vector<std::string> lines = AnswerLines(answer);
     uint32_t id = lines.size() >= 3 ? static_cast<uint32_t>(strtoul(lines[2].c_str(), nullptr, 10)) : 0;
     const LpcPart* part = LpcIdentify(id);
+    g_isp.partId = id;
     if (!part) MsgError("Unsupported device: ID=0x%X", id);
     LpcSetCurrentPart(*part);
     DriverSession& session = SessionOf(g_drvLpc2000Isp);
@@ -266,10 +279,11 @@ bool IspConnect(const char*, char* info) {
 
     if (!Exchange("K\r", "0\r\n", 2, kShortMs, &answer)) return false;
     lines = AnswerLines(answer);
+    // The boot ROM sends the minor number first.
+    g_isp.bootVersion = lines.size() >= 4 ? lines[3] + "." + lines[2] : "";
     if (info && lines.size() >= 4) {
-        // The boot ROM sends the minor number first.
         size_t used = strlen(info);
-        snprintf(info + used, kDriverInfoSize - used, "Bootcode version: %s.%s", lines[3].c_str(), lines[2].c_str());
+        snprintf(info + used, kDriverInfoSize - used, "Bootcode version: %s", g_isp.bootVersion.c_str());
     }
 
     if (fastBaud != 0) {
@@ -319,7 +333,7 @@ bool IspWrite(const char* ranges, uint32_t address, const uint8_t* data, uint32_
 
     // In ISP mode the boot ROM maps its own vectors over the start of flash, so a
     // compare there would see those: it starts behind them.
-    const uint32_t hidden = g_isp.cortex ? 512 : 64;
+    const uint32_t hidden = HiddenBytes();
     uint32_t flash = address, buffer = ram, count = length;
     if (flash < hidden) {
         uint32_t skip = hidden - flash;
@@ -361,6 +375,192 @@ bool IspExec(const char* argument) {
     Exchange(GoCommand(), "0\r\n");
     return true;
 }
+
+// One group of a read: up to 20 UU lines and the line with their checksum, behind
+// `prefix` (the echo of what the host sent and, for the command, its return code).
+enum class Group { Good, Damaged, Refused };
+Group ReadGroup(const std::string& prefix, size_t bytes, std::vector<uint8_t>& out) {
+    const size_t lines = (bytes + kUuLineBytes - 1) / kUuLineBytes;
+    const size_t capacity = prefix.size() + lines * 64 + 32;
+    std::string buffer(capacity, '\0');
+    auto complete = [&](const uint8_t* b, size_t n) {
+        std::string text(reinterpret_cast<const char*>(b), n);
+        size_t same = 0;
+        while (same < n && same < prefix.size() && text[same] == prefix[same]) ++same;
+        if (same < prefix.size())  // another answer: complete with its return code line
+            return same < n && text.find('\n', same) != std::string::npos;
+        size_t ends = 0;
+        for (size_t i = prefix.size(); i < n; ++i) ends += text[i] == '\n';
+        return ends >= lines + 1;
+    };
+    const uint32_t timeout = kShortMs + WireTimeMs(capacity);
+    size_t n = ComReadUntil(buffer.data(), capacity, timeout, complete);
+    std::string text = buffer.substr(0, n);
+    if (text.compare(0, prefix.size(), prefix) != 0) {
+        // The read command refused (code read protection, say): its return code.
+        std::vector<std::string> pieces = AnswerLines(text);
+        if (prefix.rfind("R ", 0) == 0 && pieces.size() >= 2 && pieces[1] != "0") {
+            NoteReturnCode(atoi(pieces[1].c_str()));
+            return Group::Refused;
+        }
+        std::string expected = prefix;
+        MsgPrint(MSG_VERBOSE, "Read: the answer does not begin with '%s'", MakePrintable(expected.data()));
+        return Group::Damaged;
+    }
+    std::vector<std::string> body = AnswerLines(text.substr(prefix.size()));
+    if (body.size() != lines + 1) return Group::Damaged;
+    std::vector<uint8_t> data;
+    for (size_t i = 0; i < lines; ++i)
+        if (!UuDecodeLine(body[i], data)) return Group::Damaged;
+    unsigned long sum = 0;
+    for (uint8_t b : data) sum += b;
+    char* end = nullptr;
+    unsigned long said = strtoul(body[lines].c_str(), &end, 10);
+    if (data.size() != bytes || *end != '\0' || said != sum) {
+        MsgPrint(MSG_DEBUG, "Read: %zu bytes summing to %lu, the target says %s", data.size(), sum, body[lines].c_str());
+        return Group::Damaged;
+    }
+    out.insert(out.end(), data.begin(), data.end());
+    return Group::Good;
+}
+
+// R: the boot ROM sends the memory as UU lines, a checksum after every 20; the host
+// answers OK, or RESEND for the same lines again. Every byte the host sends is echoed.
+bool IspRead(uint32_t address, uint8_t* data, uint32_t length) {
+    if (length == 0) return true;
+    const uint32_t start = address & ~3u;
+    const uint32_t count = (address - start + length + 3) & ~3u;
+    const std::string command = Format("R %u %u\r", static_cast<unsigned>(start), static_cast<unsigned>(count));
+    LinkRequest(command.data(), command.size());
+    std::string prefix = command + "0\r\n";
+    std::vector<uint8_t> bytes;
+    for (size_t at = 0; at < count;) {
+        const size_t group = std::min<size_t>(kLinesPerChecksum * kUuLineBytes, count - at);
+        for (int attempt = 1;; ++attempt) {
+            Group got = ReadGroup(prefix, group, bytes);
+            if (got == Group::Good) break;
+            if (got == Group::Refused) {
+                if (g_isp.lastReturnCode == kCodeReadProtected) MsgError("Read refused: Code Read Protection Enabled.");
+                return false;
+            }
+            if (attempt == kReadAttempts) return false;
+            MsgPrint(MSG_DEBUG, "Read %X: lines damaged, RESEND (%i)", static_cast<unsigned>(start + at), attempt);
+            static const char kResend[] = "RESEND\r\n";
+            LinkRequest(kResend, sizeof kResend - 1);
+            prefix = kResend;
+        }
+        static const char kOk[] = "OK\r\n";
+        LinkRequest(kOk, sizeof kOk - 1);
+        prefix = kOk;
+        at += group;
+    }
+    // The echo of the last OK belongs to this read, not to the next answer.
+    char echo[4];
+    ComRead(echo, sizeof echo, kShortMs);
+    memcpy(data, bytes.data() + (address - start), length);
+    return true;
+}
+
+MemoryRanges IspMemory() {
+    const LpcPart& part = LpcCurrentPart();
+    if (part.sectors <= 0) return {};
+    return {{0, LpcSectorEnd(part, part.sectors - 1)}};
+}
+
+MemoryRanges IspHidden() { return {{0, HiddenBytes() - 1}}; }
+
+// I first last: 0 when blank, else 8 with the offset of the first programmed word from
+// the first sector's start and its contents.
+bool SectorsBlank(int32_t first, int32_t last, BlankFinding& finding) {
+    const std::string command = Format("I %i %i\r", first, last);
+    LinkRequest(command.data(), command.size());
+    std::string buffer(command.size() + kAnswerMax + 1, '\0');
+    auto complete = [&](const uint8_t* b, size_t n) {
+        std::vector<std::string> pieces = AnswerLines(std::string(reinterpret_cast<const char*>(b), n));
+        if (pieces.size() < 2 || b[n - 1] != '\n') return false;
+        return atoi(pieces[1].c_str()) != kSectorNotBlank || pieces.size() >= 4;
+    };
+    size_t n = ComReadUntil(buffer.data(), command.size() + kAnswerMax, kEraseMs, complete);
+    std::vector<std::string> pieces = AnswerLines(buffer.substr(0, n));
+    if (pieces.size() < 2 || pieces[0] + "\r" != command) MsgError("Blank check: no answer from the boot ROM.");
+    int code = atoi(pieces[1].c_str());
+    if (code == 0) return true;
+    if (code != kSectorNotBlank || pieces.size() < 4) {
+        NoteReturnCode(code);
+        MsgError("Blank check of sectors %i-%i refused (return code %i).", first, last, code);
+    }
+    const uint32_t address = LpcSectorStart(LpcCurrentPart(), first) + static_cast<uint32_t>(strtoul(pieces[2].c_str(), nullptr, 10));
+    int32_t sector = first;
+    while (sector < last && address > LpcSectorEnd(LpcCurrentPart(), sector)) ++sector;
+    finding = {sector, address, static_cast<uint32_t>(strtoul(pieces[3].c_str(), nullptr, 10))};
+    return false;
+}
+
+// Sector 0 as the boot ROM sees it in ISP mode: its own vectors cover the start, so
+// the blank check finds them on an erased part. The rest is read and looked at.
+bool SectorZeroBlank(BlankFinding& finding) {
+    if (SectorsBlank(0, 0, finding)) return true;
+    const uint32_t hidden = HiddenBytes();
+    if (finding.address >= hidden) return false;
+    const uint32_t end = LpcSectorEnd(LpcCurrentPart(), 0);
+    std::vector<uint8_t> rest(end - hidden + 1);
+    const uint32_t block = static_cast<uint32_t>(SessionOf(g_drvLpc2000Isp).blockSize);
+    for (uint32_t at = 0; at < rest.size(); at += block)
+        if (!IspRead(hidden + at, rest.data() + at, std::min<uint32_t>(block, static_cast<uint32_t>(rest.size()) - at)))
+            MsgError("Blank check: reading sector 0 failed.");
+    for (uint32_t i = 0; i < rest.size(); i += 4) {
+        uint32_t word = rest[i] | rest[i + 1] << 8 | rest[i + 2] << 16 | static_cast<uint32_t>(rest[i + 3]) << 24;
+        if (word != 0xFFFFFFFF) {
+            finding = {0, hidden + i, word};
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IspBlankCheck(const char* sectors, BlankFinding& finding) {
+    const LpcPart& part = LpcCurrentPart();
+    std::vector<std::pair<int32_t, int32_t>> ranges;
+    if (!sectors) ranges.push_back({0, part.sectors - 1});
+    for (const std::string& item : SplitFields(sectors ? sectors : "")) {
+        if (!sectors || item.empty()) continue;
+        int32_t first = 0, last = 0;
+        if (!ParseSectors(item, first, last)) MsgError("Unknown blank check option.");
+        if (last < first || last > part.sectors - 1) MsgError("Incorrect sectors given.");
+        ranges.push_back({first, last});
+    }
+    for (auto [first, last] : ranges) {
+        if (first == 0) {
+            if (!SectorZeroBlank(finding)) return false;
+            if (++first > last) continue;
+        }
+        if (!SectorsBlank(first, last, finding)) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> IspDeviceInfo() {
+    const LpcPart& part = LpcCurrentPart();
+    std::vector<std::string> lines = {
+        Format("Part: LPC%d", static_cast<int>(part.number)),
+        Format("Part ID: 0x%08X", static_cast<unsigned>(g_isp.partId)),
+        Format("Flash: %d kiB in %d sectors", static_cast<int>(part.flashKiB), static_cast<int>(part.sectors)),
+        Format("RAM: %d kiB", static_cast<int>(part.ramKiB)),
+        "Boot code version: " + g_isp.bootVersion,
+    };
+    // N: the serial number, four words, on the parts that have one.
+    std::string answer;
+    if (Exchange("N\r", "0\r\n", 4, kShortMs, &answer)) {
+        std::vector<std::string> words = AnswerLines(answer);
+        if (words.size() >= 6) {
+            std::string serial = "Serial number:";
+            for (size_t i = 2; i < 6; ++i)
+                serial += Format(" %08X", static_cast<unsigned>(strtoul(words[i].c_str(), nullptr, 10)));
+            lines.push_back(serial);
+        }
+    }
+    return lines;
+}
 }  // namespace
 
 const DriverDescriptor g_drvLpc2000Isp = {
@@ -371,6 +571,12 @@ const DriverDescriptor g_drvLpc2000Isp = {
     .erase = IspErase,
     .write = IspWrite,
     .exec = IspExec,
+    .read = IspRead,
+    .memory = IspMemory,
+    .hidden = IspHidden,
+    .hiddenReason = "the boot ROM maps its own vectors there",
+    .blankCheck = IspBlankCheck,
+    .deviceInfo = IspDeviceInfo,
     .closing = [] {
         if (ComIsOpen()) LinesRelease();
     },

@@ -92,5 +92,5 @@ const DriverDescriptor g_drvMicExtmem = {
     .erase = MicErase,
     .write = MicWrite,
     .exec = MicExec,
-    .readUnsupported = "mic_extmem: Function READ not supported.",
+    .tag = "mic_extmem: ",
 };

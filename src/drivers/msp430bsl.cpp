@@ -3,6 +3,7 @@
 // programming-enable lines); then every BSL command travels in a CRC-checked packet,
 // is acknowledged with one byte and, for most commands, answered with a message or a
 // data packet.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -14,6 +15,7 @@
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "drivers/msp430/bsl_packet.hpp"
+#include "image/code_image.hpp"
 #include "platform/process.hpp"
 #include "serial/interface.hpp"
 #include "serial/line_control.hpp"
@@ -28,7 +30,17 @@ constexpr uint8_t kHeaderIncorrect = 0x51;
 constexpr uint8_t kMessageLocked = 0x04;
 constexpr uint32_t kAddressLimit = 0x10000;  // the driver reaches the lower 64 KiB only
 
-uint8_t g_lastMessage = 0;  // the code of the last BSL message response
+constexpr uint32_t kMainFlashStart = 0x4400;  // F5xx/6xx main flash, as far as the driver reaches
+constexpr uint32_t kVectors = 0xFFE0;         // the interrupt vectors: the BSL's password
+constexpr size_t kPasswordBytes = 32;
+constexpr uint32_t kReadBlock = 128;          // TX Data Block bytes per request
+constexpr uint32_t kCrcChunk = 4096;          // bytes per CRC Check of a blank check
+
+struct BslState {
+    uint8_t lastMessage = 0;  // the code of the last BSL message response
+    bool unlocked = false;    // a password was taken since the BSL was entered
+};
+BslState g_bsl;  // the BSL the run talks to
 
 // The pins: TEST on the programming-enable line, RST on the reset line (DTR or RTS).
 void Test(bool level) { PgmEnLineSet(level); }
@@ -69,7 +81,7 @@ BslResponse Exchange(uint8_t command, const std::vector<uint8_t>& data, Answer a
 bool Command(uint8_t command, const std::vector<uint8_t>& data) {
     BslResponse response = Exchange(command, data, Answer::Expected);
     if (response.kind != BslResponse::Message) return false;
-    g_lastMessage = response.message;
+    g_bsl.lastMessage = response.message;
     if (const char* text = BslMessageText(response.message)) MsgPrint(MSG_DEBUG, "%s", text);
     return response.message == 0;
 }
@@ -78,7 +90,7 @@ bool Command(uint8_t command, const std::vector<uint8_t>& data) {
 int ReadData(uint8_t command, const std::vector<uint8_t>& data, uint8_t* out, size_t capacity) {
     BslResponse response = Exchange(command, data, Answer::Expected);
     if (response.kind == BslResponse::Message) {
-        g_lastMessage = response.message;
+        g_bsl.lastMessage = response.message;
         if (const char* text = BslMessageText(response.message)) MsgPrint(MSG_DEBUG, "%s", text);
         return -1;
     }
@@ -98,7 +110,12 @@ std::vector<uint8_t> Address(uint32_t address) {
 }
 
 // The vector area of an erased part reads FF: 32 bytes of FF is the password then.
-bool SendDefaultPassword() { return Command(BSL_RX_PASSWORD, std::vector<uint8_t>(32, 0xFF)); }
+bool SendPassword(const std::vector<uint8_t>& password) {
+    bool taken = Command(BSL_RX_PASSWORD, password);
+    if (taken) g_bsl.unlocked = true;
+    return taken;
+}
+bool SendDefaultPassword() { return SendPassword(std::vector<uint8_t>(kPasswordBytes, 0xFF)); }
 
 bool DefaultPasswordEntry() {
     MsgPrint(MSG_DEBUG, "Entering default password");
@@ -166,6 +183,7 @@ bool BslConnect(const char*, char*) {
     LinkRequest(&kProbe, 1);
     if (ComRead(&byte, 1, 200) != 1 || byte != kHeaderIncorrect) return false;
     MsgPrint(MSG_DEBUG, "BSL mode entered");
+    g_bsl.unlocked = false;
     if (baud == 9600) return true;
 
     MsgPrint(MSG_DEBUG, "Changing baud rate");
@@ -211,7 +229,7 @@ bool BslErase(const char* item) {
     if (segment > 0xFFFF) MsgError("Blocked write to address >= 0x10000");
     std::vector<uint8_t> address = Address(static_cast<uint32_t>(segment));
     if (Command(BSL_ERASE_SEGMENT, address)) return true;
-    if (g_lastMessage == kMessageLocked && !DefaultPasswordEntry()) DefaultPasswordEntry();
+    if (g_bsl.lastMessage == kMessageLocked && !DefaultPasswordEntry()) DefaultPasswordEntry();
     return Command(BSL_ERASE_SEGMENT, address);
 }
 
@@ -222,7 +240,7 @@ bool BslWrite(const char*, uint32_t address, const uint8_t* data, uint32_t lengt
     block.resize(head + length);
     if (length) memcpy(block.data() + head, data, length);
     if (!Command(BSL_RX_DATA_BLOCK, block)) {
-        if (g_lastMessage != kMessageLocked) return false;
+        if (g_bsl.lastMessage != kMessageLocked) return false;
         DefaultPasswordEntry();
         if (!Command(BSL_RX_DATA_BLOCK, block)) return false;
     }
@@ -268,6 +286,94 @@ bool BslExec(const char*) {
     SleepMs(50);
     return true;
 }
+
+// Reading needs the BSL unlocked. Its password is the part's interrupt vectors, and a
+// wrong one mass-erases the part: the vectors of the image at hand (the firmware the
+// part holds), or those of an erased part.
+void BslStartReading(const CodeImage* image, bool verifying) {
+    if (g_bsl.unlocked) return;
+    std::vector<uint8_t> password(kPasswordBytes, 0xFF);
+    if (image) {
+        for (const CodeRecord& r : image->records)
+            for (uint32_t i = 0; i < kPasswordBytes; ++i)
+                if (kVectors + i >= r.address && kVectors + i - r.address < r.length)
+                    password[i] = CodeData(*image, r)[kVectors + i - r.address];
+        MsgPrint(MSG_NOTE, "BSL password: the vectors FFE0-FFFF of the %s image.", verifying ? "verified" : "loaded");
+    } else {
+        MsgPrint(MSG_NOTE, "BSL password: the default (32 bytes FF, an erased part).");
+    }
+    if (!SendPassword(password))
+        MsgError("The BSL refused the password: a wrong password makes it erase the part, which is now blank.");
+}
+
+bool BslRead(uint32_t address, uint8_t* data, uint32_t length) {
+    if (address + uint64_t{length} > kAddressLimit) MsgError("Blocked read of address >= 0x10000");
+    for (uint32_t at = 0; at < length;) {
+        uint32_t n = std::min(kReadBlock, length - at);
+        std::vector<uint8_t> request = Address(address + at);
+        request.push_back(static_cast<uint8_t>(n));
+        request.push_back(static_cast<uint8_t>(n >> 8));
+        if (ReadData(BSL_TX_DATA_BLOCK, request, data + at, n) != static_cast<int>(n)) return false;
+        at += n;
+    }
+    return true;
+}
+
+// The BSL's CRC of the memory, -1 when it did not answer.
+int32_t TargetCrc(uint32_t address, uint32_t length) {
+    std::vector<uint8_t> request = Address(address);
+    request.push_back(static_cast<uint8_t>(length));
+    request.push_back(static_cast<uint8_t>(length >> 8));
+    uint8_t crc[10];
+    if (ReadData(BSL_CRC_CHECK, request, crc, sizeof crc) < 2) return -1;
+    return crc[0] | (crc[1] << 8);
+}
+
+// By the BSL's CRC; only a block whose CRC differs is read back, to name the address.
+bool BslVerify(uint32_t address, const uint8_t* data, uint32_t length, Difference& difference) {
+    if (address + uint64_t{length} > kAddressLimit) MsgError("Blocked read of address >= 0x10000");
+    int32_t crc = TargetCrc(address, length);
+    if (crc < 0) MsgError("CRC Check of %05X failed.", address);
+    if (crc == Crc16CcittFalse(0xFFFF, data, length)) return true;
+    std::vector<uint8_t> target(length);
+    if (!BslRead(address, target.data(), length)) MsgError("Reading %05X failed.", address);
+    for (uint32_t i = 0; i < length; ++i) {
+        if (target[i] != data[i]) {
+            difference = {address + i, target[i], data[i]};
+            return false;
+        }
+    }
+    return true;  // the CRC differed on the line, the bytes did not
+}
+
+bool BslBlankCheck(const char* ranges, BlankFinding& finding) {
+    if (ranges) MsgError("Unknown blank check option.");
+    const std::vector<uint8_t> erased(kCrcChunk, 0xFF);
+    for (uint32_t at = kMainFlashStart; at < kAddressLimit; at += kCrcChunk) {
+        uint32_t n = std::min(kCrcChunk, kAddressLimit - at);
+        int32_t crc = TargetCrc(at, n);
+        if (crc < 0) MsgError("CRC Check of %05X failed.", at);
+        if (crc == Crc16CcittFalse(0xFFFF, erased.data(), n)) continue;
+        std::vector<uint8_t> bytes(n);
+        if (!BslRead(at, bytes.data(), n)) MsgError("Reading %05X failed.", at);
+        for (uint32_t i = 0; i < n; ++i) {
+            if (bytes[i] != 0xFF) {
+                finding = {-1, at + i, bytes[i]};
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::vector<std::string> BslDeviceInfo() {
+    uint8_t version[10];
+    int count = ReadData(BSL_TX_VERSION, {}, version, sizeof version);
+    if (count != 4) MsgError("Failed to get BSL version");
+    char line[64];
+    snprintf(line, sizeof line, "BSL version: %02X.%02X.%02X.%02X", version[0], version[1], version[2], version[3]);
+    return {line};
+}
 }  // namespace
 
 const DriverDescriptor g_drvMsp430Bsl = {
@@ -278,8 +384,15 @@ const DriverDescriptor g_drvMsp430Bsl = {
     .erase = BslErase,
     .write = BslWrite,
     .exec = BslExec,
+    .read = BslRead,
+    .verify = BslVerify,
+    .startReading = BslStartReading,
+    .memory = [] { return MemoryRanges{{kMainFlashStart, kAddressLimit - 1}}; },
+    .readBlock = kReadBlock,
+    .blankCheck = BslBlankCheck,
+    .deviceInfo = BslDeviceInfo,
     // The first port that opens gets the whole connection time-out: a part that is
     // still coming out of reset answers the probe only after a while.
     .search = {.retryUntilTimeout = true, .announceFound = true},
-    .readUnsupported = "msp43bsl: Function READ not supported.",
+    .tag = "msp43bsl: ",
 };

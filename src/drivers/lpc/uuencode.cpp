@@ -19,3 +19,17 @@ std::string UuEncodeLine(const uint8_t* data, size_t count) {
     line += "\r\n";
     return line;
 }
+
+bool UuDecodeLine(const std::string& line, std::vector<uint8_t>& out) {
+    if (line.empty()) return false;
+    auto bits = [](char c) { return static_cast<unsigned>(c - 32) & 0x3F; };
+    for (char c : line)
+        if (c < 32 || c > 96) return false;
+    const size_t count = bits(line[0]);
+    if (count > kUuLineBytes || line.size() != 1 + (count + 2) / 3 * 4) return false;
+    for (size_t i = 0, at = 1; i < count; i += 3, at += 4) {
+        uint32_t group = bits(line[at]) << 18 | bits(line[at + 1]) << 12 | bits(line[at + 2]) << 6 | bits(line[at + 3]);
+        for (size_t k = 0; k < 3 && i + k < count; ++k) out.push_back(static_cast<uint8_t>(group >> (16 - 8 * k)));
+    }
+    return true;
+}
