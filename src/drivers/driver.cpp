@@ -46,7 +46,8 @@ bool DevDisconnect(const DriverDescriptor& driver) {
 
 void RequireReading(const DriverDescriptor& driver, const char* what) {
     RequireDriver(driver);
-    if (!driver.read) MsgError("%sFunction %s not supported.", driver.tag, what);
+    if (!driver.read || (driver.canRead && !driver.canRead()))
+        MsgError("%sFunction %s not supported.", driver.tag, what);
 }
 
 bool DevRead(const DriverDescriptor& driver, uint32_t address, uint8_t* data, uint32_t length) {
@@ -71,7 +72,8 @@ bool DevVerify(const DriverDescriptor& driver, uint32_t address, const uint8_t* 
 
 bool DevBlankCheck(const DriverDescriptor& driver, const char* sectors, BlankFinding& finding) {
     RequireDriver(driver);
-    if (!driver.blankCheck) MsgError("%sFunction BLANKCHECK not supported.", driver.tag);
+    if (!driver.blankCheck || (driver.canRead && !driver.canRead()))
+        MsgError("%sFunction BLANKCHECK not supported.", driver.tag);
     return driver.blankCheck(sectors, finding);
 }
 

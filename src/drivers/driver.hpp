@@ -89,6 +89,8 @@ struct DriverDescriptor {
     bool (*blankCheck)(const char* sectors, BlankFinding& finding) = nullptr;
     // What the target tells about itself, a line each. Default: the block size.
     std::vector<std::string> (*deviceInfo)() = nullptr;
+    // Whether the target on the line can be read now (null: whenever `read` is there).
+    bool (*canRead)() = nullptr;
 
     // Line work around the kit's steps.
     void (*opened)() = nullptr;      // a port was opened for the driver

@@ -1,8 +1,13 @@
 // GEN_IAP: a resident programming routine in the target that speaks the one-letter
 // command set. The programming-enable line (when it is DTR or RTS) is held active
 // while connected, so that a target reset lands in the routine again.
+#include "drivers/gen_iap.hpp"
+
+#include <algorithm>
+#include <cstdlib>
+
 #include "cli/messages.hpp"
-#include "drivers/driver.hpp"
+#include "cli/text.hpp"
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "serial/line_control.hpp"
@@ -11,7 +16,14 @@
 extern const DriverDescriptor g_drvGenIap;
 
 namespace {
+struct GenIapState {
+    bool own = false;  // the routine on the line is one Vorlo loaded
+    OwnRoutine routine;
+};
+GenIapState g_gen;  // the routine the run talks to
+
 bool GenIapConnect(const char*, char*) {
+    g_gen.own = false;
     MsgPrint(MSG_DEBUG, "gen_iap: Connecting device.");
     ComPurge();
     if (IspRequestGet().requestCount > 0) {
@@ -46,6 +58,76 @@ bool GenIapWrite(const char*, uint32_t address, const uint8_t* data, uint32_t le
     return IapWriteBlock("gen_iap", address, data, length);
 }
 
+bool OwnRead(uint32_t address, uint8_t* data, uint32_t length) {
+    for (uint32_t at = 0; at < length;) {
+        uint16_t n = static_cast<uint16_t>(std::min<uint32_t>(length - at, kIapMaxBlock));
+        if (!IapReadFlash(address + at, data + at, n)) return false;
+        at += n;
+    }
+    return true;
+}
+
+bool OwnVerify(uint32_t address, const uint8_t* data, uint32_t length, Difference& difference) {
+    for (uint32_t at = 0; at < length;) {
+        uint16_t n = static_cast<uint16_t>(std::min<uint32_t>(length - at, kIapMaxBlock));
+        uint16_t crc = 0;
+        if (!IapFlashCrc(address + at, n, crc)) MsgError("gen_iap: CRC of %08X failed.", address + at);
+        if (crc != Crc16CcittFalse(0xFFFF, data + at, n)) {
+            // Read back only where the CRC differs, to name the address.
+            std::vector<uint8_t> target(n);
+            if (!OwnRead(address + at, target.data(), n)) MsgError("gen_iap: Reading %08X failed.", address + at);
+            for (uint32_t i = 0; i < n; ++i) {
+                if (target[i] != data[at + i]) {
+                    difference = {address + at + i, target[i], data[at + i]};
+                    return false;
+                }
+            }
+        }
+        at += n;
+    }
+    return true;
+}
+
+// "0-3,7": sector ranges; null: every sector.
+bool OwnBlankCheck(const char* sectors, BlankFinding& finding) {
+    const MemoryRanges& map = g_gen.routine.sectors;
+    std::vector<bool> wanted(map.size(), sectors == nullptr);
+    for (const std::string& item : SplitFields(sectors ? sectors : "")) {
+        if (!sectors || item.empty()) continue;
+        char* end = nullptr;
+        long first = strtol(item.c_str(), &end, 10), last = first;
+        if (*end == '-') last = strtol(end + 1, &end, 10);
+        if (end == item.c_str() || *end != '\0') MsgError("Unknown blank check option.");
+        if (first < 0 || last < first || last >= static_cast<long>(map.size())) MsgError("Incorrect sectors given.");
+        for (long s = first; s <= last; ++s) wanted[s] = true;
+    }
+    for (size_t s = 0; s < map.size(); ++s) {
+        if (!wanted[s]) continue;
+        const std::vector<uint8_t> erased(kIapMaxBlock, 0xFF);
+        for (uint64_t at = map[s].first; at <= map[s].last; at += kIapMaxBlock) {
+            uint16_t n = static_cast<uint16_t>(std::min<uint64_t>(kIapMaxBlock, map[s].last - at + 1));
+            Difference d{};
+            if (!OwnVerify(static_cast<uint32_t>(at), erased.data(), n, d)) {
+                uint32_t word = d.address & ~3u;
+                uint8_t bytes[4];
+                if (!OwnRead(word, bytes, 4)) MsgError("gen_iap: Reading %08X failed.", word);
+                finding = {static_cast<int32_t>(s), word,
+                           bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24};
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool GenIapRead(uint32_t address, uint8_t* data, uint32_t length) { return OwnRead(address, data, length); }
+
+std::vector<std::string> GenIapDeviceInfo() {
+    std::vector<std::string> lines = g_gen.own ? g_gen.routine.info : std::vector<std::string>{};
+    lines.push_back("Block size: " + std::to_string(SessionOf(g_drvGenIap).blockSize) + " bytes");
+    return lines;
+}
+
 bool GenIapExec(const char*) {
     // The protocol carries no start address: the routine decides where to start.
     if (!IapCommand(kIapExec, 1, 20)) MsgError("gen_iap: Failed to perform exec.");
@@ -61,7 +143,22 @@ const DriverDescriptor g_drvGenIap = {
     .erase = GenIapErase,
     .write = GenIapWrite,
     .exec = GenIapExec,
+    .read = GenIapRead,
+    .verify = OwnVerify,
+    .memory =
+        [] {
+            const MemoryRanges& s = g_gen.routine.sectors;
+            return s.empty() ? MemoryRanges{} : MemoryRanges{{s.front().first, s.back().last}};
+        },
+    .blankCheck = OwnBlankCheck,
+    .deviceInfo = GenIapDeviceInfo,
+    .canRead = [] { return g_gen.own; },
     .connecting = [] { PgmEnLineDtrRtsSet(true); },
     .closing = [] { PgmEnLineDtrRtsSet(false); },
     .tag = "gen_iap: ",
 };
+
+void GenIapOwnRoutine(const OwnRoutine& routine) {
+    g_gen.own = true;
+    g_gen.routine = routine;
+}

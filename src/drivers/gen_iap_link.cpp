@@ -1,5 +1,7 @@
 #include "drivers/gen_iap_link.hpp"
 
+#include <algorithm>
+
 #include "cli/messages.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "serial/serial_port.hpp"
@@ -98,4 +100,63 @@ uint16_t IapGetBlockSize(const IapInfoTexts& texts) {
     uint16_t blockSize = static_cast<uint16_t>(info[2] | (info[3] << 8));
     if (blockSize == 0) MsgError("%s", texts.zero);
     return blockSize;
+}
+
+std::vector<uint8_t> IapFlashRequest(uint8_t command, uint32_t address, uint16_t length) {
+    std::vector<uint8_t> request = {command,
+                                    static_cast<uint8_t>(address),
+                                    static_cast<uint8_t>(address >> 8),
+                                    static_cast<uint8_t>(address >> 16),
+                                    static_cast<uint8_t>(address >> 24),
+                                    static_cast<uint8_t>(length),
+                                    static_cast<uint8_t>(length >> 8)};
+    uint16_t crc = Crc16CcittFalse(0xFFFF, request.data() + 1, 6);
+    request.push_back(static_cast<uint8_t>(crc >> 8));
+    request.push_back(static_cast<uint8_t>(crc));
+    return request;
+}
+
+namespace {
+// Milliseconds n bytes take on the line, doubled, plus room for the routine's work.
+uint32_t AnswerTimeMs(size_t n) {
+    uint32_t baud = ComBaudRate();
+    uint64_t lineMs = baud ? (uint64_t{n} * 10 * 1000 * 2 + baud - 1) / baud : 0;
+    return static_cast<uint32_t>(lineMs) + 500;
+}
+}  // namespace
+
+bool IapReadFlash(uint32_t address, uint8_t* data, uint16_t length) {
+    const std::vector<uint8_t> request = IapFlashRequest(kIapRead, address, length);
+    std::vector<uint8_t> answer(1u + length + 2u);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        LinkRequest(request.data(), request.size());
+        size_t n = LinkReadFrame(answer.data(), answer.size(), AnswerTimeMs(answer.size()));
+        if (n == answer.size() && answer[0] == kIapAck && !LinkMoreFollows()) {
+            uint16_t crc = static_cast<uint16_t>(answer[1 + length] | answer[2 + length] << 8);
+            if (crc == Crc16CcittFalse(0xFFFF, answer.data() + 1, length)) {
+                std::copy(answer.begin() + 1, answer.begin() + 1 + length, data);
+                return true;
+            }
+        }
+        MsgPrint(MSG_DEBUG, "Read %X: no good answer. Try %i", address, attempt);
+        // What is left of a damaged answer must not start the next one.
+        LinkSettle(answer.size(), 20);
+    }
+    return false;
+}
+
+bool IapFlashCrc(uint32_t address, uint16_t length, uint16_t& crc) {
+    const std::vector<uint8_t> request = IapFlashRequest(kIapFlashCrc, address, length);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        LinkRequest(request.data(), request.size());
+        uint8_t answer[3];
+        if (LinkReadFrame(answer, sizeof answer, AnswerTimeMs(sizeof answer)) == sizeof answer && answer[0] == kIapAck &&
+            !LinkMoreFollows()) {
+            crc = static_cast<uint16_t>(answer[1] | answer[2] << 8);
+            return true;
+        }
+        MsgPrint(MSG_DEBUG, "CRC %X: no good answer. Try %i", address, attempt);
+        LinkSettle(sizeof answer, 20);
+    }
+    return false;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 constexpr uint8_t kIapAck = 0x06;
 constexpr uint8_t kIapSync = 'C';
@@ -13,6 +14,9 @@ constexpr uint8_t kIapInfo = 'I';
 constexpr uint8_t kIapWrite = 'W';
 constexpr uint8_t kIapErase = 'E';
 constexpr uint8_t kIapExec = 'X';
+// Only Vorlo's own LPC RAM routines know these two: never sent to a resident target.
+constexpr uint8_t kIapRead = 'R';      // the flash bytes and their CRC
+constexpr uint8_t kIapFlashCrc = 'S';  // the CRC of the flash bytes
 constexpr uint32_t kIapMaxBlock = 4096;
 constexpr uint32_t kIapWriteTimeoutMs = 5000;  // flash programming of one block
 
@@ -51,3 +55,11 @@ struct IapInfoTexts {
     const char* zero;      // block size 0 (ERROR)
 };
 uint16_t IapGetBlockSize(const IapInfoTexts& texts);
+
+// The request of 'R' and 'S': the command, address LE32, length LE16 and the CRC of
+// address and length, high byte first (so that the CRC over those eight bytes is 0).
+std::vector<uint8_t> IapFlashRequest(uint8_t command, uint32_t address, uint16_t length);
+// 'R': ACK, the bytes, their CRC (LE16). Up to 3 attempts; false when none was good.
+bool IapReadFlash(uint32_t address, uint8_t* data, uint16_t length);
+// 'S': ACK and the CRC of the flash bytes. Up to 3 attempts; false when none answered.
+bool IapFlashCrc(uint32_t address, uint16_t length, uint16_t& crc);

@@ -12,6 +12,7 @@
 #include "cli/messages.hpp"
 #include "cli/text.hpp"
 #include "drivers/driver.hpp"
+#include "drivers/gen_iap.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "drivers/lpc/code_prep.hpp"
 #include "drivers/lpc/images/images.hpp"
@@ -219,6 +220,8 @@ uint32_t WritableLength(const char* ranges, uint32_t address, uint32_t length) {
 // then on the GEN_IAP driver talks to it. False: the routine does not answer. The
 // boot ROM is left behind for good.
 enum class FastStart { Unsupported, HandedOver, NoAnswer };
+std::vector<std::string> PartFacts();
+
 FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
     LpcRamRoutine routine;
     if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine)) {
@@ -243,6 +246,12 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
     ComRead(drain, sizeof drain, 5);
     const DriverDescriptor& routineDriver = DriverNamed("GEN_IAP");
     if (DevConnect(routineDriver, "10000", nullptr)) {
+        // The routine is ours: it reads the part's flash and its CRC as well.
+        OwnRoutine own;
+        const LpcPart& part = LpcCurrentPart();
+        for (int32_t n = 0; n < part.sectors; ++n) own.sectors.push_back({LpcSectorStart(part, n), LpcSectorEnd(part, n)});
+        own.info = PartFacts();
+        GenIapOwnRoutine(own);
         DriverHandOver(routineDriver, nullptr);
         return FastStart::HandedOver;
     }
@@ -539,15 +548,20 @@ bool IspBlankCheck(const char* sectors, BlankFinding& finding) {
     return true;
 }
 
-std::vector<std::string> IspDeviceInfo() {
+// What the boot ROM told at the connect.
+std::vector<std::string> PartFacts() {
     const LpcPart& part = LpcCurrentPart();
-    std::vector<std::string> lines = {
+    return {
         Format("Part: LPC%d", static_cast<int>(part.number)),
         Format("Part ID: 0x%08X", static_cast<unsigned>(g_isp.partId)),
         Format("Flash: %d kiB in %d sectors", static_cast<int>(part.flashKiB), static_cast<int>(part.sectors)),
         Format("RAM: %d kiB", static_cast<int>(part.ramKiB)),
         "Boot code version: " + g_isp.bootVersion,
     };
+}
+
+std::vector<std::string> IspDeviceInfo() {
+    std::vector<std::string> lines = PartFacts();
     // N: the serial number, four words, on the parts that have one.
     std::string answer;
     if (Exchange("N\r", "0\r\n", 4, kShortMs, &answer)) {

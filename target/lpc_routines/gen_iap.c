@@ -6,6 +6,11 @@
  *   'W' address LE32, length LE16, data, CRC-16/CCITT-FALSE LE16 over address,
  *        length and data -> ACK once the flash holds the data, else NAK
  *   'E'  -> ACK after sectors 0 to the last one are erased, else NAK
+ *   'R' address LE32, length LE16, CRC-16 of both sent high byte first (so that the
+ *        CRC over all eight bytes is 0) -> ACK, the flash bytes, their CRC-16 LE
+ *   'S' the same request -> ACK and the CRC-16 LE of the flash bytes
+ *        (both NAK a damaged request, a length of 0 and memory outside sectors 0 to
+ *        the last sector)
  *   'X'  -> ACK, then a watchdog reset that starts the user code
  *
  * Any other byte is ignored. Flash is written and erased through the boot ROM's IAP
@@ -81,6 +86,18 @@ EARLY static uint32_t crc16(uint32_t crc, uint32_t byte)
     return ((crc << 8) ^ (x << 12) ^ (x << 5) ^ x) & 0xFFFF;
 }
 
+/* Receives `n` bytes of a frame, continuing its CRC; 0 when the line went silent. */
+static int receive(uint8_t *to, uint32_t n, uint32_t *crc, uint32_t polls)
+{
+    for (uint32_t i = 0; i < n; i++) {
+        int32_t c = get_within(polls);
+        if (c < 0) return 0;
+        *crc = crc16(*crc, (uint32_t)c);
+        to[i] = (uint8_t)c;
+    }
+    return 1;
+}
+
 static int erase_all(uint32_t last, uint32_t cclk_khz)
 {
     return iap(IAP_PREPARE, 0, last, 0, 0) == IAP_SUCCESS && iap(IAP_ERASE, 0, last, cclk_khz, 0) == IAP_SUCCESS;
@@ -93,15 +110,11 @@ static int write_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_khz, ui
     uint8_t *const buffer = (uint8_t *)lpc_buffer;
     uint32_t crc = 0xFFFF;
     uint8_t head[6];
-    for (uint32_t i = 0; i < sizeof head; i++) {
-        int32_t c = get_within(polls);
-        if (c < 0) return 0;
-        crc = crc16(crc, (uint32_t)c);
-        head[i] = (uint8_t)c;
-    }
+    if (!receive(head, sizeof head, &crc, polls)) return 0;
     const uint32_t address = head[0] | head[1] << 8 | head[2] << 16 | (uint32_t)head[3] << 24;
     const uint32_t length = head[4] | head[5] << 8;
-    const int fits = length != 0 && length <= block && address < flash_end && length <= flash_end - address;
+    /* A length of 0 wraps round and fails both length bounds. */
+    const int fits = length - 1u < block && address < flash_end && length - 1u < flash_end - address;
     /* The data goes to the buffer at the address's offset in its page; the page's
      * other bytes are padded with 0xFF, which leaves flash cells as they are. */
     const uint32_t offset = address % PAGE;
@@ -154,7 +167,8 @@ void lpc_main(void)
     const uint32_t polls = cclk_khz << 8;
 
     for (;;) {
-        switch (get()) {
+        const uint32_t command = get();
+        switch (command) {
         case 'C':
             put(ACK);
             break;
@@ -171,6 +185,30 @@ void lpc_main(void)
         case 'E':
             put(erase_all(last, cclk_khz) ? ACK : NAK);
             break;
+        case 'R':
+        case 'S': {
+            uint8_t head[8];
+            uint32_t crc = 0xFFFF;
+            const int good = receive(head, sizeof head, &crc, polls);
+            const uint8_t *flash = (const uint8_t *)(head[0] | head[1] << 8 | head[2] << 16 | (uint32_t)head[3] << 24);
+            uint32_t length = head[4] | head[5] << 8;
+            /* A length of 0 wraps round and fails the last bound. */
+            if (!good || crc != 0 || (uint32_t)flash >= flash_end || length - 1u >= flash_end - (uint32_t)flash) {
+                put(NAK);
+                break;
+            }
+            if (command == 'R') put(ACK);
+            crc = 0xFFFF;
+            while (length--) {
+                const uint32_t byte = *(const volatile uint8_t *)flash++;
+                if (command == 'R') put(byte);
+                crc = crc16(crc, byte);
+            }
+            if (command == 'S') put(ACK);
+            put(crc);
+            put(crc >> 8);
+            break;
+        }
         case 'X':
             put(ACK);
             watchdog_reset();

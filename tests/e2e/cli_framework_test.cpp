@@ -221,17 +221,21 @@ TEST(CommandFiles, DebugShortOptionActsAtTranslation) {
 
 TEST(Commands, SettingCommandsAndTheirTexts) {
     Sandbox box;
-    RunResult r = box.Run({"--device", "--devtype", "--read", "--blankcheck", "--deviceinfo", "--nolocalecho", "--usermode",
-                           "--extmem", "--noexec", "--storectx", "--restorectx", "--seckey=01", "--bootldr=02",
-                           "--connection=COM3,115200,8,N,1"});
+    RunResult r = box.Run({"--device", "--devtype", "--nolocalecho", "--usermode", "--extmem", "--noexec", "--storectx",
+                           "--restorectx", "--seckey=01", "--bootldr=02", "--connection=COM3,115200,8,N,1"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out,
               "\ncmdHdlr_devtype(): Function not implemented."
               "\ncmdHdlr_devtype(): Function not implemented."
-              "\nBlankCheck(): Function not yet implemented."
-              "\nDeviceInfo(): Function not yet implemented."
               "\nStore contect."
               "\nRestore context.\n");
+    // The commands that look at the target need one: never a silent success.
+    WriteFile(box.Path("one.hex"), ":0100000055AA\r\n:00000001FF\r\n");
+    for (const char* command : {"--read", "--verify", "--blankcheck", "--deviceinfo"}) {
+        r = box.Run({"--importcode=" + box.Path("one.hex"), command});
+        EXPECT_EQ(r.exitCode, 70) << command;
+        EXPECT_EQ(r.err, "\nERROR: Use --driver switch to select driver.") << command;
+    }
 }
 
 TEST(Commands, SleepAcceptsOnlyPositiveTimes) {
