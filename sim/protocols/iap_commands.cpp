@@ -1,9 +1,9 @@
 #include "protocols/iap_commands.hpp"
 
-#include <cstdio>
 #include <string>
 
 #include "protocols/crc16.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -13,12 +13,6 @@ constexpr uint32_t kMaxWriteLength = 4096;  // the target's receive buffer
 // Addresses and rates travel least significant byte first.
 uint32_t Le32(const uint8_t* bytes) {
     return bytes[0] | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) | (uint32_t{bytes[3]} << 24);
-}
-
-std::string Format(const char* fmt, auto... args) {
-    char text[200];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
 }
 
 IapSettings& Iap(ProtocolSettings& settings) { return static_cast<IapSettings&>(settings); }

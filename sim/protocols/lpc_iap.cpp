@@ -13,12 +13,12 @@
 //
 // Reply keys: "entry" for the answer to the framed request, "isp" for the ISP response,
 // "record" for each record's acknowledge.
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "protocol.hpp"
 #include "protocols/link_framing.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -29,12 +29,6 @@ constexpr uint8_t kAck = 0x06;
 constexpr uint8_t kNak = 0x15;
 // IAP programming as on the LPC parts: 1 ms per 256 bytes.
 constexpr uint32_t kProgramMsPer256 = 1;
-
-std::string Format(const char* fmt, auto... args) {
-    char text[200];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
 
 struct LpcIapSettings : ProtocolSettings {
     std::vector<uint8_t> entryAnswer{0xA2, 0x05, 0x0B};  // as on the wire

@@ -11,7 +11,6 @@
 // "iap.C" ... "iap.X" for the modelled RAM programming routine (without emulation).
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -19,9 +18,9 @@
 #include "protocols/lpc_isp.hpp"
 #include "protocols/lpc_emu.hpp"
 #include "protocols/lpc_ram_routine.hpp"
+#include "text.hpp"
 
 namespace {
-
 
 constexpr uint32_t kUnlockCode = 23130;
 constexpr size_t kUuLineBytes = 45;
@@ -34,12 +33,6 @@ constexpr uint32_t kDefaultCrystalKhz = 12000;  // started in command mode: no c
 constexpr uint32_t kCrpWords[] = {0, 0x12345678, 0x87654321, 0x43218765};  // CRP1..3 in flash
 const char kCommandLetters[] = "UBAWRPCEIJKNMG";
 const uint32_t kBaudRates[] = {9600, 19200, 38400, 57600, 115200, 230400};
-
-std::string Format(const char* fmt, auto... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
 
 LpcIspSettings& Lpc(ProtocolSettings& s) { return static_cast<LpcIspSettings&>(s); }
 

@@ -18,13 +18,13 @@
 // functions and "exception" for the exception answer to any other function.
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol.hpp"
 #include "protocols/crc16.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -41,12 +41,6 @@ constexpr uint8_t kIllegalFunction = 0x01, kIllegalAddress = 0x02, kIllegalValue
 // programming a block of up to 128 bytes 1 ms.
 constexpr uint32_t kEraseMs = 100;
 constexpr uint32_t kWriteMs = 1;
-
-std::string Format(const char* fmt, auto... args) {
-    char text[200];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
 
 struct ModbusSettings : ProtocolSettings {
     uint8_t slave = 1;

@@ -18,13 +18,13 @@
 // each command's code: "0x10" ... "0x1B", "0x52".
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol.hpp"
 #include "protocols/crc16.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -86,12 +86,6 @@ constexpr uint32_t kWordProgramUs = 75;
 
 constexpr uint32_t kStartBaud = 9600;
 const std::pair<uint8_t, uint32_t> kBaudCodes[] = {{0x02, 9600}, {0x03, 19200}, {0x04, 38400}, {0x05, 57600}, {0x06, 115200}};
-
-std::string Format(const char* fmt, auto... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
 
 enum class Region { Vacant, Bsl, Info, Ram, Main };
 
