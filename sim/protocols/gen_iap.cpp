@@ -22,8 +22,6 @@ struct GenIapSettings : IapSettings {
     }
 };
 
-GenIapSettings& GenIap(ProtocolSettings& settings) { return static_cast<GenIapSettings&>(settings); }
-
 class GenIapTarget : public Protocol {
 public:
     explicit GenIapTarget(const GenIapSettings& settings)
@@ -83,12 +81,12 @@ std::vector<ProtocolOption> Options() {
     rows.push_back({"--isp-request", "HEX", "start in the application, which answers only these\nrequest bytes",
                     [](ProtocolSettings& s, const std::string& v, std::string& what) {
                         what = "hexadecimal bytes";
-                        return ParseHexBytes(v, GenIap(s).ispRequest);
+                        return ParseHexBytes(v, SettingsOf<GenIapSettings>(s).ispRequest);
                     }});
     rows.push_back({"--isp-response", "HEX", "... with these response bytes, then runs the routine",
                     [](ProtocolSettings& s, const std::string& v, std::string& what) {
                         what = "hexadecimal bytes";
-                        return ParseHexBytes(v, GenIap(s).ispResponse);
+                        return ParseHexBytes(v, SettingsOf<GenIapSettings>(s).ispResponse);
                     }});
     return rows;
 }
@@ -97,16 +95,9 @@ std::vector<ProtocolOption> Options() {
 
 const ProtocolEntry& GenIapProtocol() {
     static const std::vector<ProtocolOption> options = Options();
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<GenIapSettings, GenIapTarget>(
         "gen_iap",
         "the generic resident programming routine: 'C' synchronise,\n'I' info, 'W' write frame, 'E' erase all, 'X' start",
-        "C I W E X isp",
-        nullptr,
-        options,
-        [] { return std::unique_ptr<ProtocolSettings>(new GenIapSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<GenIapTarget>(static_cast<const GenIapSettings&>(s));
-        },
-    };
+        "C I W E X isp", nullptr, options);
     return entry;
 }

@@ -45,8 +45,6 @@ struct LpcIapSettings : ProtocolSettings {
     std::optional<uint8_t> RefusalByte() const override { return kNak; }
 };
 
-LpcIapSettings& LpcIap(ProtocolSettings& s) { return static_cast<LpcIapSettings&>(s); }
-
 class LpcIapTarget : public Protocol {
 public:
     explicit LpcIapTarget(const LpcIapSettings& s) : settings_(s) {}
@@ -150,35 +148,28 @@ const ProtocolOption kOptions[] = {
     {"--entry-answer", "HEX", "the entry answer as on the wire (default A2050B;\nA205A1F4 sends the 0B complemented)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "hexadecimal bytes";
-         return ParseHexBytes(v, LpcIap(s).entryAnswer);
+         return ParseHexBytes(v, SettingsOf<LpcIapSettings>(s).entryAnswer);
      }},
     {"--isp-request", "HEX", "the application also answers these raw request bytes",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "hexadecimal bytes";
-         return ParseHexBytes(v, LpcIap(s).ispRequest);
+         return ParseHexBytes(v, SettingsOf<LpcIapSettings>(s).ispRequest);
      }},
     {"--isp-response", "HEX", "... with these response bytes, and enters programming",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "hexadecimal bytes";
-         return ParseHexBytes(v, LpcIap(s).ispResponse);
+         return ParseHexBytes(v, SettingsOf<LpcIapSettings>(s).ispResponse);
      }},
 };
 
 }  // namespace
 
 const ProtocolEntry& LpcIapProtocol() {
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<LpcIapSettings, LpcIapTarget>(
         "lpc_iap",
         "an application with a programming mode behind its byte-stuffed\n"
         "link: on the framed entry request (or an ISP request) it takes\n"
         "address/length/data records at 9600 baud, each acknowledged",
-        "entry isp record",
-        nullptr,
-        kOptions,
-        [] { return std::unique_ptr<ProtocolSettings>(new LpcIapSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<LpcIapTarget>(static_cast<const LpcIapSettings&>(s));
-        },
-    };
+        "entry isp record", nullptr, kOptions);
     return entry;
 }

@@ -34,8 +34,6 @@ constexpr uint32_t kCrpWords[] = {0, 0x12345678, 0x87654321, 0x43218765};  // CR
 const char kCommandLetters[] = "UBAWRPCEIJKNMG";
 const uint32_t kBaudRates[] = {9600, 19200, 38400, 57600, 115200, 230400};
 
-LpcIspSettings& Lpc(ProtocolSettings& s) { return static_cast<LpcIspSettings&>(s); }
-
 // Decimal number without sign, as the boot ROM reads them.
 bool Decimal(const std::string& text, uint32_t& value) {
     if (text.empty() || text.size() > 10) return false;
@@ -728,35 +726,35 @@ const ProtocolOption kOptions[] = {
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "an LPC part number or part ID";
          const LpcPart* part = FindLpcPart(v);
-         if (part) Lpc(s).part = part;
+         if (part) SettingsOf<LpcIspSettings>(s).part = part;
          return part != nullptr;
      }},
     {"--command-mode", nullptr, "start synchronised, in command mode, at --baud or the\nhost's first rate",
-     [](ProtocolSettings& s, const std::string&, std::string&) { return Lpc(s).commandMode = true; }},
+     [](ProtocolSettings& s, const std::string&, std::string&) { return SettingsOf<LpcIspSettings>(s).commandMode = true; }},
     {"--crp", "LEVEL", "code read protection 1, 2 or 3 (3: no ISP at all)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "1, 2 or 3";
-         return ParseU32(v, Lpc(s).crp, 3) && Lpc(s).crp > 0;
+         return ParseU32(v, SettingsOf<LpcIspSettings>(s).crp, 3) && SettingsOf<LpcIspSettings>(s).crp > 0;
      }},
     {"--boot-version", "MAJOR.MINOR", "boot code version for 'K' (default 2.12 on ARM7,\n4.1 on Cortex-M)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "two numbers as 2.12";
          size_t dot = v.find('.');
-         return dot != std::string::npos && ParseU32(v.substr(0, dot), Lpc(s).bootMajor, 255) &&
-                ParseU32(v.substr(dot + 1), Lpc(s).bootMinor, 255);
+         return dot != std::string::npos && ParseU32(v.substr(0, dot), SettingsOf<LpcIspSettings>(s).bootMajor, 255) &&
+                ParseU32(v.substr(dot + 1), SettingsOf<LpcIspSettings>(s).bootMinor, 255);
      }},
     {"--report-id", "ID", "answer 'J' with this part ID instead of the part's own\n(a revision a host may not know)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "a 32-bit part ID, as 0x26013F38";
          uint32_t id = 0;
          if (!ParseU32(v, id)) return false;
-         Lpc(s).reportId = id;
+         SettingsOf<LpcIspSettings>(s).reportId = id;
          return true;
      }},
     {"--no-emulation", nullptr,
      "code started in RAM does not run on the emulated CPU: a\nroutine with a parameter block is modelled from it,\nthe watchdog routine resets the part",
      [](ProtocolSettings& s, const std::string&, std::string&) {
-         Lpc(s).emulate = false;
+         SettingsOf<LpcIspSettings>(s).emulate = false;
          return true;
      }},
     {"--stuck-bit", "ADDR:BIT", "this flash bit never programs (stays 1)",
@@ -767,8 +765,8 @@ const ProtocolOption kOptions[] = {
          if (colon == std::string::npos || !ParseU32(v.substr(0, colon), address) ||
              !ParseU32(v.substr(colon + 1), bit, 7))
              return false;
-         Lpc(s).stuckAddress = address;
-         Lpc(s).stuckBit = static_cast<uint8_t>(bit);
+         SettingsOf<LpcIspSettings>(s).stuckAddress = address;
+         SettingsOf<LpcIspSettings>(s).stuckBit = static_cast<uint8_t>(bit);
          return true;
      }},
 };
@@ -782,17 +780,13 @@ std::unique_ptr<Protocol> MakeLpcIspTarget(const LpcIspSettings& settings) {
 }
 
 const ProtocolEntry& LpcIspProtocol() {
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<LpcIspSettings, LpcIspTarget>(
         "lpc_isp",
         "an NXP LPC boot ROM in ISP mode: autobaud on '?', text commands\n"
         "with return codes, UU-encoded data; code started in RAM with 'G'\n"
         "runs on an emulated CPU with the part's clocks, UART0, watchdog\n"
         "and IAP",
         "sync synced clock echo checksum invalid U B A W R P C E I J K N M G emu iap.C iap.I iap.W iap.E iap.X",
-        nullptr,
-        kOptions,
-        [] { return std::unique_ptr<ProtocolSettings>(new LpcIspSettings); },
-        [](const ProtocolSettings& s) { return MakeLpcIspTarget(static_cast<const LpcIspSettings&>(s)); },
-    };
+        nullptr, kOptions);
     return entry;
 }

@@ -44,8 +44,6 @@ struct MecIapSettings : LpcIspSettings {
     }
 };
 
-MecIapSettings& Mec(ProtocolSettings& s) { return static_cast<MecIapSettings&>(s); }
-
 class MecIapTarget : public Protocol {
 public:
     explicit MecIapTarget(const MecIapSettings& s) : settings_(s) {
@@ -89,10 +87,10 @@ std::vector<ProtocolOption> Options() {
     rows.push_back({"--entry-answer", "HEX", "the application's entry answer as on the wire (default\nA2050B)",
                     [](ProtocolSettings& s, const std::string& v, std::string& what) {
                         what = "hexadecimal bytes";
-                        return ParseHexBytes(v, Mec(s).entryAnswer);
+                        return ParseHexBytes(v, SettingsOf<MecIapSettings>(s).entryAnswer);
                     }});
     rows.push_back({"--in-boot-rom", nullptr, "start in the boot ROM (autobaud), not in the application",
-                    [](ProtocolSettings& s, const std::string&, std::string&) { return Mec(s).inBootRom = true; }});
+                    [](ProtocolSettings& s, const std::string&, std::string&) { return SettingsOf<MecIapSettings>(s).inBootRom = true; }});
     return rows;
 }
 
@@ -101,18 +99,11 @@ std::vector<ProtocolOption> Options() {
 const ProtocolEntry& MecIapProtocol() {
     static const std::vector<ProtocolOption> options = Options();
     static const std::string keys = std::string("entry ") + LpcIspProtocol().faultKeys;
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<MecIapSettings, MecIapTarget>(
         "mec_iap",
         "an application at 2400 baud that drops into the NXP LPC boot\n"
         "ROM on its framed entry request; the boot ROM is lpc_isp's, with\n"
         "its options",
-        keys.c_str(),
-        nullptr,
-        options,
-        [] { return std::unique_ptr<ProtocolSettings>(new MecIapSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<MecIapTarget>(static_cast<const MecIapSettings&>(s));
-        },
-    };
+        keys.c_str(), nullptr, options);
     return entry;
 }

@@ -68,7 +68,7 @@ std::vector<ProtocolOption> Options() {
     rows.push_back({"--entry-answer", "HEX", "the entry answer as on the wire (default A2050B)",
                     [](ProtocolSettings& s, const std::string& v, std::string& what) {
                         what = "hexadecimal bytes";
-                        return ParseHexBytes(v, static_cast<MicExtmemSettings&>(s).entryAnswer);
+                        return ParseHexBytes(v, SettingsOf<MicExtmemSettings>(s).entryAnswer);
                     }});
     return rows;
 }
@@ -77,18 +77,11 @@ std::vector<ProtocolOption> Options() {
 
 const ProtocolEntry& MicExtmemProtocol() {
     static const std::vector<ProtocolOption> options = Options();
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<MicExtmemSettings, MicExtmemTarget>(
         "mic_extmem",
         "external flash programming behind the application's byte-stuffed\n"
         "link: after the framed entry request the gen_iap commands, plus\n"
         "'R' rate change",
-        "entry C I W E X R",
-        nullptr,
-        options,
-        [] { return std::unique_ptr<ProtocolSettings>(new MicExtmemSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<MicExtmemTarget>(static_cast<const MicExtmemSettings&>(s));
-        },
-    };
+        "entry C I W E X R", nullptr, options);
     return entry;
 }

@@ -48,8 +48,6 @@ struct ModbusSettings : ProtocolSettings {
     std::optional<uint16_t> value;   // ... with this value (P3 high, P2 low); none: any value
 };
 
-ModbusSettings& Modbus(ProtocolSettings& s) { return static_cast<ModbusSettings&>(s); }
-
 class ModbusTarget : public Protocol {
 public:
     explicit ModbusTarget(const ModbusSettings& s) : settings_(s) {}
@@ -281,7 +279,7 @@ const ProtocolOption kOptions[] = {
          what = "1 to 247";
          uint32_t n = 0;
          if (!ParseU32(v, n, 247) || n == 0) return false;
-         Modbus(s).slave = static_cast<uint8_t>(n);
+         SettingsOf<ModbusSettings>(s).slave = static_cast<uint8_t>(n);
          return true;
      }},
     {"--forwarding", "P2,P3|any",
@@ -289,14 +287,14 @@ const ProtocolOption kOptions[] = {
      "any value; frames without it are not passed on",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "two numbers 0-255 as 3,5, or any";
-         Modbus(s).forwarding = true;
+         SettingsOf<ModbusSettings>(s).forwarding = true;
          if (v == "any") return true;
          size_t comma = v.find(',');
          uint32_t p2 = 0, p3 = 0;
          if (comma == std::string::npos || !ParseU32(v.substr(0, comma), p2, 255) ||
              !ParseU32(v.substr(comma + 1), p3, 255))
              return false;
-         Modbus(s).value = static_cast<uint16_t>(p3 << 8 | p2);
+         SettingsOf<ModbusSettings>(s).value = static_cast<uint16_t>(p3 << 8 | p2);
          return true;
      }},
 };
@@ -304,18 +302,11 @@ const ProtocolOption kOptions[] = {
 }  // namespace
 
 const ProtocolEntry& ModbusProtocol() {
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<ModbusSettings, ModbusTarget>(
         "modbus",
         "a Modbus RTU slave with a resident bootloader: function 0x41\n"
         "frames (connect, erase, write), the write of the forwarding\n"
         "register 0x07CF (functions 0x10, 0x06; 0x03 reads it)",
-        "0x41.08 0x41.02 0x41.05 0x41 0x10 0x06 0x03 exception",
-        nullptr,
-        kOptions,
-        [] { return std::unique_ptr<ProtocolSettings>(new ModbusSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<ModbusTarget>(static_cast<const ModbusSettings&>(s));
-        },
-    };
+        "0x41.08 0x41.02 0x41.05 0x41 0x10 0x06 0x03 exception", nullptr, kOptions);
     return entry;
 }

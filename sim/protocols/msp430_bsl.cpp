@@ -131,8 +131,6 @@ struct Msp430BslSettings : ProtocolSettings {
     }
 };
 
-Msp430BslSettings& Bsl(ProtocolSettings& s) { return static_cast<Msp430BslSettings&>(s); }
-
 class Msp430BslTarget : public Protocol {
 public:
     explicit Msp430BslTarget(const Msp430BslSettings& s) : settings_(s), ram_(kMainStart - kRamStart, 0x00) {}
@@ -516,7 +514,7 @@ const ProtocolOption kOptions[] = {
          what = "4 hexadecimal bytes";
          std::vector<uint8_t> bytes;
          if (!ParseHexBytes(v, bytes) || bytes.size() != 4) return false;
-         Bsl(s).version = bytes;
+         SettingsOf<Msp430BslSettings>(s).version = bytes;
          return true;
      }},
     {"--vectors", "HEX",
@@ -525,7 +523,7 @@ const ProtocolOption kOptions[] = {
          what = "32 hexadecimal bytes";
          std::vector<uint8_t> bytes;
          if (!ParseHexBytes(v, bytes) || bytes.size() != kPasswordBytes) return false;
-         Bsl(s).vectors = bytes;
+         SettingsOf<Msp430BslSettings>(s).vectors = bytes;
          return true;
      }},
     {"--stuck-bit", "ADDR:BIT",
@@ -537,8 +535,8 @@ const ProtocolOption kOptions[] = {
          if (colon == std::string::npos || !ParseU32(v.substr(0, colon), address) ||
              !ParseU32(v.substr(colon + 1), bit, 7))
              return false;
-         Bsl(s).stuckAddress = address;
-         Bsl(s).stuckBit = static_cast<uint8_t>(bit);
+         SettingsOf<Msp430BslSettings>(s).stuckAddress = address;
+         SettingsOf<Msp430BslSettings>(s).stuckBit = static_cast<uint8_t>(bit);
          return true;
      }},
 };
@@ -546,18 +544,11 @@ const ProtocolOption kOptions[] = {
 }  // namespace
 
 const ProtocolEntry& Msp430BslProtocol() {
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<Msp430BslSettings, Msp430BslTarget>(
         "msp430_bsl",
         "the bootstrap loader (BSL) of an MSP430F5xx/6xx part on its UART,\n"
         "9600 baud 8E1 (memory map of an MSP430F5529, lower 64 KiB): 0x80\n"
         "packets with CRC, password, erase, data blocks, CRC check, Load PC",
-        "header packet unknown 0x10 0x11 0x12 0x13 0x15 0x16 0x17 0x18 0x19 0x1A 0x1B 0x52",
-        "8E1",
-        kOptions,
-        [] { return std::unique_ptr<ProtocolSettings>(new Msp430BslSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<Msp430BslTarget>(static_cast<const Msp430BslSettings&>(s));
-        },
-    };
+        "header packet unknown 0x10 0x11 0x12 0x13 0x15 0x16 0x17 0x18 0x19 0x1A 0x1B 0x52", "8E1", kOptions);
     return entry;
 }
