@@ -6,6 +6,7 @@
 
 #include "protocol.hpp"
 #include "protocols/iap_commands.hpp"
+#include "protocols/option_rows.hpp"
 
 namespace {
 
@@ -13,13 +14,7 @@ struct GenIapSettings : IapSettings {
     std::vector<uint8_t> ispRequest;   // the application waits for these bytes
     std::vector<uint8_t> ispResponse;  // ... and answers with these
 
-    bool Check(std::string& error) const override {
-        if (!ispResponse.empty() && ispRequest.empty()) {
-            error = "--isp-response needs --isp-request";
-            return false;
-        }
-        return true;
-    }
+    bool Check(std::string& error) const override { return CheckIspRequest(ispRequest, ispResponse, error); }
 };
 
 class GenIapTarget : public Protocol {
@@ -78,16 +73,9 @@ private:
 
 std::vector<ProtocolOption> Options() {
     std::vector<ProtocolOption> rows = IapOptionRows(false);
-    rows.push_back({"--isp-request", "HEX", "start in the application, which answers only these\nrequest bytes",
-                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
-                        what = "hexadecimal bytes";
-                        return ParseHexBytes(v, SettingsOf<GenIapSettings>(s).ispRequest);
-                    }});
-    rows.push_back({"--isp-response", "HEX", "... with these response bytes, then runs the routine",
-                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
-                        what = "hexadecimal bytes";
-                        return ParseHexBytes(v, SettingsOf<GenIapSettings>(s).ispResponse);
-                    }});
+    auto isp = IspRequestRows<GenIapSettings>("start in the application, which answers only these\nrequest bytes",
+                                              "... with these response bytes, then runs the routine");
+    rows.insert(rows.end(), isp.begin(), isp.end());
     return rows;
 }
 

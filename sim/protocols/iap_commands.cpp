@@ -3,6 +3,7 @@
 #include <string>
 
 #include "protocols/crc16.hpp"
+#include "protocols/option_rows.hpp"
 #include "text.hpp"
 
 namespace {
@@ -21,14 +22,7 @@ const ProtocolOption kCommandRows[] = {
          what = "0 to 65535";
          return ParseU32(v, SettingsOf<IapSettings>(s).blockSize, 0xFFFF);
      }},
-    {"--info-prefix", "HEX", "the two free bytes of the info reply (default 0000)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "two hexadecimal bytes";
-         std::vector<uint8_t> bytes;
-         if (!ParseHexBytes(v, bytes) || bytes.size() != 2) return false;
-         SettingsOf<IapSettings>(s).infoPrefix = bytes;
-         return true;
-     }},
+    HexBytesRow<&IapSettings::infoPrefix, 2>("--info-prefix", "the two free bytes of the info reply (default 0000)"),
     {"--nak", "HEX", "byte sent for a refused command (bad CRC, unerased or\nout-of-range write, a nak fault); default: no answer",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "one hexadecimal byte";
@@ -37,11 +31,7 @@ const ProtocolOption kCommandRows[] = {
          SettingsOf<IapSettings>(s).nak = bytes[0];
          return true;
      }},
-    {"--sync-answer", "HEX", "answer 'C' with these bytes instead of 06",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "hexadecimal bytes";
-         return ParseHexBytes(v, SettingsOf<IapSettings>(s).syncAnswer);
-     }},
+    HexBytesRow<&IapSettings::syncAnswer>("--sync-answer", "answer 'C' with these bytes instead of 06"),
 };
 
 const ProtocolOption kBaudRows[] = {

@@ -18,6 +18,7 @@
 
 #include "protocol.hpp"
 #include "protocols/link_framing.hpp"
+#include "protocols/option_rows.hpp"
 #include "text.hpp"
 
 namespace {
@@ -35,13 +36,7 @@ struct LpcIapSettings : ProtocolSettings {
     std::vector<uint8_t> ispRequest;
     std::vector<uint8_t> ispResponse;
 
-    bool Check(std::string& error) const override {
-        if (!ispResponse.empty() && ispRequest.empty()) {
-            error = "--isp-response needs --isp-request";
-            return false;
-        }
-        return true;
-    }
+    bool Check(std::string& error) const override { return CheckIspRequest(ispRequest, ispResponse, error); }
     std::optional<uint8_t> RefusalByte() const override { return kNak; }
 };
 
@@ -144,22 +139,13 @@ private:
     SimTime lastByte_{};
 };
 
+constexpr auto kIspRows = IspRequestRows<LpcIapSettings>("the application also answers these raw request bytes",
+                                                         "... with these response bytes, and enters programming");
 const ProtocolOption kOptions[] = {
-    {"--entry-answer", "HEX", "the entry answer as on the wire (default A2050B;\nA205A1F4 sends the 0B complemented)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "hexadecimal bytes";
-         return ParseHexBytes(v, SettingsOf<LpcIapSettings>(s).entryAnswer);
-     }},
-    {"--isp-request", "HEX", "the application also answers these raw request bytes",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "hexadecimal bytes";
-         return ParseHexBytes(v, SettingsOf<LpcIapSettings>(s).ispRequest);
-     }},
-    {"--isp-response", "HEX", "... with these response bytes, and enters programming",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "hexadecimal bytes";
-         return ParseHexBytes(v, SettingsOf<LpcIapSettings>(s).ispResponse);
-     }},
+    HexBytesRow<&LpcIapSettings::entryAnswer>(
+        "--entry-answer", "the entry answer as on the wire (default A2050B;\nA205A1F4 sends the 0B complemented)"),
+    kIspRows[0],
+    kIspRows[1],
 };
 
 }  // namespace

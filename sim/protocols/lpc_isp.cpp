@@ -74,7 +74,7 @@ std::vector<uint8_t> UuDecode(const std::string& line) {
 class LpcIspTarget : public Protocol, private LpcFlash {
 public:
     explicit LpcIspTarget(const LpcIspSettings& s)
-        : part_(*s.part), crp_(s.crp), stuckAddress_(s.stuckAddress), stuckBit_(s.stuckBit), emulate_(s.emulate),
+        : part_(*s.part), crp_(s.crp), stuckBit_(s.stuckBit), emulate_(s.emulate),
           prepared_(s.part->sectors, false) {
         reportId_ = s.reportId;
         bootMajor_ = s.bootMajor || s.bootMinor ? s.bootMajor : (part_.Cortex() ? 4 : 2);
@@ -531,11 +531,8 @@ private:
         std::vector<uint8_t> cells(data.size());
         uint32_t where = 0;
         t.Memory().Read(flash, cells, where);
-        for (size_t i = 0; i < cells.size(); ++i) {
-            uint8_t programmed = cells[i] & data[i];
-            if (stuckAddress_ && flash + i == *stuckAddress_) programmed |= cells[i] & (1u << stuckBit_);
-            cells[i] = programmed;
-        }
+        for (size_t i = 0; i < cells.size(); ++i)
+            cells[i] = stuckBit_.Programmed(flash + static_cast<uint32_t>(i), cells[i], cells[i] & data[i]);
         t.Memory().WriteFlash(flash, cells, where);
     }
 
@@ -690,8 +687,7 @@ private:
     std::optional<uint32_t> reportId_;
     std::optional<uint32_t> autobaudRate_;
     uint32_t crp_;
-    std::optional<uint32_t> stuckAddress_;
-    uint8_t stuckBit_;
+    StuckBit stuckBit_;
     uint32_t bootMajor_ = 0, bootMinor_ = 0;
     bool emulate_;
     uint32_t crystalKhz_ = kDefaultCrystalKhz;
@@ -729,8 +725,8 @@ const ProtocolOption kOptions[] = {
          if (part) SettingsOf<LpcIspSettings>(s).part = part;
          return part != nullptr;
      }},
-    {"--command-mode", nullptr, "start synchronised, in command mode, at --baud or the\nhost's first rate",
-     [](ProtocolSettings& s, const std::string&, std::string&) { return SettingsOf<LpcIspSettings>(s).commandMode = true; }},
+    FlagRow<&LpcIspSettings::commandMode>("--command-mode",
+                                          "start synchronised, in command mode, at --baud or the\nhost's first rate"),
     {"--crp", "LEVEL", "code read protection 1, 2 or 3 (3: no ISP at all)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "1, 2 or 3";
@@ -751,24 +747,10 @@ const ProtocolOption kOptions[] = {
          SettingsOf<LpcIspSettings>(s).reportId = id;
          return true;
      }},
-    {"--no-emulation", nullptr,
-     "code started in RAM does not run on the emulated CPU: a\nroutine with a parameter block is modelled from it,\nthe watchdog routine resets the part",
-     [](ProtocolSettings& s, const std::string&, std::string&) {
-         SettingsOf<LpcIspSettings>(s).emulate = false;
-         return true;
-     }},
-    {"--stuck-bit", "ADDR:BIT", "this flash bit never programs (stays 1)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "a flash address and a bit 0-7, as 0x1000:3";
-         size_t colon = v.find(':');
-         uint32_t address = 0, bit = 0;
-         if (colon == std::string::npos || !ParseU32(v.substr(0, colon), address) ||
-             !ParseU32(v.substr(colon + 1), bit, 7))
-             return false;
-         SettingsOf<LpcIspSettings>(s).stuckAddress = address;
-         SettingsOf<LpcIspSettings>(s).stuckBit = static_cast<uint8_t>(bit);
-         return true;
-     }},
+    FlagRow<&LpcIspSettings::emulate, false>(
+        "--no-emulation",
+        "code started in RAM does not run on the emulated CPU: a\nroutine with a parameter block is modelled from it,\nthe watchdog routine resets the part"),
+    StuckBitRow<&LpcIspSettings::stuckBit, 0x1000>("this flash bit never programs (stays 1)"),
 };
 
 }  // namespace

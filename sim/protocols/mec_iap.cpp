@@ -14,6 +14,7 @@
 
 #include "protocols/link_framing.hpp"
 #include "protocols/lpc_isp.hpp"
+#include "protocols/option_rows.hpp"
 
 namespace {
 
@@ -84,13 +85,10 @@ private:
 std::vector<ProtocolOption> Options() {
     std::span<const ProtocolOption> rom = LpcIspOptionRows();
     std::vector<ProtocolOption> rows(rom.begin(), rom.end());
-    rows.push_back({"--entry-answer", "HEX", "the application's entry answer as on the wire (default\nA2050B)",
-                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
-                        what = "hexadecimal bytes";
-                        return ParseHexBytes(v, SettingsOf<MecIapSettings>(s).entryAnswer);
-                    }});
-    rows.push_back({"--in-boot-rom", nullptr, "start in the boot ROM (autobaud), not in the application",
-                    [](ProtocolSettings& s, const std::string&, std::string&) { return SettingsOf<MecIapSettings>(s).inBootRom = true; }});
+    rows.push_back(HexBytesRow<&MecIapSettings::entryAnswer>(
+        "--entry-answer", "the application's entry answer as on the wire (default\nA2050B)"));
+    rows.push_back(FlagRow<&MecIapSettings::inBootRom>("--in-boot-rom",
+                                                       "start in the boot ROM (autobaud), not in the application"));
     return rows;
 }
 

@@ -11,6 +11,7 @@
 #include "protocol.hpp"
 #include "protocols/iap_commands.hpp"
 #include "protocols/link_framing.hpp"
+#include "protocols/option_rows.hpp"
 
 namespace {
 
@@ -65,11 +66,8 @@ private:
 
 std::vector<ProtocolOption> Options() {
     std::vector<ProtocolOption> rows = IapOptionRows(true);
-    rows.push_back({"--entry-answer", "HEX", "the entry answer as on the wire (default A2050B)",
-                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
-                        what = "hexadecimal bytes";
-                        return ParseHexBytes(v, SettingsOf<MicExtmemSettings>(s).entryAnswer);
-                    }});
+    rows.push_back(HexBytesRow<&MicExtmemSettings::entryAnswer>("--entry-answer",
+                                                                "the entry answer as on the wire (default A2050B)"));
     return rows;
 }
 

@@ -24,6 +24,7 @@
 
 #include "protocol.hpp"
 #include "protocols/crc16.hpp"
+#include "protocols/option_rows.hpp"
 #include "text.hpp"
 
 namespace {
@@ -102,11 +103,10 @@ bool IsFlash(uint32_t a) { return RegionOf(a) == Region::Main || RegionOf(a) == 
 struct Msp430BslSettings : ProtocolSettings {
     std::vector<uint8_t> version{0x00, 0x05, 0x04, 0x34};  // vendor TI, interpreter, API, peripheral interface
     std::vector<uint8_t> vectors;                           // at 0xFFE0 at the start; empty: erased
-    std::optional<uint32_t> stuckAddress;
-    uint8_t stuckBit = 0;
+    StuckBit stuckBit;
 
     bool Check(std::string& error) const override {
-        if (stuckAddress && !IsFlash(*stuckAddress)) {
+        if (stuckBit.address && !IsFlash(*stuckBit.address)) {
             error = "--stuck-bit: the address is not in the info memory (1800-19FF) or the main flash (4400-FFFF)";
             return false;
         }
@@ -274,12 +274,8 @@ private:
             } else if ((region == Region::Main || region == Region::Info) && !(infoALocked_ && InInfoA(a))) {
                 uint8_t old = t.Memory().At(a);
                 uint8_t programmed = t.Options().overwrite ? data[i] : old & data[i];
-                uint8_t stored = programmed;
-                // A weak cell: it reads right just after programming, then loses its charge.
-                if (settings_.stuckAddress == a) {
-                    uint8_t bit = static_cast<uint8_t>(1u << settings_.stuckBit);
-                    stored = static_cast<uint8_t>((stored & ~bit) | (old & bit));
-                }
+                // A weak cell reads right just after programming, then loses its charge.
+                uint8_t stored = settings_.stuckBit.Programmed(a, old, programmed);
                 uint32_t where = 0;
                 t.Memory().WriteFlash(a, std::span<const uint8_t>(&stored, 1), where);
                 if (lastWord != a / 2) ++words;
@@ -508,37 +504,12 @@ private:
 };
 
 const ProtocolOption kOptions[] = {
-    {"--bsl-version", "HEX",
-     "the 4 bytes of TX BSL Version: vendor, interpreter, API,\nperipheral interface (default 00 05 04 34)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "4 hexadecimal bytes";
-         std::vector<uint8_t> bytes;
-         if (!ParseHexBytes(v, bytes) || bytes.size() != 4) return false;
-         SettingsOf<Msp430BslSettings>(s).version = bytes;
-         return true;
-     }},
-    {"--vectors", "HEX",
-     "the interrupt vectors FFE0-FFFF at the start, 32 bytes:\nthe BSL password (default: erased, 32 x FF)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "32 hexadecimal bytes";
-         std::vector<uint8_t> bytes;
-         if (!ParseHexBytes(v, bytes) || bytes.size() != kPasswordBytes) return false;
-         SettingsOf<Msp430BslSettings>(s).vectors = bytes;
-         return true;
-     }},
-    {"--stuck-bit", "ADDR:BIT",
-     "this flash bit never programs (stays 1); the BSL's write\ncheck misses it, CRC Check and TX Data Block see it",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "a flash address and a bit 0-7, as 0x4400:3";
-         size_t colon = v.find(':');
-         uint32_t address = 0, bit = 0;
-         if (colon == std::string::npos || !ParseU32(v.substr(0, colon), address) ||
-             !ParseU32(v.substr(colon + 1), bit, 7))
-             return false;
-         SettingsOf<Msp430BslSettings>(s).stuckAddress = address;
-         SettingsOf<Msp430BslSettings>(s).stuckBit = static_cast<uint8_t>(bit);
-         return true;
-     }},
+    HexBytesRow<&Msp430BslSettings::version, 4>(
+        "--bsl-version", "the 4 bytes of TX BSL Version: vendor, interpreter, API,\nperipheral interface (default 00 05 04 34)"),
+    HexBytesRow<&Msp430BslSettings::vectors, kPasswordBytes>(
+        "--vectors", "the interrupt vectors FFE0-FFFF at the start, 32 bytes:\nthe BSL password (default: erased, 32 x FF)"),
+    StuckBitRow<&Msp430BslSettings::stuckBit, kMainStart>(
+        "this flash bit never programs (stays 1); the BSL's write\ncheck misses it, CRC Check and TX Data Block see it"),
 };
 
 }  // namespace
