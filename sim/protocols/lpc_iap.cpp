@@ -97,11 +97,6 @@ private:
         Record(record, t);
     }
 
-    bool Timed(const Target& t) const {
-        const SimOptions& o = t.Options();
-        return o.lineModel == 1 || (o.lineModel == -1 && o.baud != 0);
-    }
-
     void Record(const std::vector<uint8_t>& record, Target& t) {
         uint32_t address = record[0] | (uint32_t{record[1]} << 8) | (uint32_t{record[2]} << 16) | (uint32_t{record[3]} << 24);
         uint32_t length = record[4] | (uint32_t{record[5]} << 8);
@@ -126,7 +121,7 @@ private:
         case WriteResult::NotErased:
             return refuse(Format("%08X is not erased, refused", where));
         }
-        uint32_t workMs = Timed(t) ? (length * kProgramMsPer256 + 255) / 256 : 0;
+        uint32_t workMs = t.Options().LineModelled() ? (length * kProgramMsPer256 + 255) / 256 : 0;
         t.Note(what);
         t.Reply("record", std::span<const uint8_t>(&kAck, 1), std::chrono::milliseconds(workMs));
     }

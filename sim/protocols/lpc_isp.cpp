@@ -284,11 +284,6 @@ private:
         return true;
     }
 
-    bool Timed() const {
-        const SimOptions& o = t_->Options();
-        return o.lineModel == 1 || (o.lineModel == -1 && o.baud != 0);
-    }
-
     // ---- commands -----------------------------------------------------------------
 
     void Command(const std::string& line, Target& t) {
@@ -505,7 +500,7 @@ private:
         ProgramFlash(flash, data, t);
         std::fill(prepared_.begin(), prepared_.end(), false);  // every copy locks the sectors again
         t.Note(Format("lpc_isp: copy %u bytes from RAM %08X to flash %08X", count, ram, flash));
-        Answer(t, "C", kSuccess, "", std::chrono::milliseconds(Timed() ? count / 256 : 0));
+        Answer(t, "C", kSuccess, "", std::chrono::milliseconds(t.Options().LineModelled() ? count / 256 : 0));
         return -1;
     }
 
@@ -520,8 +515,7 @@ private:
         EraseFlash(first, last, t);
         std::fill(prepared_.begin(), prepared_.end(), false);
         t.Note(Format("lpc_isp: erase sectors %u to %u", first, last));
-        uint32_t ms = t.Options().eraseTimeMs ? t.Options().eraseTimeMs : Timed() ? part_.EraseMs() : 0;
-        Answer(t, "E", kSuccess, "", std::chrono::milliseconds(ms));
+        Answer(t, "E", kSuccess, "", std::chrono::milliseconds(t.Options().EraseMs(part_.EraseMs())));
         return -1;
     }
 
@@ -597,7 +591,7 @@ private:
         LpcRoutineBlock block;
         uint32_t load = part_.RamUserStart();
         if (InRam(address, 4) && LpcRoutineBlock::Read(t.Memory(), load, address | (thumb ? 1 : 0), block)) {
-            routine_ = std::make_unique<LpcRamRoutine>(block, part_, Timed());
+            routine_ = std::make_unique<LpcRamRoutine>(block, part_, t.Options().LineModelled());
             t.Note(Format("lpc_isp: go to %08X: RAM routine: %s", address, routine_->Describe().c_str()));
             if (!routine_->Baud()) {
                 t.Note("lpc_isp: the routine's UART settings give no rate: it does not answer");
@@ -627,8 +621,8 @@ private:
         start.thumb = thumb;
         start.crystalKhz = crystalKhz_;
         start.ispRate = t.LineRate() ? t.LineRate() : t.HostRate();
-        start.timed = Timed();
-        start.eraseMs = t.Options().eraseTimeMs ? t.Options().eraseTimeMs : Timed() ? part_.EraseMs() : 0;
+        start.timed = t.Options().LineModelled();
+        start.eraseMs = t.Options().EraseMs(part_.EraseMs());
         start.partId = reportId_.value_or(part_.id);
         start.bootVersion = (bootMajor_ << 8) | bootMinor_;
         start.serial = Serial();

@@ -100,18 +100,14 @@ private:
         }
     }
 
-    bool Timed(const Target& t) const {
-        const SimOptions& o = t.Options();
-        return o.lineModel == 1 || (o.lineModel == -1 && o.baud != 0);
-    }
-
     // 3.5 character times of 11 bits; above 19200 baud the standard fixes 1.75 ms.
     // Without the line model the times are those at which the bytes were read from the
     // terminal, not those of a line: a pause shorter than 20 ms is not taken as one.
     std::chrono::microseconds Silence(const Target& t) const {
         uint32_t rate = t.LineRate() ? t.LineRate() : t.HostRate();
         std::chrono::microseconds silence(rate == 0 || rate > 19200 ? 1750 : 38500000 / rate);
-        if (!Timed(t)) silence = std::max<std::chrono::microseconds>(silence, std::chrono::milliseconds(20));
+        if (!t.Options().LineModelled())
+            silence = std::max<std::chrono::microseconds>(silence, std::chrono::milliseconds(20));
         return silence;
     }
 
@@ -152,7 +148,8 @@ private:
         answer.push_back(static_cast<uint8_t>(crc >> 8));
         // The answer starts after the frame gap that ends the request.
         auto delay = std::chrono::milliseconds(workMs);
-        if (Timed(t)) delay += std::chrono::duration_cast<std::chrono::milliseconds>(Silence(t) + std::chrono::microseconds(999));
+        if (t.Options().LineModelled())
+            delay += std::chrono::duration_cast<std::chrono::milliseconds>(Silence(t) + std::chrono::microseconds(999));
         t.Reply(key, answer, delay);
     }
 
@@ -229,8 +226,7 @@ private:
             if (payload.size() != 1) break;
             t.Memory().EraseAll();
             t.Note("modbus: erase");
-            uint32_t ms = t.Options().eraseTimeMs ? t.Options().eraseTimeMs : Timed(t) ? kEraseMs : 0;
-            answer(kDone, ms);
+            answer(kDone, t.Options().EraseMs(kEraseMs));
             return;
         }
         case kWrite: {
@@ -246,7 +242,7 @@ private:
             switch (t.Memory().WriteFlash(address, data, where)) {
             case WriteResult::Ok:
                 t.Note(write);
-                answer(kDone, Timed(t) ? kWriteMs : 0);
+                answer(kDone, t.Options().LineModelled() ? kWriteMs : 0);
                 return;
             case WriteResult::OutOfRange:
                 t.Note(Format("%s: %08X is outside the flash, refused", write.c_str(), where));

@@ -211,12 +211,8 @@ private:
         if (!settings_.vectors.empty()) t.Memory().WriteFlash(kVectors, settings_.vectors, where);
     }
 
-    bool Timed(Target& t) const {
-        const SimOptions& o = t.Options();
-        return o.lineModel == 1 || (o.lineModel == -1 && o.baud != 0);
-    }
     std::chrono::milliseconds EraseTime(Target& t) const {
-        return std::chrono::milliseconds(t.Options().eraseTimeMs ? t.Options().eraseTimeMs : Timed(t) ? kEraseMs : 0);
+        return std::chrono::milliseconds(t.Options().EraseMs(kEraseMs));
     }
 
     // ---- answers ------------------------------------------------------------------
@@ -403,7 +399,7 @@ private:
         uint32_t words = 0;
         uint8_t code = Write(t, address, data, words);
         t.Note(Format("msp430_bsl: RX data block%s %05X, %zu bytes", fast ? " fast" : "", address, data.size()));
-        auto delay = std::chrono::milliseconds(Timed(t) ? (words * kWordProgramUs + 999) / 1000 : 0);
+        auto delay = std::chrono::milliseconds(t.Options().LineModelled() ? (words * kWordProgramUs + 999) / 1000 : 0);
         if (fast)
             AckOnly(t, key, kAck, delay);  // no core response: a failed check goes unreported
         else
