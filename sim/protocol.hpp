@@ -51,6 +51,16 @@ public:
     virtual void Warn(const std::string& text) = 0;
 };
 
+// A request whose refusal is silence (an application that ignores it, a boot ROM that
+// does not synchronise): when the fault plan refuses the next reply for `key`, notes
+// "`what`: refused (nak fault)", makes the empty reply and returns true.
+inline bool RefusedSilently(Target& target, std::string_view key, const std::string& what) {
+    if (!target.Refuses(key)) return false;
+    target.Note(what + ": refused (nak fault)");
+    target.Reply(key, {});
+    return true;
+}
+
 class Protocol {
 public:
     virtual ~Protocol() = default;

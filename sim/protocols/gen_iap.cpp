@@ -48,12 +48,8 @@ public:
 
 private:
     void Request(Target& target) {
-        if (target.Refuses("isp")) {
-            // The application stays where it is and says nothing.
-            target.Note("gen_iap: ISP request: refused (nak fault)");
-            target.Reply("isp", {});
-            return;
-        }
+        // Refused, the application stays where it is and says nothing.
+        if (RefusedSilently(target, "isp", "gen_iap: ISP request")) return;
         target.Note(inApplication_ ? "gen_iap: ISP request, entering the programming routine" : "gen_iap: ISP request");
         inApplication_ = false;
         target.Reply("isp", response_);

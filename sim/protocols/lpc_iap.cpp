@@ -66,12 +66,8 @@ public:
 private:
     void Enter(const char* key, const std::vector<uint8_t>& answer, Target& t) {
         std::string what = std::string(key) == "isp" ? "ISP request" : "entry request";
-        if (t.Refuses(key)) {
-            // The application stays as it is and does not answer.
-            t.Note("lpc_iap: " + what + ": refused (nak fault)");
-            t.Reply(key, {});
-            return;
-        }
+        // Refused, the application stays as it is and does not answer.
+        if (RefusedSilently(t, key, "lpc_iap: " + what)) return;
         t.Note("lpc_iap: " + what + ", programming mode at 9600 baud");
         t.Reply(key, answer);
         t.SwitchLineRate(kProgrammingRate);

@@ -152,11 +152,7 @@ void LpcIspTarget::Lock(Target& t) {
 }
 
 void LpcIspTarget::Autobaud(Target& t) {
-    if (t.Refuses("sync")) {
-        t.Note("lpc_isp: autobaud: refused (nak fault)");
-        t.Reply("sync", {});
-        return;
-    }
+    if (RefusedSilently(t, "sync", "lpc_isp: autobaud")) return;
     Lock(t);
     t.Note(Format("lpc_isp: autobaud at %u baud", t.LineRate() ? t.LineRate() : t.HostRate()));
     Send(t, "sync", "Synchronized\r\n");
@@ -196,10 +192,7 @@ void LpcIspTarget::Line(Target& t) {
         if (line != "Synchronized") {
             t.Note("lpc_isp: '" + line + "' instead of Synchronized: autobaud again");
             Restart(t, false);
-        } else if (t.Refuses("synced")) {
-            t.Note("lpc_isp: Synchronized: refused (nak fault)");
-            t.Reply("synced", {});
-        } else {
+        } else if (!RefusedSilently(t, "synced", "lpc_isp: Synchronized")) {
             Send(t, "synced", "OK\r\n");
             state_ = State::ClockLine;
         }
@@ -208,10 +201,7 @@ void LpcIspTarget::Line(Target& t) {
         uint32_t khz = 0;
         if (!ParseIspDecimal(line, khz)) {
             t.Note("lpc_isp: '" + line + "' is no crystal frequency, ignored");
-        } else if (t.Refuses("clock")) {
-            t.Note("lpc_isp: crystal frequency: refused (nak fault)");
-            t.Reply("clock", {});
-        } else {
+        } else if (!RefusedSilently(t, "clock", "lpc_isp: crystal frequency")) {
             t.Note(Format("lpc_isp: crystal %u kHz, command mode", khz));
             crystalKhz_ = khz;
             Send(t, "clock", "OK\r\n");

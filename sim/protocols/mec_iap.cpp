@@ -58,12 +58,8 @@ public:
         }
         std::vector<uint8_t> message;
         if (!link_.Feed(byte, message) || !IsEntryMessage(message)) return;
-        if (t.Refuses("entry")) {
-            // The application stays as it is and does not answer.
-            t.Note("mec_iap: entry request: refused (nak fault)");
-            t.Reply("entry", {});
-            return;
-        }
+        // Refused, the application stays as it is and does not answer.
+        if (RefusedSilently(t, "entry", "mec_iap: entry request")) return;
         t.Note("mec_iap: entry request: the application reinvokes the boot ROM's ISP");
         t.Reply("entry", settings_.entryAnswer);
         t.SwitchLineRate(0);  // the boot ROM autobauds

@@ -46,12 +46,8 @@ public:
 
 private:
     void Enter(Target& target) {
-        if (target.Refuses("entry")) {
-            // The application stays as it is and does not answer.
-            target.Note("mic_extmem: entry request: refused (nak fault)");
-            target.Reply("entry", {});
-            return;
-        }
+        // Refused, the application stays as it is and does not answer.
+        if (RefusedSilently(target, "entry", "mic_extmem: entry request")) return;
         target.Note("mic_extmem: entry request, external memory programming mode");
         target.Reply("entry", entryAnswer_);
         programming_ = true;
