@@ -38,7 +38,8 @@ const ProtocolOption kBaudRows[] = {
     {"--max-baud", "RATE", "highest rate 'R' switches to",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "a baud rate";
-         return ParseU32(v, SettingsOf<IapSettings>(s).maxBaud) && SettingsOf<IapSettings>(s).maxBaud >= 50;
+         uint32_t& rate = SettingsOf<IapSettings>(s).maxBaud;
+         return ParseU32(v, rate) && rate >= 50;
      }},
     {"--baud-answer-bytes", "N", "send only N bytes of the 'R' answer (the target then\nkeeps its rate)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {

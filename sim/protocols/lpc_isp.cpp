@@ -36,14 +36,16 @@ const ProtocolOption kOptions[] = {
     {"--crp", "LEVEL", "code read protection 1, 2 or 3 (3: no ISP at all)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "1, 2 or 3";
-         return ParseU32(v, SettingsOf<LpcIspSettings>(s).crp, 3) && SettingsOf<LpcIspSettings>(s).crp > 0;
+         uint32_t& crp = SettingsOf<LpcIspSettings>(s).crp;
+         return ParseU32(v, crp, 3) && crp > 0;
      }},
     {"--boot-version", "MAJOR.MINOR", "boot code version for 'K' (default 2.12 on ARM7,\n4.1 on Cortex-M)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "two numbers as 2.12";
+         LpcIspSettings& settings = SettingsOf<LpcIspSettings>(s);
          size_t dot = v.find('.');
-         return dot != std::string::npos && ParseU32(v.substr(0, dot), SettingsOf<LpcIspSettings>(s).bootMajor, 255) &&
-                ParseU32(v.substr(dot + 1), SettingsOf<LpcIspSettings>(s).bootMinor, 255);
+         return dot != std::string::npos && ParseU32(v.substr(0, dot), settings.bootMajor, 255) &&
+                ParseU32(v.substr(dot + 1), settings.bootMinor, 255);
      }},
     {"--report-id", "ID", "answer 'J' with this part ID instead of the part's own\n(a revision a host may not know)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
