@@ -65,6 +65,13 @@ struct SimOptions {
     uint32_t eraseTimeMs = 0;        // time the target takes to erase
     uint32_t frameTimeoutMs = 1000;  // a pause this long inside a request drops it
     bool verbose = false;            // notes also on standard error
+
+    // Whether bytes take their bit times and the target its work times: --line-model, or
+    // --baud without --no-line-model.
+    bool LineModelled() const { return lineModel == 1 || (lineModel == -1 && baud != 0); }
+    // An erase's time: --erase-time when given, else the target's `typical` one when the
+    // line is modelled, else none.
+    uint32_t EraseMs(uint32_t typical) const { return eraseTimeMs ? eraseTimeMs : LineModelled() ? typical : 0; }
 };
 
 enum class ParseResult { Run, Help, Error };

@@ -51,6 +51,16 @@ public:
     virtual void Warn(const std::string& text) = 0;
 };
 
+// A request whose refusal is silence (an application that ignores it, a boot ROM that
+// does not synchronise): when the fault plan refuses the next reply for `key`, notes
+// "`what`: refused (nak fault)", makes the empty reply and returns true.
+inline bool RefusedSilently(Target& target, std::string_view key, const std::string& what) {
+    if (!target.Refuses(key)) return false;
+    target.Note(what + ": refused (nak fault)");
+    target.Reply(key, {});
+    return true;
+}
+
 class Protocol {
 public:
     virtual ~Protocol() = default;
@@ -90,6 +100,35 @@ struct ProtocolEntry {
     std::unique_ptr<ProtocolSettings> (*settings)();  // the defaults
     std::unique_ptr<Protocol> (*create)(const ProtocolSettings& settings);
 };
+
+// A protocol's own settings, from the ProtocolSettings its option rows and its factory
+// are handed (the entry made them with Settings's type).
+template <class Settings>
+Settings& SettingsOf(ProtocolSettings& settings) {
+    return static_cast<Settings&>(settings);
+}
+template <class Settings>
+const Settings& SettingsOf(const ProtocolSettings& settings) {
+    return static_cast<const Settings&>(settings);
+}
+
+// The entry of a protocol whose defaults are a Settings and whose target is a Model made
+// from them.
+template <class Settings, class Model>
+ProtocolEntry ProtocolEntryFor(const char* name, const char* description, const char* faultKeys, const char* line,
+                               std::span<const ProtocolOption> options) {
+    return {
+        name,
+        description,
+        faultKeys,
+        line,
+        options,
+        []() -> std::unique_ptr<ProtocolSettings> { return std::make_unique<Settings>(); },
+        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
+            return std::make_unique<Model>(SettingsOf<Settings>(s));
+        },
+    };
+}
 
 std::span<const ProtocolEntry* const> ProtocolTable();
 const ProtocolEntry* FindProtocol(const std::string& name);

@@ -52,7 +52,7 @@ void SimInstallSignals() {
 
 Simulator::Simulator(const SimOptions& options, const Pty& pty, Protocol& protocol, TargetMemory& memory, WireLog& log)
     : options_(options), pty_(pty), protocol_(protocol), memory_(memory), log_(log), faults_(options.faults),
-      lineModel_(options.lineModel == 1 || (options.lineModel == -1 && options.baud != 0)),
+      lineModel_(options.LineModelled()),
       format_(options.line.value_or(LineFormat{})), checkStopBits_(options.line.has_value()),
       targetRate_(options.baud ? options.baud : options.settings->StartRate()) {
     now_ = lastArrival_ = lastDeparture_ = lastTraffic_ = SimClock::now();

@@ -6,6 +6,7 @@
 
 #include "protocol.hpp"
 #include "protocols/iap_commands.hpp"
+#include "protocols/option_rows.hpp"
 
 namespace {
 
@@ -13,16 +14,8 @@ struct GenIapSettings : IapSettings {
     std::vector<uint8_t> ispRequest;   // the application waits for these bytes
     std::vector<uint8_t> ispResponse;  // ... and answers with these
 
-    bool Check(std::string& error) const override {
-        if (!ispResponse.empty() && ispRequest.empty()) {
-            error = "--isp-response needs --isp-request";
-            return false;
-        }
-        return true;
-    }
+    bool Check(std::string& error) const override { return CheckIspRequest(ispRequest, ispResponse, error); }
 };
-
-GenIapSettings& GenIap(ProtocolSettings& settings) { return static_cast<GenIapSettings&>(settings); }
 
 class GenIapTarget : public Protocol {
 public:
@@ -55,12 +48,8 @@ public:
 
 private:
     void Request(Target& target) {
-        if (target.Refuses("isp")) {
-            // The application stays where it is and says nothing.
-            target.Note("gen_iap: ISP request: refused (nak fault)");
-            target.Reply("isp", {});
-            return;
-        }
+        // Refused, the application stays where it is and says nothing.
+        if (RefusedSilently(target, "isp", "gen_iap: ISP request")) return;
         target.Note(inApplication_ ? "gen_iap: ISP request, entering the programming routine" : "gen_iap: ISP request");
         inApplication_ = false;
         target.Reply("isp", response_);
@@ -80,16 +69,9 @@ private:
 
 std::vector<ProtocolOption> Options() {
     std::vector<ProtocolOption> rows = IapOptionRows(false);
-    rows.push_back({"--isp-request", "HEX", "start in the application, which answers only these\nrequest bytes",
-                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
-                        what = "hexadecimal bytes";
-                        return ParseHexBytes(v, GenIap(s).ispRequest);
-                    }});
-    rows.push_back({"--isp-response", "HEX", "... with these response bytes, then runs the routine",
-                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
-                        what = "hexadecimal bytes";
-                        return ParseHexBytes(v, GenIap(s).ispResponse);
-                    }});
+    auto isp = IspRequestRows<GenIapSettings>("start in the application, which answers only these\nrequest bytes",
+                                              "... with these response bytes, then runs the routine");
+    rows.insert(rows.end(), isp.begin(), isp.end());
     return rows;
 }
 
@@ -97,16 +79,9 @@ std::vector<ProtocolOption> Options() {
 
 const ProtocolEntry& GenIapProtocol() {
     static const std::vector<ProtocolOption> options = Options();
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<GenIapSettings, GenIapTarget>(
         "gen_iap",
         "the generic resident programming routine: 'C' synchronise,\n'I' info, 'W' write frame, 'E' erase all, 'X' start",
-        "C I W E X isp",
-        nullptr,
-        options,
-        [] { return std::unique_ptr<ProtocolSettings>(new GenIapSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<GenIapTarget>(static_cast<const GenIapSettings&>(s));
-        },
-    };
+        "C I W E X isp", nullptr, options);
     return entry;
 }

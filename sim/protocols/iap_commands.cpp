@@ -1,9 +1,10 @@
 #include "protocols/iap_commands.hpp"
 
-#include <cstdio>
 #include <string>
 
 #include "protocols/crc16.hpp"
+#include "protocols/option_rows.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -15,53 +16,35 @@ uint32_t Le32(const uint8_t* bytes) {
     return bytes[0] | (uint32_t{bytes[1]} << 8) | (uint32_t{bytes[2]} << 16) | (uint32_t{bytes[3]} << 24);
 }
 
-std::string Format(const char* fmt, auto... args) {
-    char text[200];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
-
-IapSettings& Iap(ProtocolSettings& settings) { return static_cast<IapSettings&>(settings); }
-
 const ProtocolOption kCommandRows[] = {
     {"--block-size", "N", "block size announced in the info reply (default 256,\n0 allowed)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "0 to 65535";
-         return ParseU32(v, Iap(s).blockSize, 0xFFFF);
+         return ParseU32(v, SettingsOf<IapSettings>(s).blockSize, 0xFFFF);
      }},
-    {"--info-prefix", "HEX", "the two free bytes of the info reply (default 0000)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "two hexadecimal bytes";
-         std::vector<uint8_t> bytes;
-         if (!ParseHexBytes(v, bytes) || bytes.size() != 2) return false;
-         Iap(s).infoPrefix = bytes;
-         return true;
-     }},
+    HexBytesRow<&IapSettings::infoPrefix, 2>("--info-prefix", "the two free bytes of the info reply (default 0000)"),
     {"--nak", "HEX", "byte sent for a refused command (bad CRC, unerased or\nout-of-range write, a nak fault); default: no answer",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "one hexadecimal byte";
          std::vector<uint8_t> bytes;
          if (!ParseHexBytes(v, bytes) || bytes.size() != 1) return false;
-         Iap(s).nak = bytes[0];
+         SettingsOf<IapSettings>(s).nak = bytes[0];
          return true;
      }},
-    {"--sync-answer", "HEX", "answer 'C' with these bytes instead of 06",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "hexadecimal bytes";
-         return ParseHexBytes(v, Iap(s).syncAnswer);
-     }},
+    HexBytesRow<&IapSettings::syncAnswer>("--sync-answer", "answer 'C' with these bytes instead of 06"),
 };
 
 const ProtocolOption kBaudRows[] = {
     {"--max-baud", "RATE", "highest rate 'R' switches to",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "a baud rate";
-         return ParseU32(v, Iap(s).maxBaud) && Iap(s).maxBaud >= 50;
+         uint32_t& rate = SettingsOf<IapSettings>(s).maxBaud;
+         return ParseU32(v, rate) && rate >= 50;
      }},
     {"--baud-answer-bytes", "N", "send only N bytes of the 'R' answer (the target then\nkeeps its rate)",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "0 to 16";
-         return ParseU32(v, Iap(s).baudAnswerBytes, 16);
+         return ParseU32(v, SettingsOf<IapSettings>(s).baudAnswerBytes, 16);
      }},
 };
 

@@ -6,13 +6,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <set>
 #include <vector>
 
 #include "protocols/lpc_soc.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -25,13 +25,6 @@ constexpr uint64_t kRunawayInstructions = 20'000'000;
 // time-outs make some progress.
 constexpr auto kIdleTick = std::chrono::milliseconds(100);
 constexpr uint8_t kIapScratch = 0xA5;  // what the IAP leaves in the top 32 bytes of RAM
-
-
-std::string Format(const char* fmt, auto... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
 
 uint32_t PageUp(uint32_t size) { return (size + 0xFFFu) & ~0xFFFu; }
 

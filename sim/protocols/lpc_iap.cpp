@@ -13,12 +13,13 @@
 //
 // Reply keys: "entry" for the answer to the framed request, "isp" for the ISP response,
 // "record" for each record's acknowledge.
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "protocol.hpp"
 #include "protocols/link_framing.hpp"
+#include "protocols/option_rows.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -30,28 +31,14 @@ constexpr uint8_t kNak = 0x15;
 // IAP programming as on the LPC parts: 1 ms per 256 bytes.
 constexpr uint32_t kProgramMsPer256 = 1;
 
-std::string Format(const char* fmt, auto... args) {
-    char text[200];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
-
 struct LpcIapSettings : ProtocolSettings {
     std::vector<uint8_t> entryAnswer{0xA2, 0x05, 0x0B};  // as on the wire
     std::vector<uint8_t> ispRequest;
     std::vector<uint8_t> ispResponse;
 
-    bool Check(std::string& error) const override {
-        if (!ispResponse.empty() && ispRequest.empty()) {
-            error = "--isp-response needs --isp-request";
-            return false;
-        }
-        return true;
-    }
+    bool Check(std::string& error) const override { return CheckIspRequest(ispRequest, ispResponse, error); }
     std::optional<uint8_t> RefusalByte() const override { return kNak; }
 };
-
-LpcIapSettings& LpcIap(ProtocolSettings& s) { return static_cast<LpcIapSettings&>(s); }
 
 class LpcIapTarget : public Protocol {
 public:
@@ -79,12 +66,8 @@ public:
 private:
     void Enter(const char* key, const std::vector<uint8_t>& answer, Target& t) {
         std::string what = std::string(key) == "isp" ? "ISP request" : "entry request";
-        if (t.Refuses(key)) {
-            // The application stays as it is and does not answer.
-            t.Note("lpc_iap: " + what + ": refused (nak fault)");
-            t.Reply(key, {});
-            return;
-        }
+        // Refused, the application stays as it is and does not answer.
+        if (RefusedSilently(t, key, "lpc_iap: " + what)) return;
         t.Note("lpc_iap: " + what + ", programming mode at 9600 baud");
         t.Reply(key, answer);
         t.SwitchLineRate(kProgrammingRate);
@@ -108,11 +91,6 @@ private:
         std::vector<uint8_t> record;
         record.swap(record_);
         Record(record, t);
-    }
-
-    bool Timed(const Target& t) const {
-        const SimOptions& o = t.Options();
-        return o.lineModel == 1 || (o.lineModel == -1 && o.baud != 0);
     }
 
     void Record(const std::vector<uint8_t>& record, Target& t) {
@@ -139,7 +117,7 @@ private:
         case WriteResult::NotErased:
             return refuse(Format("%08X is not erased, refused", where));
         }
-        uint32_t workMs = Timed(t) ? (length * kProgramMsPer256 + 255) / 256 : 0;
+        uint32_t workMs = t.Options().LineModelled() ? (length * kProgramMsPer256 + 255) / 256 : 0;
         t.Note(what);
         t.Reply("record", std::span<const uint8_t>(&kAck, 1), std::chrono::milliseconds(workMs));
     }
@@ -152,39 +130,23 @@ private:
     SimTime lastByte_{};
 };
 
+constexpr auto kIspRows = IspRequestRows<LpcIapSettings>("the application also answers these raw request bytes",
+                                                         "... with these response bytes, and enters programming");
 const ProtocolOption kOptions[] = {
-    {"--entry-answer", "HEX", "the entry answer as on the wire (default A2050B;\nA205A1F4 sends the 0B complemented)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "hexadecimal bytes";
-         return ParseHexBytes(v, LpcIap(s).entryAnswer);
-     }},
-    {"--isp-request", "HEX", "the application also answers these raw request bytes",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "hexadecimal bytes";
-         return ParseHexBytes(v, LpcIap(s).ispRequest);
-     }},
-    {"--isp-response", "HEX", "... with these response bytes, and enters programming",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "hexadecimal bytes";
-         return ParseHexBytes(v, LpcIap(s).ispResponse);
-     }},
+    HexBytesRow<&LpcIapSettings::entryAnswer>(
+        "--entry-answer", "the entry answer as on the wire (default A2050B;\nA205A1F4 sends the 0B complemented)"),
+    kIspRows[0],
+    kIspRows[1],
 };
 
 }  // namespace
 
 const ProtocolEntry& LpcIapProtocol() {
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<LpcIapSettings, LpcIapTarget>(
         "lpc_iap",
         "an application with a programming mode behind its byte-stuffed\n"
         "link: on the framed entry request (or an ISP request) it takes\n"
         "address/length/data records at 9600 baud, each acknowledged",
-        "entry isp record",
-        nullptr,
-        kOptions,
-        [] { return std::unique_ptr<ProtocolSettings>(new LpcIapSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<LpcIapTarget>(static_cast<const LpcIapSettings&>(s));
-        },
-    };
+        "entry isp record", nullptr, kOptions);
     return entry;
 }

@@ -10,14 +10,14 @@
 
 #include "protocol.hpp"
 #include "protocols/lpc_parts.hpp"
+#include "protocols/option_rows.hpp"
 
 struct LpcIspSettings : ProtocolSettings {
     const LpcPart* part = FindLpcPart("LPC2148");
     bool commandMode = false;
     uint32_t crp = 0;
     uint32_t bootMajor = 0, bootMinor = 0;  // 0.0: the family's default
-    std::optional<uint32_t> stuckAddress;
-    uint8_t stuckBit = 0;
+    StuckBit stuckBit;
     std::optional<uint32_t> reportId;
     bool emulate = true;  // code started in RAM runs on the emulated CPU
     // The boot ROM was entered from running code (the IAP call that reinvokes ISP), not
@@ -32,7 +32,7 @@ struct LpcIspSettings : ProtocolSettings {
             error = "--crp=3 disables ISP entry: no --command-mode with it";
             return false;
         }
-        if (stuckAddress && *stuckAddress >= part->flashKiB * 1024) {
+        if (stuckBit.address && *stuckBit.address >= part->flashKiB * 1024) {
             error = "--stuck-bit: the address is outside the flash of the " + part->Name();
             return false;
         }

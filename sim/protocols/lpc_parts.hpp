@@ -2,6 +2,7 @@
 // sector layout, and what follows from the core (ARM7 or Cortex-M).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -59,6 +60,8 @@ struct LpcPart {
     uint32_t EraseMs() const { return Cortex() || number >= 2300 ? 100 : 400; }
     std::vector<uint32_t> SectorSizes() const;
     std::string Name() const { return "LPC" + std::to_string(number); }
+    // The serial number the boot ROM reads out: made up from the part, the same every run.
+    std::array<uint32_t, 4> Serial() const { return {id, ~id, 0x00A50000u | number, 0x5EC00000u + number}; }
 };
 
 std::span<const LpcPart> LpcParts();

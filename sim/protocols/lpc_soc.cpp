@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+
+#include "text.hpp"
 
 namespace {
 
@@ -30,12 +31,6 @@ enum : uint32_t {
     kPclkSel1 = 0x1AC,
 };
 constexpr uint32_t kOscRange = 1u << 4, kOscEn = 1u << 5, kOscStat = 1u << 6;
-
-std::string Format(const char* fmt, auto... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
 
 // The divisor latch and fractional divider that come closest to `rate`.
 void BestDivisor(double pclk, uint32_t rate, bool fractional, uint32_t& divisor, uint32_t& fdr) {

@@ -14,6 +14,7 @@
 
 #include "protocols/link_framing.hpp"
 #include "protocols/lpc_isp.hpp"
+#include "protocols/option_rows.hpp"
 
 namespace {
 
@@ -44,8 +45,6 @@ struct MecIapSettings : LpcIspSettings {
     }
 };
 
-MecIapSettings& Mec(ProtocolSettings& s) { return static_cast<MecIapSettings&>(s); }
-
 class MecIapTarget : public Protocol {
 public:
     explicit MecIapTarget(const MecIapSettings& s) : settings_(s) {
@@ -59,12 +58,8 @@ public:
         }
         std::vector<uint8_t> message;
         if (!link_.Feed(byte, message) || !IsEntryMessage(message)) return;
-        if (t.Refuses("entry")) {
-            // The application stays as it is and does not answer.
-            t.Note("mec_iap: entry request: refused (nak fault)");
-            t.Reply("entry", {});
-            return;
-        }
+        // Refused, the application stays as it is and does not answer.
+        if (RefusedSilently(t, "entry", "mec_iap: entry request")) return;
         t.Note("mec_iap: entry request: the application reinvokes the boot ROM's ISP");
         t.Reply("entry", settings_.entryAnswer);
         t.SwitchLineRate(0);  // the boot ROM autobauds
@@ -86,13 +81,10 @@ private:
 std::vector<ProtocolOption> Options() {
     std::span<const ProtocolOption> rom = LpcIspOptionRows();
     std::vector<ProtocolOption> rows(rom.begin(), rom.end());
-    rows.push_back({"--entry-answer", "HEX", "the application's entry answer as on the wire (default\nA2050B)",
-                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
-                        what = "hexadecimal bytes";
-                        return ParseHexBytes(v, Mec(s).entryAnswer);
-                    }});
-    rows.push_back({"--in-boot-rom", nullptr, "start in the boot ROM (autobaud), not in the application",
-                    [](ProtocolSettings& s, const std::string&, std::string&) { return Mec(s).inBootRom = true; }});
+    rows.push_back(HexBytesRow<&MecIapSettings::entryAnswer>(
+        "--entry-answer", "the application's entry answer as on the wire (default\nA2050B)"));
+    rows.push_back(FlagRow<&MecIapSettings::inBootRom>("--in-boot-rom",
+                                                       "start in the boot ROM (autobaud), not in the application"));
     return rows;
 }
 
@@ -101,18 +93,11 @@ std::vector<ProtocolOption> Options() {
 const ProtocolEntry& MecIapProtocol() {
     static const std::vector<ProtocolOption> options = Options();
     static const std::string keys = std::string("entry ") + LpcIspProtocol().faultKeys;
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<MecIapSettings, MecIapTarget>(
         "mec_iap",
         "an application at 2400 baud that drops into the NXP LPC boot\n"
         "ROM on its framed entry request; the boot ROM is lpc_isp's, with\n"
         "its options",
-        keys.c_str(),
-        nullptr,
-        options,
-        [] { return std::unique_ptr<ProtocolSettings>(new MecIapSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<MecIapTarget>(static_cast<const MecIapSettings&>(s));
-        },
-    };
+        keys.c_str(), nullptr, options);
     return entry;
 }

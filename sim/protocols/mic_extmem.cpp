@@ -11,6 +11,7 @@
 #include "protocol.hpp"
 #include "protocols/iap_commands.hpp"
 #include "protocols/link_framing.hpp"
+#include "protocols/option_rows.hpp"
 
 namespace {
 
@@ -45,12 +46,8 @@ public:
 
 private:
     void Enter(Target& target) {
-        if (target.Refuses("entry")) {
-            // The application stays as it is and does not answer.
-            target.Note("mic_extmem: entry request: refused (nak fault)");
-            target.Reply("entry", {});
-            return;
-        }
+        // Refused, the application stays as it is and does not answer.
+        if (RefusedSilently(target, "entry", "mic_extmem: entry request")) return;
         target.Note("mic_extmem: entry request, external memory programming mode");
         target.Reply("entry", entryAnswer_);
         programming_ = true;
@@ -65,11 +62,8 @@ private:
 
 std::vector<ProtocolOption> Options() {
     std::vector<ProtocolOption> rows = IapOptionRows(true);
-    rows.push_back({"--entry-answer", "HEX", "the entry answer as on the wire (default A2050B)",
-                    [](ProtocolSettings& s, const std::string& v, std::string& what) {
-                        what = "hexadecimal bytes";
-                        return ParseHexBytes(v, static_cast<MicExtmemSettings&>(s).entryAnswer);
-                    }});
+    rows.push_back(HexBytesRow<&MicExtmemSettings::entryAnswer>("--entry-answer",
+                                                                "the entry answer as on the wire (default A2050B)"));
     return rows;
 }
 
@@ -77,18 +71,11 @@ std::vector<ProtocolOption> Options() {
 
 const ProtocolEntry& MicExtmemProtocol() {
     static const std::vector<ProtocolOption> options = Options();
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<MicExtmemSettings, MicExtmemTarget>(
         "mic_extmem",
         "external flash programming behind the application's byte-stuffed\n"
         "link: after the framed entry request the gen_iap commands, plus\n"
         "'R' rate change",
-        "entry C I W E X R",
-        nullptr,
-        options,
-        [] { return std::unique_ptr<ProtocolSettings>(new MicExtmemSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<MicExtmemTarget>(static_cast<const MicExtmemSettings&>(s));
-        },
-    };
+        "entry C I W E X R", nullptr, options);
     return entry;
 }

@@ -18,13 +18,13 @@
 // functions and "exception" for the exception answer to any other function.
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol.hpp"
 #include "protocols/crc16.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -42,19 +42,11 @@ constexpr uint8_t kIllegalFunction = 0x01, kIllegalAddress = 0x02, kIllegalValue
 constexpr uint32_t kEraseMs = 100;
 constexpr uint32_t kWriteMs = 1;
 
-std::string Format(const char* fmt, auto... args) {
-    char text[200];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
-
 struct ModbusSettings : ProtocolSettings {
     uint8_t slave = 1;
     bool forwarding = false;         // a register write must announce each bootloader frame
     std::optional<uint16_t> value;   // ... with this value (P3 high, P2 low); none: any value
 };
-
-ModbusSettings& Modbus(ProtocolSettings& s) { return static_cast<ModbusSettings&>(s); }
 
 class ModbusTarget : public Protocol {
 public:
@@ -108,18 +100,14 @@ private:
         }
     }
 
-    bool Timed(const Target& t) const {
-        const SimOptions& o = t.Options();
-        return o.lineModel == 1 || (o.lineModel == -1 && o.baud != 0);
-    }
-
     // 3.5 character times of 11 bits; above 19200 baud the standard fixes 1.75 ms.
     // Without the line model the times are those at which the bytes were read from the
     // terminal, not those of a line: a pause shorter than 20 ms is not taken as one.
     std::chrono::microseconds Silence(const Target& t) const {
         uint32_t rate = t.LineRate() ? t.LineRate() : t.HostRate();
         std::chrono::microseconds silence(rate == 0 || rate > 19200 ? 1750 : 38500000 / rate);
-        if (!Timed(t)) silence = std::max<std::chrono::microseconds>(silence, std::chrono::milliseconds(20));
+        if (!t.Options().LineModelled())
+            silence = std::max<std::chrono::microseconds>(silence, std::chrono::milliseconds(20));
         return silence;
     }
 
@@ -160,7 +148,8 @@ private:
         answer.push_back(static_cast<uint8_t>(crc >> 8));
         // The answer starts after the frame gap that ends the request.
         auto delay = std::chrono::milliseconds(workMs);
-        if (Timed(t)) delay += std::chrono::duration_cast<std::chrono::milliseconds>(Silence(t) + std::chrono::microseconds(999));
+        if (t.Options().LineModelled())
+            delay += std::chrono::duration_cast<std::chrono::milliseconds>(Silence(t) + std::chrono::microseconds(999));
         t.Reply(key, answer, delay);
     }
 
@@ -237,8 +226,7 @@ private:
             if (payload.size() != 1) break;
             t.Memory().EraseAll();
             t.Note("modbus: erase");
-            uint32_t ms = t.Options().eraseTimeMs ? t.Options().eraseTimeMs : Timed(t) ? kEraseMs : 0;
-            answer(kDone, ms);
+            answer(kDone, t.Options().EraseMs(kEraseMs));
             return;
         }
         case kWrite: {
@@ -254,7 +242,7 @@ private:
             switch (t.Memory().WriteFlash(address, data, where)) {
             case WriteResult::Ok:
                 t.Note(write);
-                answer(kDone, Timed(t) ? kWriteMs : 0);
+                answer(kDone, t.Options().LineModelled() ? kWriteMs : 0);
                 return;
             case WriteResult::OutOfRange:
                 t.Note(Format("%s: %08X is outside the flash, refused", write.c_str(), where));
@@ -287,7 +275,7 @@ const ProtocolOption kOptions[] = {
          what = "1 to 247";
          uint32_t n = 0;
          if (!ParseU32(v, n, 247) || n == 0) return false;
-         Modbus(s).slave = static_cast<uint8_t>(n);
+         SettingsOf<ModbusSettings>(s).slave = static_cast<uint8_t>(n);
          return true;
      }},
     {"--forwarding", "P2,P3|any",
@@ -295,14 +283,14 @@ const ProtocolOption kOptions[] = {
      "any value; frames without it are not passed on",
      [](ProtocolSettings& s, const std::string& v, std::string& what) {
          what = "two numbers 0-255 as 3,5, or any";
-         Modbus(s).forwarding = true;
+         SettingsOf<ModbusSettings>(s).forwarding = true;
          if (v == "any") return true;
          size_t comma = v.find(',');
          uint32_t p2 = 0, p3 = 0;
          if (comma == std::string::npos || !ParseU32(v.substr(0, comma), p2, 255) ||
              !ParseU32(v.substr(comma + 1), p3, 255))
              return false;
-         Modbus(s).value = static_cast<uint16_t>(p3 << 8 | p2);
+         SettingsOf<ModbusSettings>(s).value = static_cast<uint16_t>(p3 << 8 | p2);
          return true;
      }},
 };
@@ -310,18 +298,11 @@ const ProtocolOption kOptions[] = {
 }  // namespace
 
 const ProtocolEntry& ModbusProtocol() {
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<ModbusSettings, ModbusTarget>(
         "modbus",
         "a Modbus RTU slave with a resident bootloader: function 0x41\n"
         "frames (connect, erase, write), the write of the forwarding\n"
         "register 0x07CF (functions 0x10, 0x06; 0x03 reads it)",
-        "0x41.08 0x41.02 0x41.05 0x41 0x10 0x06 0x03 exception",
-        nullptr,
-        kOptions,
-        [] { return std::unique_ptr<ProtocolSettings>(new ModbusSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<ModbusTarget>(static_cast<const ModbusSettings&>(s));
-        },
-    };
+        "0x41.08 0x41.02 0x41.05 0x41 0x10 0x06 0x03 exception", nullptr, kOptions);
     return entry;
 }

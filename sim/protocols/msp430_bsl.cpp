@@ -18,13 +18,14 @@
 // each command's code: "0x10" ... "0x1B", "0x52".
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "protocol.hpp"
 #include "protocols/crc16.hpp"
+#include "protocols/option_rows.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -87,12 +88,6 @@ constexpr uint32_t kWordProgramUs = 75;
 constexpr uint32_t kStartBaud = 9600;
 const std::pair<uint8_t, uint32_t> kBaudCodes[] = {{0x02, 9600}, {0x03, 19200}, {0x04, 38400}, {0x05, 57600}, {0x06, 115200}};
 
-std::string Format(const char* fmt, auto... args) {
-    char text[256];
-    std::snprintf(text, sizeof text, fmt, args...);
-    return text;
-}
-
 enum class Region { Vacant, Bsl, Info, Ram, Main };
 
 Region RegionOf(uint32_t a) {
@@ -108,11 +103,10 @@ bool IsFlash(uint32_t a) { return RegionOf(a) == Region::Main || RegionOf(a) == 
 struct Msp430BslSettings : ProtocolSettings {
     std::vector<uint8_t> version{0x00, 0x05, 0x04, 0x34};  // vendor TI, interpreter, API, peripheral interface
     std::vector<uint8_t> vectors;                           // at 0xFFE0 at the start; empty: erased
-    std::optional<uint32_t> stuckAddress;
-    uint8_t stuckBit = 0;
+    StuckBit stuckBit;
 
     bool Check(std::string& error) const override {
-        if (stuckAddress && !IsFlash(*stuckAddress)) {
+        if (stuckBit.address && !IsFlash(*stuckBit.address)) {
             error = "--stuck-bit: the address is not in the info memory (1800-19FF) or the main flash (4400-FFFF)";
             return false;
         }
@@ -136,8 +130,6 @@ struct Msp430BslSettings : ProtocolSettings {
         return true;
     }
 };
-
-Msp430BslSettings& Bsl(ProtocolSettings& s) { return static_cast<Msp430BslSettings&>(s); }
 
 class Msp430BslTarget : public Protocol {
 public:
@@ -219,12 +211,8 @@ private:
         if (!settings_.vectors.empty()) t.Memory().WriteFlash(kVectors, settings_.vectors, where);
     }
 
-    bool Timed(Target& t) const {
-        const SimOptions& o = t.Options();
-        return o.lineModel == 1 || (o.lineModel == -1 && o.baud != 0);
-    }
     std::chrono::milliseconds EraseTime(Target& t) const {
-        return std::chrono::milliseconds(t.Options().eraseTimeMs ? t.Options().eraseTimeMs : Timed(t) ? kEraseMs : 0);
+        return std::chrono::milliseconds(t.Options().EraseMs(kEraseMs));
     }
 
     // ---- answers ------------------------------------------------------------------
@@ -282,12 +270,8 @@ private:
             } else if ((region == Region::Main || region == Region::Info) && !(infoALocked_ && InInfoA(a))) {
                 uint8_t old = t.Memory().At(a);
                 uint8_t programmed = t.Options().overwrite ? data[i] : old & data[i];
-                uint8_t stored = programmed;
-                // A weak cell: it reads right just after programming, then loses its charge.
-                if (settings_.stuckAddress == a) {
-                    uint8_t bit = static_cast<uint8_t>(1u << settings_.stuckBit);
-                    stored = static_cast<uint8_t>((stored & ~bit) | (old & bit));
-                }
+                // A weak cell reads right just after programming, then loses its charge.
+                uint8_t stored = settings_.stuckBit.Programmed(a, old, programmed);
                 uint32_t where = 0;
                 t.Memory().WriteFlash(a, std::span<const uint8_t>(&stored, 1), where);
                 if (lastWord != a / 2) ++words;
@@ -415,7 +399,7 @@ private:
         uint32_t words = 0;
         uint8_t code = Write(t, address, data, words);
         t.Note(Format("msp430_bsl: RX data block%s %05X, %zu bytes", fast ? " fast" : "", address, data.size()));
-        auto delay = std::chrono::milliseconds(Timed(t) ? (words * kWordProgramUs + 999) / 1000 : 0);
+        auto delay = std::chrono::milliseconds(t.Options().LineModelled() ? (words * kWordProgramUs + 999) / 1000 : 0);
         if (fast)
             AckOnly(t, key, kAck, delay);  // no core response: a failed check goes unreported
         else
@@ -516,54 +500,22 @@ private:
 };
 
 const ProtocolOption kOptions[] = {
-    {"--bsl-version", "HEX",
-     "the 4 bytes of TX BSL Version: vendor, interpreter, API,\nperipheral interface (default 00 05 04 34)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "4 hexadecimal bytes";
-         std::vector<uint8_t> bytes;
-         if (!ParseHexBytes(v, bytes) || bytes.size() != 4) return false;
-         Bsl(s).version = bytes;
-         return true;
-     }},
-    {"--vectors", "HEX",
-     "the interrupt vectors FFE0-FFFF at the start, 32 bytes:\nthe BSL password (default: erased, 32 x FF)",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "32 hexadecimal bytes";
-         std::vector<uint8_t> bytes;
-         if (!ParseHexBytes(v, bytes) || bytes.size() != kPasswordBytes) return false;
-         Bsl(s).vectors = bytes;
-         return true;
-     }},
-    {"--stuck-bit", "ADDR:BIT",
-     "this flash bit never programs (stays 1); the BSL's write\ncheck misses it, CRC Check and TX Data Block see it",
-     [](ProtocolSettings& s, const std::string& v, std::string& what) {
-         what = "a flash address and a bit 0-7, as 0x4400:3";
-         size_t colon = v.find(':');
-         uint32_t address = 0, bit = 0;
-         if (colon == std::string::npos || !ParseU32(v.substr(0, colon), address) ||
-             !ParseU32(v.substr(colon + 1), bit, 7))
-             return false;
-         Bsl(s).stuckAddress = address;
-         Bsl(s).stuckBit = static_cast<uint8_t>(bit);
-         return true;
-     }},
+    HexBytesRow<&Msp430BslSettings::version, 4>(
+        "--bsl-version", "the 4 bytes of TX BSL Version: vendor, interpreter, API,\nperipheral interface (default 00 05 04 34)"),
+    HexBytesRow<&Msp430BslSettings::vectors, kPasswordBytes>(
+        "--vectors", "the interrupt vectors FFE0-FFFF at the start, 32 bytes:\nthe BSL password (default: erased, 32 x FF)"),
+    StuckBitRow<&Msp430BslSettings::stuckBit, kMainStart>(
+        "this flash bit never programs (stays 1); the BSL's write\ncheck misses it, CRC Check and TX Data Block see it"),
 };
 
 }  // namespace
 
 const ProtocolEntry& Msp430BslProtocol() {
-    static const ProtocolEntry entry = {
+    static const ProtocolEntry entry = ProtocolEntryFor<Msp430BslSettings, Msp430BslTarget>(
         "msp430_bsl",
         "the bootstrap loader (BSL) of an MSP430F5xx/6xx part on its UART,\n"
         "9600 baud 8E1 (memory map of an MSP430F5529, lower 64 KiB): 0x80\n"
         "packets with CRC, password, erase, data blocks, CRC check, Load PC",
-        "header packet unknown 0x10 0x11 0x12 0x13 0x15 0x16 0x17 0x18 0x19 0x1A 0x1B 0x52",
-        "8E1",
-        kOptions,
-        [] { return std::unique_ptr<ProtocolSettings>(new Msp430BslSettings); },
-        [](const ProtocolSettings& s) -> std::unique_ptr<Protocol> {
-            return std::make_unique<Msp430BslTarget>(static_cast<const Msp430BslSettings&>(s));
-        },
-    };
+        "header packet unknown 0x10 0x11 0x12 0x13 0x15 0x16 0x17 0x18 0x19 0x1A 0x1B 0x52", "8E1", kOptions);
     return entry;
 }

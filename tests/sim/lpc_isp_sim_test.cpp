@@ -107,6 +107,10 @@ TEST(LpcIspSim, WriteCopyCompareReadEraseAndGoFollowTheBootRomRules) {
     run({{"C 0 1073742336 256", "15\r\n"}, {"U 1", "16\r\n"}, {"U 23130", "0\r\n"},
          {"W 1073742080 4", "14\r\n"},  // the boot ROM's own RAM
          {"W 1073742337 4", "13\r\n"}, {"W 1073742336 5", "6\r\n"}});
+    // A checksum line that is no number is answered RESEND; its note is not cut short.
+    std::string longLine(240, '9');
+    std::string word = UuLines(Bytes(4, 0x11))[0];
+    run({{"W 1073742336 4", "0\r\n"}, {word, "", 0}, {longLine, "RESEND\r\n"}, {word, "", 0}, {"68", "OK\r\n"}});
     EXPECT_EQ(IspWriteRam(sim, 0x40000200, data, true), "0 RESEND OK");
     run({{"C 0 1073742336 256", "9\r\n"}, {"P 0 1", "0\r\n"}, {"C 1 1073742336 256", "3\r\n"},
          {"C 0 1073742338 256", "2\r\n"}, {"C 0 1073742336 100", "6\r\n"}, {"C 524288 1073742336 256", "5\r\n"},
@@ -127,7 +131,9 @@ TEST(LpcIspSim, WriteCopyCompareReadEraseAndGoFollowTheBootRomRules) {
     ASSERT_EQ(bin.size(), 256u);
     data[0x80] = 0xFF;
     EXPECT_EQ(Bytes(bin.begin(), bin.end()), data);
-    EXPECT_TRUE(Contains(ReadFile(dir + "/log"), "lpc_isp: go to 00000000: user code start, vector checksum valid"));
+    std::string log = ReadFile(dir + "/log");
+    EXPECT_TRUE(Contains(log, "lpc_isp: go to 00000000: user code start, vector checksum valid"));
+    EXPECT_TRUE(Contains(log, "lpc_isp: checksum " + longLine + " for 4 bytes at 40000200: the data sum to 68, RESEND"));
 }
 
 TEST(LpcIspSim, CodeReadProtectionRefusesWhatTheLevelForbids) {

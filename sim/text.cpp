@@ -1,0 +1,21 @@
+#include "text.hpp"
+
+#include <cstdarg>
+#include <cstdio>
+
+std::string Format(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list again;
+    va_copy(again, args);
+    int length = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::string text;
+    if (length > 0) {
+        text.resize(static_cast<size_t>(length));
+        // vsnprintf writes the terminating NUL too: one byte past size() is the string's own.
+        std::vsnprintf(text.data(), text.size() + 1, format, again);
+    }
+    va_end(again);
+    return text;
+}
