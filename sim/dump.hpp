@@ -16,3 +16,9 @@ bool DumpBinary(const TargetMemory& memory, const std::string& path);
 
 // The Intel HEX text itself (exposed for the file writer above).
 std::string IntelHexText(const TargetMemory& memory);
+
+// Puts the data of an Intel HEX file (records 00, 01, 02 and 04) into the memory at the
+// start, as if the target held it already (its flash programmed behind the host's
+// back). False with the reason for a file that can't be read, a damaged record or data
+// outside the memory.
+bool LoadIntelHex(TargetMemory& memory, const std::string& path, std::string& error);

@@ -73,15 +73,17 @@ int main(int argc, char** argv) {
     WireLog log(start);
     if (!options.logPath.empty() && !log.Open(options.logPath)) return Fail("can't open " + options.logPath);
 
+    TargetMemory memory(options.flashBase,
+                        options.sectorSizes.empty() ? UniformSectors(options.flashSize) : options.sectorSizes,
+                        options.ramBase, options.ramSize, options.overwrite);
+    if (!options.load.empty() && !LoadIntelHex(memory, options.load, error)) return Fail(error);
+
     Pty pty;
     if (!PtyOpen(pty, options.baud, error)) return Fail(error);
     if (!options.link.empty() && !MakeLink(pty.slavePath, options.link, error)) return Fail(error);
     std::printf("%s\n", pty.slavePath.c_str());
     std::fflush(stdout);
 
-    TargetMemory memory(options.flashBase,
-                        options.sectorSizes.empty() ? UniformSectors(options.flashSize) : options.sectorSizes,
-                        options.ramBase, options.ramSize, options.overwrite);
     std::unique_ptr<Protocol> protocol = options.protocol->create(*options.settings);
     Simulator simulator(options, pty, *protocol, memory, log);
     EndReason reason = simulator.Run();

@@ -228,6 +228,11 @@ const GenericOption kGenericOptions[] = {
          return true;
      }},
 
+    {"Run", "--load", nullptr, "FILE", "at the start the memory holds this Intel HEX file's\ndata, as if programmed before",
+     [](SimOptions& o, const std::string& v, std::string&) {
+         o.load = v;
+         return true;
+     }},
     {"Run", "--dump", nullptr, "FILE", "at the end write the flash ranges written since their\nerase as Intel HEX",
      [](SimOptions& o, const std::string& v, std::string&) {
          o.dumpHex = v;

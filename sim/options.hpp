@@ -43,6 +43,7 @@ struct SimOptions {
     const ProtocolEntry* protocol = nullptr;     // --protocol, gen_iap by default
     std::unique_ptr<ProtocolSettings> settings;  // that protocol's own options
     std::string link;     // symlink to the slave side
+    std::string load;     // Intel HEX put into the memory at the start
     std::string dumpHex;  // Intel HEX of the written flash ranges, written at the end
     std::string dumpBin;  // raw flash image from the base to the last written byte
     std::string logPath;  // wire traffic log

@@ -72,6 +72,10 @@ void LpcIspTarget::Command(const std::string& line, Target& t) {
     case 'J': code = Sent({kSuccess, std::to_string(reportId_.value_or(part_.id)) + "\r\n"}, key, t); break;
     case 'K': code = Sent({kSuccess, Format("%u\r\n%u\r\n", bootMinor_, bootMajor_)}, key, t); break;
     case 'N': {
+        if (!part_.HasSerialNumber()) {
+            code = kInvalidCommand;
+            break;
+        }
         std::array<uint32_t, 4> serial = part_.Serial();
         code = Sent({kSuccess, Format("%u\r\n%u\r\n%u\r\n%u\r\n", serial[0], serial[1], serial[2], serial[3])}, key, t);
         break;

@@ -60,6 +60,9 @@ struct LpcPart {
     uint32_t EraseMs() const { return Cortex() || number >= 2300 ? 100 : 400; }
     std::vector<uint32_t> SectorSizes() const;
     std::string Name() const { return "LPC" + std::to_string(number); }
+    // Only the boot ROMs of the LPC23xx/24xx and the Cortex-M parts know N, the read of
+    // the serial number; the LPC21xx/22xx ones answer it INVALID_COMMAND.
+    bool HasSerialNumber() const { return Cortex() || number >= 2300; }
     // The serial number the boot ROM reads out: made up from the part, the same every run.
     std::array<uint32_t, 4> Serial() const { return {id, ~id, 0x00A50000u | number, 0x5EC00000u + number}; }
 };

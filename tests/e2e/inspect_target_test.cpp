@@ -63,6 +63,8 @@ TEST_F(InspectTarget, LpcBootRomOfEveryMapKind) {
         EXPECT_TRUE(Contains(r.out, std::string("\nNOTE: Not compared: ") + c.hidden)) << c.part << r.out;
         EXPECT_TRUE(Contains(r.out, "\nVerify OK.")) << c.part;
         EXPECT_TRUE(Contains(r.out, std::string("\nPart: ") + c.part)) << c.part;
+        // Only the Cortex-M boot ROMs here know the serial number command.
+        EXPECT_EQ(Contains(r.out, "\nSerial number: "), c.cortex) << c.part << r.out;
         EXPECT_TRUE(Contains(r.out, "\nRead 4608 bytes.")) << c.part;
         const std::vector<uint8_t> programmed = WithVectorChecksum(MemoryImage(records, 0x1400), c.cortex);
         EXPECT_EQ(Dump(), std::vector<uint8_t>(programmed.begin() + 0x200, programmed.end())) << c.part;
@@ -125,6 +127,8 @@ TEST_F(InspectTarget, FaultsEndTheRunWithTheAddressOrTheReason) {
     one[0].second[0x800] = 0x01;  // bit 0 set where it sticks
     CodeRecords other = one;
     other[0].second[0x800] = 0x00;
+    CodeRecords changed = one;
+    changed[0].second[0x900] ^= 0x5A;
     struct Case {
         std::vector<std::string> sim;
         const char* driver;
@@ -140,6 +144,12 @@ TEST_F(InspectTarget, FaultsEndTheRunWithTheAddressOrTheReason) {
          "MSP430BSL",
          {"--erase", "--write", "--importcode=" + HexFile({{0x8000, other[0].second}}, "msp.hex"), "--verify"},
          "\nERROR: Verify failed at 00008800: read 01, expected 00."},
+        // A byte changed behind Vorlo's back: the simulator starts with it.
+        {{"--protocol=lpc_isp", "--part=LPC1768", "--load=" + HexFile(changed, "changed.hex")},
+         "LPC2000_ISP,12000",
+         {"--verify"},
+         "\nERROR: Verify failed at 00000900: read " + Hex(changed[0].second[0x900], 2) + ", expected " +
+             Hex(one[0].second[0x900], 2) + "."},
         {{"--protocol=lpc_isp", "--part=LPC2148", "--fault=corrupt@R#2"}, "LPC2000_ISP,12000", {"--read=0x40-0xFFF"}, ""},
         {{"--protocol=lpc_isp", "--part=LPC2148", "--fault=corrupt@R"},
          "LPC2000_ISP,12000",
