@@ -80,6 +80,8 @@ uint32_t ReadBlock(const DriverDescriptor& driver) {
     uint32_t block = driver.readBlock ? driver.readBlock : static_cast<uint32_t>(SessionOf(driver).blockSize);
     return block ? block : 256;
 }
+
+uint32_t VerifyBlock(const DriverDescriptor& driver) { return driver.verifyBlock ? driver.verifyBlock : ReadBlock(driver); }
 }  // namespace
 
 void CmdRead(const char* value) {
@@ -144,6 +146,8 @@ void CmdVerify(const char* value) {
     CodeImage image = ProgramCode();
     ShapeForDriver(image);
     PrepareForDriver(image, false);
+    // Compared in runs as long as the driver takes, whatever the blocks WRITE cut.
+    CodeCompact(image);
     if (driver.startReading) driver.startReading(&image, true);
 
     MemoryRanges covered;
@@ -153,19 +157,24 @@ void CmdVerify(const char* value) {
 
     MsgPrint(MSG_PLAIN, "Verifying.\n");
     StartProgress(image.numBytes);
+    const uint32_t block = VerifyBlock(driver);
     long done = 0;
     for (const CodeRecord& r : image.records) {
-        ProgressHook(PROGRESS_UPDATE, done);
         const uint8_t* data = CodeData(image, r);
         for (const MemoryRange& p : Without({r.address, r.address + r.length - 1}, hidden)) {
-            MsgPrint(MSG_DEBUG, "Verifying %i bytes at %X", static_cast<int>(Size(p)), p.first);
-            Difference d{};
-            if (!DevVerify(driver, p.first, data + (p.first - r.address), static_cast<uint32_t>(Size(p)), d)) {
-                ProgressHook(PROGRESS_FINISH, 0);
-                MsgError("Verify failed at %08X: read %02X, expected %02X.", d.address, d.read, d.expected);
+            for (uint64_t at = p.first; at <= p.last;) {
+                ProgressHook(PROGRESS_UPDATE, done);
+                uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(block - at % block, uint64_t{p.last} - at + 1));
+                MsgPrint(MSG_DEBUG, "Verifying %i bytes at %X", static_cast<int>(n), static_cast<uint32_t>(at));
+                Difference d{};
+                if (!DevVerify(driver, static_cast<uint32_t>(at), data + (at - r.address), n, d)) {
+                    ProgressHook(PROGRESS_FINISH, 0);
+                    MsgError("Verify failed at %08X: read %02X, expected %02X.", d.address, d.read, d.expected);
+                }
+                at += n;
+                done += n;
             }
         }
-        done += r.length;
     }
     ProgressHook(PROGRESS_FINISH, 0);
     ClearCommandArgument();

@@ -83,7 +83,8 @@ struct DriverDescriptor {
     MemoryRanges (*memory)() = nullptr;
     MemoryRanges (*hidden)() = nullptr;
     const char* hiddenReason = "";  // why the hidden memory cannot be read
-    uint32_t readBlock = 0;  // bytes one read takes at most; 0: the session's block size
+    uint32_t readBlock = 0;    // bytes one read takes at most; 0: the session's block size
+    uint32_t verifyBlock = 0;  // bytes one verify compares at most; 0: as readBlock
     // True when blank, else false with the first programmed memory found. `sectors` is
     // the command's argument (null: everything).
     bool (*blankCheck)(const char* sectors, BlankFinding& finding) = nullptr;

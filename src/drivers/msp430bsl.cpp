@@ -389,6 +389,7 @@ const DriverDescriptor g_drvMsp430Bsl = {
     .startReading = BslStartReading,
     .memory = [] { return MemoryRanges{{kMainFlashStart, kAddressLimit - 1}}; },
     .readBlock = kReadBlock,
+    .verifyBlock = kCrcChunk,  // one CRC Check answers for 4 KiB
     .blankCheck = BslBlankCheck,
     .deviceInfo = BslDeviceInfo,
     // The first port that opens gets the whole connection time-out: a part that is
