@@ -193,3 +193,14 @@ TEST_F(InspectTarget, DriversThatCannotReadSaySo) {
         EXPECT_TRUE(Contains(r.out, "\nBlock size: ")) << c.driver << r.out;
     }
 }
+
+// MEC_IAP has no memory commands of its own: once its application has dropped into the
+// boot ROM, the LPC driver answers them.
+TEST_F(InspectTarget, MecIapThroughTheBootRom) {
+    CodeRecords records = {{0x0, Pattern(3000, 6)}};
+    SimTarget sim({"--protocol=mec_iap", "--part=LPC2138"});
+    RunResult r = Program(sim, "MEC_IAP", HexFile(records), {"--contout=5", "--erase", "--write", "--verify", "--deviceinfo"},
+                          2400);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nVerify OK.\nPart: LPC2138\n")) << r.out;
+}
