@@ -11,7 +11,9 @@
 #include "cli/command_file.hpp"
 #include "cli/exit.hpp"
 #include "cli/messages.hpp"
+#include "cli/progress.hpp"
 #include "cli/run_flags.hpp"
+#include "cli/text.hpp"
 #include "cli/temp_files.hpp"
 #include "cli/version_info.hpp"
 #include "commands/dispatcher.hpp"
@@ -144,6 +146,8 @@ void BecomeDaemon() {
 int VorloMain(int argc, char** argv) {
     g_process.argv0 = argv[0];
     g_process.mainThread = std::this_thread::get_id();
+    // Line controllers that capture every run ask for log-friendly progress once.
+    if (const char* progress = getenv("VORLO_PROGRESS"); progress && UpperCase(progress) == "PLAIN") ProgressSetPlain(true);
     // The application's commands and drivers, on the command-line framework.
     const std::string driverHelp = DriverHelpText();
     BindApplication(CmdDispatch, driverHelp.c_str());

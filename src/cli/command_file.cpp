@@ -6,6 +6,7 @@
 
 #include "cli/exit.hpp"
 #include "cli/messages.hpp"
+#include "cli/progress.hpp"
 #include "cli/run_flags.hpp"
 #include "cli/text.hpp"
 #include "cli/version_info.hpp"
@@ -93,6 +94,12 @@ bool RunLongOption(const char* line) {
         return true;
     }
     if (name == "LOCALHOSTONLY") return true;  // acts when the arguments are translated
+    if (name == "PROGRESS") {
+        std::string kind = UpperCase(value);
+        if (kind != "PLAIN" && kind != "BAR") MsgError("Unknown progress display '%s': plain or bar.", value.c_str());
+        ProgressSetPlain(kind == "PLAIN");
+        return true;
+    }
     return AppCommand(line);
 }
 }  // namespace

@@ -1,7 +1,10 @@
 #include "cli/messages.hpp"
 
+#include <cerrno>
 #include <cstdarg>
+#include <cstring>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 
 #include "cli/exit.hpp"
@@ -11,6 +14,8 @@ struct MessageFlags {
     bool debug = false;
     bool verbose = false;
     FILE* debugLog = nullptr;
+    std::vector<std::string> explanations;  // printed behind the next ERROR
+    MsgErrorHook errorHook = nullptr;
 };
 MessageFlags g_msg;  // set by the framework options, read by every message
 
@@ -32,13 +37,21 @@ void Emit(unsigned level, const char* text) {
     const char* prefix = PrefixOf(level);
     switch (level) {
     case MSG_ERROR:
-    case MSG_FATAL:
+    case MSG_FATAL: {
         fprintf(stderr, "\n%s%s", prefix, text);
         if (g_msg.debugLog) fprintf(g_msg.debugLog, "\n%s%s", prefix, text);
+        std::vector<std::string> notes;
+        notes.swap(g_msg.explanations);
+        for (const std::string& note : notes) {
+            fprintf(stdout, "\nNOTE: %s", note.c_str());
+            if (g_msg.debugLog) fprintf(g_msg.debugLog, "\nNOTE: %s", note.c_str());
+        }
         fflush(stderr);
         fflush(stdout);
         if (g_msg.debugLog) fflush(g_msg.debugLog);
+        if (g_msg.errorHook) g_msg.errorHook(text);
         AppExit(70);
+    }
     case MSG_DEBUG:
     case MSG_VERBOSE:
         if (g_msg.debugLog) fprintf(g_msg.debugLog, "\n%s%s", prefix, text);
@@ -94,8 +107,13 @@ FILE* FileOpen(const char* path, const char* mode) {
     if (file && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
         fclose(file);
         file = nullptr;
+        errno = EISDIR;
     }
-    if (!file) MsgError("Can't open file %s.", path);
+    if (!file) {
+        int err = errno;
+        MsgPrint(MSG_NOTE, "%s: %s", path, strerror(err));
+        MsgError("Can't open file %s.", path);
+    }
     return file;
 }
 
@@ -106,6 +124,30 @@ char* MakePrintable(char* text) {
     }
     return text;
 }
+
+void MsgExplain(const char* format, ...) {
+    char text[kMessageBuffer * 2];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    MsgPrint(MSG_DEBUG, "%s", text);
+    g_msg.explanations.emplace_back(text);
+}
+
+void MsgExplainFirst(const char* format, ...) {
+    char text[kMessageBuffer * 2];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    MsgPrint(MSG_DEBUG, "%s", text);
+    g_msg.explanations.insert(g_msg.explanations.begin(), text);
+}
+
+void MsgForgetExplanations() { g_msg.explanations.clear(); }
+
+void MsgSetErrorHook(MsgErrorHook hook) { g_msg.errorHook = hook; }
 
 void MsgSetDebug(bool on) { g_msg.debug = on; }
 void MsgSetVerbose(bool on) { g_msg.verbose = on; }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 
 enum MessageLevel : unsigned {
     MSG_PLAIN = 0,
@@ -22,8 +23,22 @@ void MsgPrint(unsigned level, const char* format, ...) __attribute__((format(pri
 // Same as MsgPrint(MSG_ERROR, ...), declared so the compiler knows it does not return.
 [[noreturn]] void MsgError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Opens a file or ends the run with "Can't open file %s.". The "t" of Windows text
-// modes is accepted and ignored.
+// Notes that explain a failure the caller may go on to report: they are printed at
+// level NOTE right after the next ERROR or FATAL ERROR (before the run ends) and go into
+// the debug log as well. A caller forgets them when it starts over or succeeded.
+void MsgExplain(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void MsgForgetExplanations();
+// An explanation that goes before those given so far (what the others are about).
+void MsgExplainFirst(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Called with the text of every ERROR or FATAL ERROR once it is printed, on the thread
+// that printed it; when it returns, the process ends with exit code 70. A daemon that
+// keeps serving after a failed command unwinds the command from here.
+using MsgErrorHook = void (*)(const char* text);
+void MsgSetErrorHook(MsgErrorHook hook);
+
+// Opens a file or ends the run with "Can't open file %s." (after a NOTE with the
+// system's reason). The "t" of Windows text modes is accepted and ignored.
 FILE* FileOpen(const char* path, const char* mode);
 
 // Replaces every character that is not printable ASCII by '.', in place.

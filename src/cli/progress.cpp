@@ -3,7 +3,9 @@
 #include <cstdio>
 
 #include "cli/exit.hpp"
+#include "cli/messages.hpp"
 #include "cli/run_flags.hpp"
+#include "platform/process.hpp"
 
 namespace {
 constexpr int kBarColumns = 30;
@@ -13,6 +15,9 @@ struct ProgressState {
     long barTotal = 0;
     int barDrawn = -1;
     unsigned spinnerFrame = 0;
+    bool plain = false;
+    uint32_t plainStart = 0;  // when the plain display started (ms)
+    int plainTenth = 0;       // the last tenth it showed
     // The daemon's counters: the command server's threads read them while a write runs.
     std::atomic<int> kibDone{0};
     std::atomic<int> kibTotal{100};
@@ -40,7 +45,40 @@ void ProgressInstall(ProgressDisplay display) { g_progress.display = display; }
 int ProgressKibDone() { return g_progress.kibDone; }
 int ProgressKibTotal() { return g_progress.kibTotal; }
 
+void ProgressSetPlain(bool plain) { g_progress.plain = plain; }
+bool ProgressPlain() { return g_progress.plain; }
+
+namespace {
+constexpr uint32_t kPlainQuietMs = 3000;  // a write shorter than this shows no steps
+
+void PlainProgress(int phase, long value) {
+    long& total = g_progress.barTotal;
+    if (phase == PROGRESS_START) {
+        total = value;
+        g_progress.plainStart = TickCountMs();
+        g_progress.plainTenth = 0;
+        // The line the command started ("Writing.") has ended: no line feed first.
+        MsgPrint(MSG_RAW, "  0 %% of %ld bytes", total);
+        return;
+    }
+    if (phase == PROGRESS_FINISH) {
+        MsgPrint(MSG_PLAIN, "100 %% of %ld bytes", total);
+        return;
+    }
+    StopIfAborted(ProgressBar);
+    int tenth = total > 0 ? static_cast<int>(value * 10 / total) : 10;
+    if (tenth > g_progress.plainTenth && tenth < 10 && TickCountMs() - g_progress.plainStart >= kPlainQuietMs) {
+        g_progress.plainTenth = tenth;
+        MsgPrint(MSG_PLAIN, "%3d %% of %ld bytes", tenth * 10, total);
+    }
+}
+}  // namespace
+
 void ProgressBar(int phase, long value) {
+    if (g_progress.plain) {
+        PlainProgress(phase, value);
+        return;
+    }
     long& total = g_progress.barTotal;
     int& drawn = g_progress.barDrawn;
     long done = value;

@@ -13,6 +13,12 @@ void ProgressHook(int phase, long value);
 void ProgressInstall(ProgressDisplay display);
 
 void ProgressBar(int phase, long value);             // 30-column bar on standard output
+
+// Plain progress for logs: the bar and the connect countdown write lines instead of
+// frames redrawn with carriage returns (a line when a write starts and one when it
+// ends, every 10 % between when it runs for more than a few seconds).
+void ProgressSetPlain(bool plain);
+bool ProgressPlain();
 void ProgressSpinner(int phase, long value);         // - \ | / in place
 void ProgressDaemonCounters(int phase, long value);  // feeds the daemon's BUSY line
 

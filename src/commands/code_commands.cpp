@@ -65,11 +65,16 @@ void CmdImportCode(const char* value) {
     FILE* file = FileOpen(value, "rb");
     CodeImage& image = ProgramCode();
     CodeFree(image);
+    // Until the import succeeded there is no code: a failed one must not leave a WRITE
+    // behind it an empty image to program.
+    SetProgramCodeLoaded(false);
     int format = CodeFormat();
     if (format != FORMAT_NONE) {
+        CodeSetImportLine(0);
         int status = CodeImporterFor(format)(file, image, format);
         if (status != CODE_OK) {
             fclose(file);
+            if (CodeImportLine() > 0) MsgPrint(MSG_NOTE, "%s: line %zu.", value, CodeImportLine());
             MsgError("%s", CodeStatusText(status));
         }
     } else {
@@ -84,9 +89,14 @@ void CmdImportCode(const char* value) {
             {SLOT_INTELHEX_IMPORT, FORMAT_INTELHEX},
         };
         bool loaded = false;
+        int statusOf[SLOT_COUNT] = {};
+        size_t lineOf[SLOT_COUNT] = {};
         for (const auto& t : kTries) {
             rewind(file);
-            if (kCodeFormatTable[t.slot](file, image, FORMAT_NONE) == CODE_OK) {
+            CodeSetImportLine(0);
+            statusOf[t.slot] = kCodeFormatTable[t.slot](file, image, FORMAT_NONE);
+            lineOf[t.slot] = CodeImportLine();
+            if (statusOf[t.slot] == CODE_OK) {
                 SetCodeFormat(t.formatAfter);
                 loaded = true;
                 break;
@@ -94,7 +104,15 @@ void CmdImportCode(const char* value) {
             CodeFree(image);
         }
         if (!loaded) {
+            // The first byte tells which reader the file was meant for: its finding is
+            // what went wrong.
+            rewind(file);
+            int first = fgetc(file);
             fclose(file);
+            int slot = first == ':' ? SLOT_INTELHEX_IMPORT : first == 'S' ? SLOT_SRECORD_IMPORT : -1;
+            if (slot >= 0)
+                MsgPrint(MSG_NOTE, "%s, read as %s: line %zu: %s", value, slot == SLOT_INTELHEX_IMPORT ? "Intel HEX" : "S-records",
+                         lineOf[slot], CodeStatusText(statusOf[slot]));
             MsgError("Unknown file format or damaged file.");
         }
     }

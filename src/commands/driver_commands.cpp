@@ -4,6 +4,7 @@
 #include "cli/messages.hpp"
 #include "cli/text.hpp"
 #include "commands/handlers.hpp"
+#include "context/run_context.hpp"
 #include "drivers/registry.hpp"
 
 void CmdDriver(const char* value) {
@@ -23,8 +24,13 @@ void CmdDriver(const char* value) {
             SetDriverOptions(text.substr(optStart, optEnd == std::string::npos ? std::string::npos : optEnd - optStart).c_str());
         }
     }
-    // An unknown name changes nothing and says nothing.
-    if (const DriverRow* row = DriverFind(name)) DriverSelect(*row->descriptor, nullptr);
+    // An unknown name changes nothing and says nothing here; a failure it leads to says it.
+    if (const DriverRow* row = DriverFind(name)) {
+        DriverSelect(*row->descriptor, nullptr);
+        Run().unknownDriver[0] = '\0';
+    } else {
+        CopyCut(Run().unknownDriver, sizeof Run().unknownDriver, name.c_str());
+    }
 }
 
 void CmdDrvList(const char*) {

@@ -16,12 +16,43 @@
 #include "drivers/registry.hpp"
 #include "image/code_image.hpp"
 #include "platform/process.hpp"
+#include "serial/auto_search.hpp"
 #include "serial/serial_port.hpp"
+
+namespace {
+// What the user can act on when the target stayed silent: where it was looked for, and
+// what usually keeps such a target from answering.
+void ExplainConnectFailure() {
+    MsgForgetExplanations();
+    const RunContext& run = Run();
+    if (run.unknownDriver[0])
+        MsgExplain("The driver name '%s' given earlier matched no driver, so %s was used; --drvlist lists them.",
+                   run.unknownDriver, CurrentDriverName());
+    const std::string connection = ConnectionString();
+    if (connection.find("AUTO") != std::string::npos) {
+        const std::vector<std::string>& tried = AutoSearch().tried;
+        std::string ports;
+        for (const std::string& port : tried) ports += (ports.empty() ? "" : ", ") + port;
+        if (ports.empty())
+            MsgExplain("The search found no port to try (%s).", connection.c_str());
+        else
+            MsgExplain("Ports tried (%s): %s.", connection.c_str(), ports.c_str());
+    } else if (!run.connectionGiven) {
+        MsgExplain("No --connection was given: the default %s was tried.", connection.c_str());
+    } else {
+        MsgExplain("Tried %s.", connection.c_str());
+    }
+    if (*CurrentDriver().connectHint) MsgExplain("%s", CurrentDriver().connectHint);
+}
+}  // namespace
 
 void ConnectTarget() {
     if (IsConnected()) return;
     if (!DevOpenInterface(CurrentDriver(), ConnectionString())) return;
-    if (!DevConnectWait(ConnectKey())) MsgError("Failed to connect.");
+    if (!DevConnectWait(ConnectKey())) {
+        ExplainConnectFailure();
+        MsgError("Failed to connect.");
+    }
     SetConnected(true);
 }
 
@@ -52,19 +83,27 @@ bool DevConnectWait(const char* key) {
     uint32_t start = TickCountMs();
     // A connect that did not succeed may leave its text for the one that does.
     char replyText[kDriverInfoSize] = "";
-    MsgPrint(MSG_RAW, "\n");
+    // Plain progress: a line per attempt instead of the countdown redrawn in place.
+    const bool plain = ProgressPlain();
+    if (!plain) MsgPrint(MSG_RAW, "\n");
     for (;;) {
         if (DevConnect(CurrentDriver(), key, replyText)) {
-            MsgPrint(MSG_RAW, "\rConnecting .. OK   ");
+            if (plain)
+                MsgPrint(MSG_PLAIN, "Connecting .. OK");
+            else
+                MsgPrint(MSG_RAW, "\rConnecting .. OK   ");
             if (replyText[0]) MsgPrint(MSG_PLAIN, "%s", replyText);
             return true;
         }
         uint32_t elapsed = TickCountMs() - start;
         int64_t limit = static_cast<int64_t>(ConnectTimeout()) * 1000;
         int64_t remaining = elapsed < limit ? limit - elapsed : 0;
-        MsgPrint(MSG_RAW, "\rConnecting .. %2is      ", static_cast<int>(remaining / 1000));
+        if (plain)
+            MsgPrint(MSG_PLAIN, "Connecting .. no answer, %is left", static_cast<int>(remaining / 1000));
+        else
+            MsgPrint(MSG_RAW, "\rConnecting .. %2is      ", static_cast<int>(remaining / 1000));
         if (g_flags.abort || remaining == 0) {
-            MsgPrint(MSG_RAW, "\r%28s\r", "");
+            if (!plain) MsgPrint(MSG_RAW, "\r%28s\r", "");
             return false;
         }
     }
@@ -91,11 +130,16 @@ void CmdWrite(const char* value) {
         const CodeRecord record = image.records[i];
         ProgressHook(PROGRESS_UPDATE, done);
         MsgPrint(MSG_DEBUG, "Writing %i bytes to %X", static_cast<int>(record.length), record.address);
-        if (!DevWrite(CurrentDriver(), CmdArgGet(), record.address, CodeData(image, record), record.length))
+        MsgForgetExplanations();
+        if (!DevWrite(CurrentDriver(), CmdArgGet(), record.address, CodeData(image, record), record.length)) {
+            MsgExplainFirst("The block at %08X, %i bytes, was not programmed.", record.address,
+                            static_cast<int>(record.length));
             MsgError("Programming failed.");
+        }
         if (g_flags.abort) TerminateWrite();
         done += record.length;
     }
+    MsgForgetExplanations();
     if (!DevWrite(CurrentDriver(), CmdArgGet(), 0, nullptr, 0)) MsgError("Programming failed.");
     ProgressHook(PROGRESS_FINISH, 0);
     ClearCommandArgument();
@@ -115,10 +159,12 @@ void CmdErase(const char* value) {
 
     for (const std::string& item : list) {
         SetCommandArgument(item.c_str());
+        MsgForgetExplanations();
         if (DevErase(CurrentDriver(), CmdArgGet())) {
             MsgPrint(MSG_RAW, "OK");
         } else {
-            MsgPrint(MSG_RAW, "\r%21s", "");
+            if (!ProgressPlain()) MsgPrint(MSG_RAW, "\r%21s", "");
+            if (CmdArgGet()) MsgExplainFirst("The erase of '%s' failed.", CmdArgGet());
             MsgError("Erase FAILED.");
         }
     }

@@ -11,7 +11,10 @@
 void CmdDevice(const char*) { MsgPrint(MSG_PLAIN, "cmdHdlr_devtype(): Function not implemented."); }
 void CmdAccepted(const char*) {}
 void CmdSecKey(const char* value) { SetConnectKey(value); }
-void CmdConnection(const char* value) { SetConnectionString(value); }
+void CmdConnection(const char* value) {
+    SetConnectionString(value);
+    Run().connectionGiven = true;
+}
 void CmdClockFreq(const char*) { MsgPrint(MSG_NOTE, "'--clockfreq' option is now obsolete."); }
 void CmdHistory(const char*) { PrintHistory(); }
 void CmdBootLdr(const char* value) { AppendConnectKey(value); }

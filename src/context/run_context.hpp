@@ -44,6 +44,10 @@ struct RunContext {
     // it, also after that driver handed its line to another one.
     CodePreparation pendingPreparation = nullptr;
     bool handingOver = false;  // a driver is selecting the one it hands its line to
+    // The last DRIVER name that matched no driver ("" once one matched): a failure that
+    // follows says so.
+    char unknownDriver[64] = "";
+    bool connectionGiven = false;  // CONNECTION was used (else the default string stands)
 };
 
 // The run's context (one per process: the program runs one target at a time).
@@ -51,7 +55,7 @@ RunContext& Run();
 
 // Accessors under the names the rest of the program knows them by.
 const char* ConnectionString();
-void SetConnectionString(const char* text);  // cut to 255 characters
+void SetConnectionString(const char* text);  // cut to 255 characters; CONNECTION's setter
 const char* ConnectKey();
 void SetConnectKey(const char* text);     // cut to 17 characters (SECKEY)
 void AppendConnectKey(const char* text);  // cut to the buffer (BOOTLDR)

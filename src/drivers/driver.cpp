@@ -11,7 +11,10 @@ const DriverDescriptor kNoDriver{};
 // Until DRIVER selected one, the operations have no protocol to speak; the close is
 // harmless, so that the clean-up at the end of any run can call it.
 void RequireDriver(const DriverDescriptor& driver) {
-    if (&driver == &kNoDriver) MsgError("Use --driver switch to select driver.");
+    if (&driver != &kNoDriver) return;
+    if (Run().unknownDriver[0])
+        MsgExplain("The driver name '%s' given earlier matched no driver; --drvlist lists them.", Run().unknownDriver);
+    MsgError("Use --driver switch to select driver.");
 }
 }  // namespace
 

@@ -99,6 +99,8 @@ struct DriverDescriptor {
     void (*closing)() = nullptr;     // before the port is closed
 
     AutoSearchOptions search = {};
+    // The usual cause when the target does not answer, said after "Failed to connect.".
+    const char* connectHint = "";
     const char* tag = "";  // the driver's messages start with it ("gen_iap: ")
     // Run on the image by the next WRITE after this driver was selected, even when the
     // driver has handed its line to another one by then (the LPC boot ROM's vectors).

@@ -155,6 +155,8 @@ const DriverDescriptor g_drvGenIap = {
     .canRead = [] { return g_gen.own; },
     .connecting = [] { PgmEnLineDtrRtsSet(true); },
     .closing = [] { PgmEnLineDtrRtsSet(false); },
+    .connectHint = "The target's programming routine must be running at the connection's rate: --reqisp asks an "
+                   "application to start it, --pgmenctrl holds its entry line.",
     .tag = "gen_iap: ",
 };
 

@@ -63,6 +63,7 @@ bool IapWriteBlock(const char* tag, uint32_t address, const uint8_t* data, uint3
     // may come right behind the ACK of the attempt sent again, and those still missing
     // are waited for before the next request, which must not take one for its own.
     size_t timedOut = 0;
+    int lastAnswer = -1;  // the last byte that came back, -1: none
     for (int attempt = 1; attempt <= 3; ++attempt) {
         const ComPart frame[] = {{header, sizeof header}, {data, length}, {trailer, sizeof trailer}};
         LinkRequestParts(frame, 3);
@@ -70,6 +71,7 @@ bool IapWriteBlock(const char* tag, uint32_t address, const uint8_t* data, uint3
         if (LinkReadFrame(&answer, 1, kIapWriteTimeoutMs) == 0) {
             ++timedOut;
         } else {
+            lastAnswer = answer;
             uint8_t tail[4];
             size_t tailCount = LinkReadTail(tail, sizeof tail);
             bool lateAcks = tailCount <= timedOut && tailCount <= sizeof tail;
@@ -81,6 +83,14 @@ bool IapWriteBlock(const char* tag, uint32_t address, const uint8_t* data, uint3
         }
         MsgPrint(MSG_DEBUG, "%s: Failed to write. Try %i", tag, attempt);
     }
+    if (lastAnswer < 0)
+        MsgExplain("%s: the target did not acknowledge the write frame within %u s, 3 times.", tag,
+                   static_cast<unsigned>(kIapWriteTimeoutMs / 1000));
+    else if (lastAnswer == kIapNak)
+        MsgExplain("%s: the target refused the write frame (NAK 15) 3 times: flash not erased, outside its memory, "
+                   "or not programmed as sent.", tag);
+    else
+        MsgExplain("%s: the target answered the write frame with %02X instead of 06 (last of 3 tries).", tag, lastAnswer);
     return false;
 }
 

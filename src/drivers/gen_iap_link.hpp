@@ -9,6 +9,7 @@
 #include <vector>
 
 constexpr uint8_t kIapAck = 0x06;
+constexpr uint8_t kIapNak = 0x15;
 constexpr uint8_t kIapSync = 'C';
 constexpr uint8_t kIapInfo = 'I';
 constexpr uint8_t kIapWrite = 'W';

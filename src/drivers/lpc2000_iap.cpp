@@ -63,7 +63,14 @@ void SendRecord(uint32_t address, const uint8_t* data, uint32_t length) {
     if (length) memcpy(record.data() + head, data, length);
     LinkRequest(record.data(), record.size());
     uint8_t answer = 0;
-    if (LinkReadFrame(&answer, 1, 3000) != 1 || answer != kAck) MsgError("Write failed.");
+    if (LinkReadFrame(&answer, 1, 3000) != 1) {
+        MsgExplain("The application did not acknowledge the record at %08X within 3 s.", address);
+        MsgError("Write failed.");
+    }
+    if (answer != kAck) {
+        MsgExplain("The application answered the record at %08X with %02X, not 06.", address, answer);
+        MsgError("Write failed.");
+    }
 }
 
 bool IapDisconnect() {
@@ -106,4 +113,6 @@ const DriverDescriptor g_drvLpc2000Iap = {
             ComSetDtr(false);
             ComSetRts(false);
         },
+    .connectHint = "The application must be running at the connection's rate and take the entry request (A2 05 0A, "
+                   "or the --reqisp request).",
 };

@@ -4,6 +4,7 @@
 // Code goes into RAM and is copied from there into flash a block at a time; in fast
 // mode a programming routine goes into RAM instead and takes over at a high rate.
 #include <algorithm>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -37,6 +38,7 @@ constexpr uint32_t kWatchdogRoutine = 0x400002F0;
 constexpr int kCodeReadProtected = 19;
 
 constexpr int kSectorNotBlank = 8;
+constexpr int kCompareError = 10;
 constexpr int kReadAttempts = 3;  // a group of read lines asked for again after a bad checksum
 
 struct IspState {
@@ -88,6 +90,25 @@ std::vector<std::string> AnswerLines(const std::string& text) {
 // Milliseconds the bytes take on the line.
 uint32_t WireTimeMs(size_t bytes) { return static_cast<uint32_t>((bytes * ComCharTimeUs() + 999) / 1000); }
 
+// NXP's names of the boot ROM's return codes.
+const char* ReturnCodeName(int code) {
+    static const char* const kNames[] = {
+        "CMD_SUCCESS",         "INVALID_COMMAND",    "SRC_ADDR_ERROR",  "DST_ADDR_ERROR",
+        "SRC_ADDR_NOT_MAPPED", "DST_ADDR_NOT_MAPPED", "COUNT_ERROR",    "INVALID_SECTOR",
+        "SECTOR_NOT_BLANK",    "SECTOR_NOT_PREPARED_FOR_WRITE_OPERATION", "COMPARE_ERROR", "BUSY",
+        "PARAM_ERROR",         "ADDR_ERROR",         "ADDR_NOT_MAPPED", "CMD_LOCKED",
+        "INVALID_CODE",        "INVALID_BAUD_RATE",  "INVALID_STOP_BIT", "CODE_READ_PROTECTION_ENABLED",
+    };
+    return code >= 0 && code < static_cast<int>(std::size(kNames)) ? kNames[code] : "unknown";
+}
+
+// The command as the user may read it: without its line end, cut short.
+std::string Shown(const std::string& command) {
+    std::string text = command.substr(0, command.find_first_of("\r\n"));
+    if (text.size() > 40) text = text.substr(0, 40) + "...";
+    return MakePrintable(text.data());
+}
+
 void NoteReturnCode(int code) {
     g_isp.lastReturnCode = code;
     if (code == kCodeReadProtected) {
@@ -114,7 +135,14 @@ bool Exchange(const std::string& command, const std::string& expected, int moreL
 
     // The return code is the piece after the echo.
     std::vector<std::string> pieces = AnswerLines(text);
-    if (pieces.size() >= 2) NoteReturnCode(atoi(pieces[1].c_str()));
+    if (pieces.size() >= 2) {
+        int code = atoi(pieces[1].c_str());
+        NoteReturnCode(code);
+        MsgExplain("The boot ROM answered '%s' with %d (%s).", Shown(command).c_str(), code, ReturnCodeName(code));
+    } else {
+        MsgExplain(text.empty() ? "The boot ROM did not answer '%s'." : "The boot ROM's answer to '%s' was not understood.",
+                   Shown(command).c_str());
+    }
     return false;
 }
 
@@ -145,6 +173,14 @@ bool RamWrite(uint32_t address, const uint8_t* data, size_t n) {
         if (!Exchange(Format("%ld\r", checksum), "OK\r\n")) return false;
     }
     return true;
+}
+
+// Appends the next line of an answer that came in pieces (waits a short while for it).
+void LineOf(std::string& answer) {
+    char rest[32];
+    size_t n = ComReadUntil(rest, sizeof rest, kShortMs,
+                            [](const uint8_t* b, size_t count) { return b[count - 1] == '\n'; });
+    answer.append(rest, n);
 }
 
 // In ISP mode the boot ROM maps its own vectors over the start of the flash: reads and
@@ -351,8 +387,22 @@ bool IspWrite(const char* ranges, uint32_t address, const uint8_t* data, uint32_
         buffer += skip;
         count -= skip;
     }
-    return Exchange(Format("M %ld %ld %ld\r", static_cast<long>(flash), static_cast<long>(buffer), static_cast<long>(count)),
-                    "0\r\n");
+    std::string answer;
+    if (Exchange(Format("M %ld %ld %ld\r", static_cast<long>(flash), static_cast<long>(buffer), static_cast<long>(count)),
+                 "0\r\n", 0, kShortMs, &answer))
+        return true;
+    if (g_isp.lastReturnCode == kCompareError) {
+        // COMPARE_ERROR is followed by the offset of the first word that differs.
+        std::vector<std::string> pieces = AnswerLines(answer);
+        if (pieces.size() < 3) {
+            LineOf(answer);
+            pieces = AnswerLines(answer);
+        }
+        if (pieces.size() >= 3)
+            MsgExplain("The flash differs from what was copied at %08X: it was not erased there, or a bit does not program.",
+                       flash + static_cast<uint32_t>(strtoul(pieces[2].c_str(), nullptr, 10)));
+    }
+    return false;
 }
 
 bool IspExec(const char* argument) {
@@ -594,5 +644,7 @@ const DriverDescriptor g_drvLpc2000Isp = {
     .closing = [] {
         if (ComIsOpen()) LinesRelease();
     },
+    .connectHint = "The part must be in its boot ROM: reset it into ISP by hand or with --resetctrl and --pgmenctrl, "
+                   "and give its crystal in kHz (--driver=LPC2000_ISP,12000).",
     .prepareCode = LpcPrepareCode,
 };

@@ -97,4 +97,6 @@ const DriverDescriptor g_drvMecIap = {
                .noPortText = "No suitable COM port found.",
                .traceTrying = false,
                .exitWhenNoneAnswers = -1},
+    .connectHint = "The application must take the entry request at 2400 baud, or the part be in its boot ROM "
+                   "already (38400 baud).",
 };

@@ -92,5 +92,7 @@ const DriverDescriptor g_drvMicExtmem = {
     .erase = MicErase,
     .write = MicWrite,
     .exec = MicExec,
+    .connectHint = "The application must be running at the connection's rate and take the entry request into its "
+                   "external-memory programming mode.",
     .tag = "mic_extmem: ",
 };

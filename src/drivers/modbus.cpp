@@ -128,6 +128,7 @@ bool MbErase(const char*) {
         if (AnswerGood(3000)) return true;
         PauseAndPurge();
     }
+    MsgExplain("The bootloader gave no good answer to the erase, %d tries.", kAttempts);
     return false;
 }
 
@@ -154,6 +155,7 @@ bool MbWrite(const char*, uint32_t address, const uint8_t* data, uint32_t length
         if (silent) ++silentAttempts;
         PauseAndPurge();
     }
+    MsgExplain("The bootloader gave no good answer to the block at %08X, %d tries.", address, kAttempts);
     MsgError("Write failed.");
 }
 
@@ -171,4 +173,6 @@ const DriverDescriptor g_drvModbus = {
     .erase = MbErase,
     .write = MbWrite,
     .exec = MbExec,
+    .connectHint = "The bootloader must answer as the Modbus slave of --driver=MODBUS,SLAVE (1 by default) at the "
+                   "connection's rate; with P2, through the forwarding slave.",
 };

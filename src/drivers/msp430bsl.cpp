@@ -80,9 +80,16 @@ BslResponse Exchange(uint8_t command, const std::vector<uint8_t>& data, Answer a
 // A command answered by a BSL message: true for message 0.
 bool Command(uint8_t command, const std::vector<uint8_t>& data) {
     BslResponse response = Exchange(command, data, Answer::Expected);
-    if (response.kind != BslResponse::Message) return false;
+    if (response.kind != BslResponse::Message) {
+        MsgExplain("The BSL gave no valid answer to command %02X.", command);
+        return false;
+    }
     g_bsl.lastMessage = response.message;
-    if (const char* text = BslMessageText(response.message)) MsgPrint(MSG_DEBUG, "%s", text);
+    const char* text = BslMessageText(response.message);
+    if (text) MsgPrint(MSG_DEBUG, "%s", text);
+    if (response.message != 0)
+        MsgExplain("The BSL answered command %02X with message %02X (%s).", command, response.message,
+                   text ? text : "unknown");
     return response.message == 0;
 }
 
@@ -251,9 +258,14 @@ bool BslWrite(const char*, uint32_t address, const uint8_t* data, uint32_t lengt
     check.push_back(static_cast<uint8_t>(length));
     check.push_back(0x00);
     uint8_t crc[10];
-    if (ReadData(BSL_CRC_CHECK, check, crc, sizeof crc) < 2) return false;
+    if (ReadData(BSL_CRC_CHECK, check, crc, sizeof crc) < 2) {
+        MsgExplain("The BSL gave no CRC of the block at %05X.", address);
+        return false;
+    }
     if ((crc[0] | (crc[1] << 8)) != expected) {
         MsgPrint(MSG_DEBUG, "Verify failed");
+        MsgExplain("The BSL's CRC of the block at %05X is %04X, %04X was sent: the flash does not hold it (not erased, "
+                   "or a cell that does not program).", address, crc[0] | (crc[1] << 8), expected);
         return false;
     }
     return true;
@@ -395,5 +407,7 @@ const DriverDescriptor g_drvMsp430Bsl = {
     // The first port that opens gets the whole connection time-out: a part that is
     // still coming out of reset answers the probe only after a while.
     .search = {.retryUntilTimeout = true, .announceFound = true},
+    .connectHint = "The BSL is entered by the RST/TEST pattern: TEST on --pgmenctrl, RST on --resetctrl (DTR or RTS, "
+                   "with their active levels); the connection's rate must be 9600, 19200, 38400, 57600 or 115200.",
     .tag = "msp43bsl: ",
 };

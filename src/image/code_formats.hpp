@@ -64,3 +64,8 @@ void WriteFlatImage(FILE* stream, const CodeImage& image, uint8_t fill);
 
 // Highest address a record type can carry: 0xFFFF for S1, 0xFFFFFF for S2, else 0xFFFFFFFF.
 uint32_t SRecordAddressLimit(int format);
+
+// The line a text reader (Intel HEX, S-records, MOTBREC) was on when it stopped: where a
+// damaged file went wrong. Counted from 1 in each import.
+size_t CodeImportLine();
+void CodeSetImportLine(size_t line);

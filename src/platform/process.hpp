@@ -8,11 +8,9 @@
 // Full path of the running program file.
 std::string SelfExecutablePath();
 
-// Directory for temporary files: $TMP, else $TEMP, else $TMPDIR, else /tmp.
-std::string TempDirectory();
-
-// Creates a new, uniquely named file "HCP......tmp" in the temporary directory,
-// atomically; returns its path and an open descriptor, or -1.
+// Creates a new, uniquely named file "HCP......tmp" in the first of $TMP, $TEMP, $TMPDIR
+// and /tmp where that works, atomically; returns its path and an open descriptor, or -1
+// with the path tried last.
 int CreateUniqueTempFile(std::string& path);
 
 // Milliseconds of a monotonic clock (wraps like a 32-bit tick counter).

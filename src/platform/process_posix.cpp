@@ -24,23 +24,23 @@ std::string SelfExecutablePath() {
     return path;
 }
 
-std::string TempDirectory() {
-    for (const char* name : {"TMP", "TEMP", "TMPDIR"}) {
-        const char* value = getenv(name);
-        if (value && *value) return value;
-    }
-    return "/tmp";
-}
-
 int CreateUniqueTempFile(std::string& path) {
-    std::string pattern = TempDirectory();
-    if (pattern.back() != '/') pattern += '/';
-    pattern += "HCPXXXXXX.tmp";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    int fd = mkstemps(buffer.data(), 4);
-    if (fd >= 0) path = buffer.data();
-    else path = pattern;
+    // A folder that is missing or not writable is passed over for the next one, so that
+    // a stale TMPDIR does not stop every command.
+    std::vector<std::string> folders;
+    for (const char* name : {"TMP", "TEMP", "TMPDIR"})
+        if (const char* value = getenv(name); value && *value) folders.push_back(value);
+    folders.push_back("/tmp");
+    int fd = -1;
+    for (std::string pattern : folders) {
+        if (pattern.back() != '/') pattern += '/';
+        pattern += "HCPXXXXXX.tmp";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        fd = mkstemps(buffer.data(), 4);
+        path = fd >= 0 ? buffer.data() : pattern;
+        if (fd >= 0) break;
+    }
     return fd;
 }
 

@@ -41,7 +41,11 @@ std::string AutoParams(const char* autoString) {
 // retryUntilTimeout attempts until the search's time-out has passed.
 bool TryCandidate(const AutoSearchOps& ops, const char* key, char* info, const AutoSearchOptions& options,
                   const std::string& name, const std::string& params, uint32_t searchStart) {
-    if (!ComProbe(name.c_str())) return false;
+    if (!ComProbe(name.c_str())) {
+        g_auto.tried.push_back(name + " (could not be opened)");
+        return false;
+    }
+    g_auto.tried.push_back(name);
     std::string connection = name + params;
     SetConnectionString(connection.c_str());
     g_auto.lastTried = connection;
@@ -86,6 +90,7 @@ bool AutoSearchTake(const char* connection) {
 
 bool SerialAutoSearch(const AutoSearchOps& ops, const char* key, char* info, const AutoSearchOptions& options) {
     g_auto.pending = false;
+    g_auto.tried.clear();
     const std::string params = AutoParams(g_auto.autoString.c_str());
     const std::string remembered = options.remembered ? RememberedPortRead() : "";
     const uint32_t searchStart = TickCountMs();

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 // The run's AUTO bookkeeping.
 struct AutoSearchState {
@@ -13,6 +14,7 @@ struct AutoSearchState {
     char filter[128] = "";   // text between "(" and ")" of the AUTO string
     std::string autoString;  // the whole AUTO string
     std::string lastTried;   // the concrete string of the last candidate opened
+    std::vector<std::string> tried;  // the candidates of the last search, in order
 };
 const AutoSearchState& AutoSearch();
 

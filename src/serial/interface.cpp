@@ -4,11 +4,35 @@
 #include <cstring>
 #include <string>
 
+#include "cli/exit.hpp"
 #include "cli/messages.hpp"
 #include "serial/serial_port.hpp"
 
 namespace {
 constexpr const char* kModule = "interface.cpp";
+constexpr const char* kExpectedForm =
+    "A connection string is PORT,BAUD,DATA,PARITY,STOP, e.g. /dev/ttyUSB0,115200,8,N,1.";
+
+// A field the string lacks: say what the string should look like, then the fatal error
+// the keyword lookup gives for a missing keyword.
+[[noreturn]] void MissingField() {
+    MsgPrint(MSG_NOTE, "%s", kExpectedForm);
+    Str2Value(nullptr, nullptr, kComDataBits);
+    AppExit(70);  // not reached: the lookup ends the run
+}
+
+// A baud rate is a positive decimal number: "abc", "0" or "-5" would set the line to a
+// hang-up or to a wrapped-round rate.
+bool BaudRateValid(const char* text) {
+    if (!*text) return false;
+    uint64_t value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return false;
+        value = value * 10 + static_cast<unsigned>(*p - '0');
+        if (value > 0xFFFFFFFFu) return false;
+    }
+    return value > 0;
+}
 constexpr const char* kDefaultPort = "COM1";
 // What the open port was opened with; cleared when it closes.
 std::string g_opened;
@@ -37,10 +61,11 @@ bool OpenInterfaceCom(const char* connection) {
 
     // An empty string names no port: the missing keyword ends the run below, but the
     // device is not opened first.
-    if (!port) Str2Value(nullptr, nullptr, kComDataBits);
+    if (!port) MissingField();
     ComOpen(port);  // open from here on: the clean-up at exit restores it even after a bad field
-    if (!baudText) Str2Value(nullptr, nullptr, kComDataBits);
-    uint32_t baud = static_cast<uint32_t>(atoi(baudText));
+    if (!baudText || !dataText || !parityText || !stopText) MissingField();
+    if (!BaudRateValid(baudText)) MsgPrint(MSG_ERROR, "Invalid baud rate requested.");
+    uint32_t baud = static_cast<uint32_t>(strtoul(baudText, nullptr, 10));
     int dataBits = 8, parity = 0, stopBits = 0;
     if (!Str2Value(dataText, &dataBits, kComDataBits)) MsgPrint(MSG_ERROR, "Invalid byte length requested.");
     if (!Str2Value(parityText, &parity, kComParity)) MsgPrint(MSG_ERROR, "Invalid parity requested.");

@@ -36,3 +36,10 @@ int FamilySlot(int format) {
 
 CodeFormatFunc CodeImporterFor(int format) { return kCodeFormatTable[FamilySlot(format)]; }
 CodeFormatFunc CodeExporterFor(int format) { return kCodeFormatTable[FamilySlot(format) + 1]; }
+
+namespace {
+size_t g_importLine = 0;  // the import's position, for the message about a damaged file
+}  // namespace
+
+size_t CodeImportLine() { return g_importLine; }
+void CodeSetImportLine(size_t line) { g_importLine = line; }

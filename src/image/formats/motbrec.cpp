@@ -47,6 +47,7 @@ int MotBRecImport(FILE* stream, CodeImage& image, int format) {
         size_t len = 0;     // characters stored
         size_t taken = 0;   // characters counted against the line limit
         bool ended = false;  // the file ends with this line, with or without a line end
+        CodeSetImportLine(++source.lineNumber);
         for (;;) {
             int c = source.Get();
             // The byte 0xFF cuts the file off: a partly read line is dropped.

@@ -8,11 +8,14 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "image/code_formats.hpp"
+
 namespace codeio {
 
 class ByteSource {
 public:
     explicit ByteSource(FILE* stream) : stream_(stream) {}
+    size_t lineNumber = 0;  // lines a text reader has begun, counted from 1
     ByteSource(const ByteSource&) = delete;
     ByteSource& operator=(const ByteSource&) = delete;
 
@@ -166,6 +169,7 @@ enum LineResult {
 // line, which is then empty (LINE_EMPTY): blank lines inside a code file are damage.
 // Reading stops without an end of line when `limit` characters were taken (LINE_FULL).
 inline LineResult ReadCodeLine(ByteSource& source, char* line, size_t limit, size_t& length, const char*& text) {
+    CodeSetImportLine(++source.lineNumber);
     length = 0;
     text = line;
     // Fast path: the whole line and its line end lie in the buffer.
