@@ -2,11 +2,13 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <pthread.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include "cli/command_file.hpp"
 #include "cli/exit.hpp"
@@ -17,9 +19,11 @@
 #include "cli/temp_files.hpp"
 #include "cli/version_info.hpp"
 #include "commands/dispatcher.hpp"
+#include "context/run_context.hpp"
 #include "drivers/registry.hpp"
 #include "net/command_server.hpp"
 #include "platform/process.hpp"
+#include "serial/serial_port.hpp"
 
 namespace {
 constexpr const char* kDaemonReady = "READY";
@@ -29,8 +33,32 @@ struct ProcessState {
     FILE* commandFile = nullptr;
     std::thread::id mainThread;
     const char* argv0 = "";
+    bool persistent = false;  // a daemon whose failed commands end only themselves
 };
 ProcessState g_process;  // the program's own start-up values
+
+// An ERROR on the command thread of a persistent daemon: it ends the command, not the
+// daemon.
+struct CommandFailed {
+    std::string text;
+};
+
+void EndCommandOnError(const char* text) {
+    if (std::this_thread::get_id() == g_process.mainThread) throw CommandFailed{text};
+}
+
+// After a failed command the daemon starts over: the port closed with its lines
+// restored, nothing of the command left behind.
+void RecoverFromFailedCommand() {
+    try {
+        DevCloseInterface(CurrentDriver(), 0);
+    } catch (const CommandFailed&) {
+        // The close failed as well: the port is gone all the same.
+    }
+    SetConnected(false);
+    ClearCommandArgument();
+    MsgForgetExplanations();
+}
 
 // Ctrl+C is taken on a thread of its own: the messages and the exit handlers cannot
 // run inside a real signal handler.
@@ -73,8 +101,27 @@ uint32_t IdleLimitMs() { return MsgDebug() ? 50000u : 15000u; }
 
 void RunCommandFile() {
     g_flags.busy = true;
-    CmdFileRun(g_process.commandFile);
+    if (g_process.persistent) {
+        try {
+            CmdFileRun(g_process.commandFile);
+            CmdServerSetResult(0, "");
+        } catch (const CommandFailed& failed) {
+            RecoverFromFailedCommand();
+            CmdServerSetResult(70, failed.text.c_str());
+        }
+    } else {
+        CmdFileRun(g_process.commandFile);
+        CmdServerSetResult(0, "");
+    }
     g_flags.busy = false;
+}
+
+// The shared secret of the daemon's clients: --secretfile, else VORLO_SECRET_FILE.
+std::string SecretFile() {
+    const std::string& given = DaemonOptionsGiven().secretFile;
+    if (!given.empty()) return given;
+    const char* env = getenv("VORLO_SECRET_FILE");
+    return env ? env : "";
 }
 
 // The command file holds exactly the one queued command: emptied first, so nothing of
@@ -120,11 +167,24 @@ void RunLoop() {
 // with it: a copy started for local clients only must not listen on every interface.
 void StartDaemonProcess(const char* argv0) {
     CmdServerPort();  // a bad port value is reported here, where the user sees it
-    const char* all[] = {"+D", nullptr};
-    const char* localOnly[] = {"+D", "--localhostonly", nullptr};
+    // So is a secret file that cannot be read; the copy reads it again, by its full path.
+    std::string secret = SecretFile();
+    if (!secret.empty()) {
+        CmdServerReadSecret(secret.c_str());
+        if (char* full = realpath(secret.c_str(), nullptr)) {
+            secret = full;
+            free(full);
+        }
+    }
+    std::vector<std::string> options = {"+D"};
+    if (g_flags.serverBindAddress != 0) options.push_back("--localhostonly");
+    if (DaemonOptionsGiven().persistent) options.push_back("--persistent");
+    if (!secret.empty()) options.push_back("--secretfile=" + secret);
+    std::vector<const char*> args;
+    for (const std::string& option : options) args.push_back(option.c_str());
+    args.push_back(nullptr);
     int status = -1;
-    if (!StartDetachedCopy(argv0, g_flags.serverBindAddress != 0 ? localOnly : all, &status))
-        MsgError("Failed to create daemon process.");
+    if (!StartDetachedCopy(argv0, args.data(), &status)) MsgError("Failed to create daemon process.");
     std::string report;
     if (!WaitStarterReport(status, report, kDaemonStartTimeoutMs) || report != kDaemonReady) {
         if (!report.empty()) {
@@ -133,10 +193,16 @@ void StartDaemonProcess(const char* argv0) {
         }
         MsgError("Failed to create daemon process.");
     }
+    CmdServerAnnounce();
 }
 
 void BecomeDaemon() {
+    const std::string secret = SecretFile();
+    if (!secret.empty()) CmdServerReadSecret(secret.c_str());
+    g_process.persistent = DaemonOptionsGiven().persistent;
+    if (g_process.persistent) MsgSetErrorHook(EndCommandOnError);
     CmdServerStart();
+    if (MsgDebug()) CmdServerAnnounce();  // a daemon that keeps its console says it itself
     // Without debug the daemon leaves the terminal; with it, it keeps its console.
     if (!MsgDebug()) DetachFromConsole();
     ReportToStarter(kDaemonReady);

@@ -21,6 +21,7 @@ struct CommandFileState {
     int depth = 0;  // command files being run, one inside the other
     AppCommandHandler commands = nullptr;
     std::string driverHelp;
+    DaemonOptions daemon;
 };
 CommandFileState g_cmdFile;  // the framework's own settings of the run
 
@@ -53,11 +54,17 @@ void RequireFileName(const char* value, const char* option) {
 void RunNestedCommandFile(const char* path) {
     if (g_cmdFile.depth >= kMaxCommandFileDepth)
         MsgError("Command files nested deeper than %i levels at '%s'.", kMaxCommandFileDepth, path);
-    FILE* file = FileOpen(path, "rt");
-    ++g_cmdFile.depth;
-    CmdFileRun(file);
-    --g_cmdFile.depth;
-    fclose(file);
+    // Closed and counted out on every way back, also when a daemon that outlives a failed
+    // command unwinds it.
+    struct Nested {
+        FILE* file;
+        explicit Nested(FILE* f) : file(f) { ++g_cmdFile.depth; }
+        ~Nested() {
+            --g_cmdFile.depth;
+            fclose(file);
+        }
+    } nested(FileOpen(path, "rt"));
+    CmdFileRun(nested.file);
 }
 
 bool RunLongOption(const char* line) {
@@ -93,7 +100,8 @@ bool RunLongOption(const char* line) {
         RunNestedCommandFile(value.c_str());
         return true;
     }
-    if (name == "LOCALHOSTONLY") return true;  // acts when the arguments are translated
+    // These act when the arguments are translated.
+    if (name == "LOCALHOSTONLY" || name == "PERSISTENT" || name == "SECRETFILE") return true;
     if (name == "PROGRESS") {
         std::string kind = UpperCase(value);
         if (kind != "PLAIN" && kind != "BAR") MsgError("Unknown progress display '%s': plain or bar.", value.c_str());
@@ -105,6 +113,7 @@ bool RunLongOption(const char* line) {
 }  // namespace
 
 bool VerboseHelpRequested() { return g_cmdFile.verboseHelp; }
+const DaemonOptions& DaemonOptionsGiven() { return g_cmdFile.daemon; }
 
 void BindApplication(AppCommandHandler commands, const char* driverHelp) {
     g_cmdFile.commands = commands;
@@ -134,6 +143,14 @@ void TranslateArguments(int argc, char** argv, int first, FILE* commandFile) {
             }
             if (EqualsNoCase(arg + 2, "LOCALHOSTONLY")) {
                 g_flags.serverBindAddress = 0x7F000001u;
+                continue;
+            }
+            if (EqualsNoCase(arg + 2, "PERSISTENT")) {
+                g_cmdFile.daemon.persistent = true;
+                continue;
+            }
+            if (UpperCase(std::string(arg + 2).substr(0, 11)) == "SECRETFILE=") {
+                g_cmdFile.daemon.secretFile = arg + 13;
                 continue;
             }
         }

@@ -25,3 +25,11 @@ char* TrimSpace(char* line);
 
 // Whether verbose help was asked for (-H, -h?, /?? ...).
 bool VerboseHelpRequested();
+
+// Daemon options, taken when the arguments are translated (and handed to the daemon
+// process the run starts).
+struct DaemonOptions {
+    bool persistent = false;  // --persistent: a failed command ends the command, not the daemon
+    std::string secretFile;   // --secretfile=FILE: clients must send its secret first
+};
+const DaemonOptions& DaemonOptionsGiven();

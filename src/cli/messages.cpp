@@ -131,7 +131,6 @@ void MsgExplain(const char* format, ...) {
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    MsgPrint(MSG_DEBUG, "%s", text);
     g_msg.explanations.emplace_back(text);
 }
 
@@ -141,7 +140,6 @@ void MsgExplainFirst(const char* format, ...) {
     va_start(args, format);
     vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    MsgPrint(MSG_DEBUG, "%s", text);
     g_msg.explanations.insert(g_msg.explanations.begin(), text);
 }
 

@@ -26,6 +26,21 @@ struct CommandQueue {
 };
 CommandQueue g_queue;  // filled by the connection threads, emptied by the run loop
 
+struct ServerState {
+    std::mutex lock;
+    std::string secret;  // set before the server thread starts, then only read
+    std::string result = "RESULT: 0";
+};
+ServerState g_server;  // what the connection threads answer besides the queue
+
+// Equal texts, in a time that does not tell how much of a guess was right.
+bool SameSecret(const std::string& given, const std::string& secret) {
+    if (secret.empty()) return true;  // nothing to prove
+    unsigned char differ = given.size() == secret.size() ? 0 : 1;
+    for (size_t i = 0; i < given.size(); ++i) differ |= static_cast<unsigned char>(given[i] ^ secret[i % secret.size()]);
+    return differ == 0;
+}
+
 constexpr size_t kCommandLineChars = 255;  // what one line of the command file holds
 
 std::string Trimmed(const char* text) {
@@ -136,10 +151,39 @@ bool CmdServerTakeCommand(std::string& command) {
     return true;
 }
 
+void CmdServerReadSecret(const char* path) {
+    FILE* file = fopen(path, "rb");
+    if (!file) MsgError("Can't read the secret file %s (%s).", path, strerror(errno));
+    char text[256];
+    size_t n = fread(text, 1, sizeof text - 1, file);
+    fclose(file);
+    text[n] = '\0';
+    g_server.secret = Trimmed(text);
+    if (g_server.secret.empty()) MsgError("The secret file %s holds no secret.", path);
+}
+
+void CmdServerAnnounce() {
+    const uint32_t bind = g_flags.serverBindAddress;
+    MsgPrint(MSG_NOTE, "The daemon listens on %u.%u.%u.%u port %u.", bind >> 24, (bind >> 16) & 0xFF, (bind >> 8) & 0xFF,
+             bind & 0xFF, CmdServerPort());
+    if (bind == 0)
+        MsgPrint(MSG_WARNING, "That is every interface: %s", g_server.secret.empty()
+                                                                 ? "whoever reaches the port can run commands here "
+                                                                   "(--localhostonly, --secretfile)."
+                                                                 : "clients must send the secret first.");
+}
+
+void CmdServerSetResult(int code, const char* text) {
+    std::lock_guard<std::mutex> lock(g_server.lock);
+    g_server.result = code == 0 ? "RESULT: 0" : "RESULT: " + std::to_string(code) + " " + text;
+}
+
 void CmdServerConnection(int s) {
     SockLineReader reader;
+    reader.lfEnds = true;
     char line[kLineCapacity];
     int failure = 0;
+    bool admitted = g_server.secret.empty();
     for (;;) {
         int n = sockreadline(s, line, kLineCapacity, reader);
         if (n < 0) {
@@ -156,6 +200,26 @@ void CmdServerConnection(int s) {
                 break;
             }
             socksendstr(s, "ERR");
+            continue;
+        }
+        if (!admitted) {
+            // A secret is set: nothing but the right AUTH: line opens the connection.
+            admitted = Starts(line, "AUTH:") && SameSecret(line + 5, g_server.secret);
+            socksendstr(s, admitted ? "OK" : "ERR");
+            if (!admitted) return;
+            continue;
+        }
+        if (Starts(line, "AUTH:")) {
+            socksendstr(s, SameSecret(line + 5, g_server.secret) ? "OK" : "ERR");
+            continue;
+        }
+        if (Starts(line, "RESULT:")) {
+            std::string result;
+            {
+                std::lock_guard<std::mutex> lock(g_server.lock);
+                result = g_server.result;
+            }
+            socksendstr(s, result.c_str());
             continue;
         }
         if (Starts(line, "QUIT:")) {

@@ -7,7 +7,12 @@
 //   "CMD:<line>"  -> "OK"   queue the command line; the run loop runs queued lines one
 //                    at a time, in arrival order ("ERR" once QUIT:/KILL: was received)
 //   "KILL:"       -> "OK"   end once the running and the queued commands are done
+//   "RESULT:"     -> "RESULT: 0", or "RESULT: 70 <the ERROR text>": how the last
+//                    command run ended
+//   "AUTH:<secret>" -> "OK" when a secret is set and this is it; with a secret set,
+//                    a connection's first line must be this, else "ERR" and it is closed
 //   anything else -> "ERR"
+// Lines end with CR LF or with LF alone.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +32,17 @@ uint16_t CmdServerPort();
 // thread and returns once the socket listens. A socket that cannot be opened (a busy
 // port, say) ends the run with an ERROR after telling a waiting starter why.
 void CmdServerStart();
+
+// The shared secret clients must send first (AUTH:); empty: none. Read from the file the
+// daemon was given (--secretfile or VORLO_SECRET_FILE) before the server starts: a file
+// that cannot be read, or holds nothing, ends the run with an ERROR.
+void CmdServerReadSecret(const char* path);
+
+// Where the server listens, said at level NOTE, with a WARNING when it is every interface.
+void CmdServerAnnounce();
+
+// How the last command run ended, for RESULT: (0 and "", or 70 and the ERROR text).
+void CmdServerSetResult(int code, const char* text);
 
 // For the run loop: takes the oldest queued command line. Busy is set before the
 // queue lock is released, so STAT: never sees READY between two queued commands.

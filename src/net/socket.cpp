@@ -264,6 +264,11 @@ int sockreadline(int s, char* line, int capacity, SockLineReader& r) {
             r.crPending = true;
             continue;
         }
+        if (c == '\n' && r.lfEnds) {
+            ++r.position;
+            line[stored] = '\0';
+            return stored;
+        }
         if (stored == room) break;
         line[stored++] = c;
         ++r.position;

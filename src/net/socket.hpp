@@ -16,6 +16,7 @@ struct SockLineReader {
     bool crPending = false;  // a CR was taken but not yet stored: it may start CR LF
     bool closed = false;     // the peer closed the connection or recv failed
     int endResult = 0;       // recv's result at that point: 0 or negative
+    bool lfEnds = false;     // a LF alone ends a line as well (clients such as plain nc)
 };
 
 // Server (host == nullptr): a socket with SO_REUSEADDR bound to address:port (both in

@@ -36,6 +36,12 @@ TEST(DaemonStart, DaemonOptionStartsABackgroundCopyAndRunsItsOwnOptions) {
         RunResult r = RunVorlo({"--echo=before", option, "--echo=after"}, WithEnv(daemons.Env()));
         EXPECT_EQ(r.exitCode, 0) << option << r.err;
         EXPECT_NE(r.out.find("\nbefore\nafter"), std::string::npos) << option;
+        // Where it listens, and that every interface reaches it.
+        EXPECT_NE(r.out.find("\nNOTE: The daemon listens on 0.0.0.0 port " + std::to_string(daemons.Port()) + "."),
+                  std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("\nWARNING: That is every interface: whoever reaches the port can run commands here"),
+                  std::string::npos);
         // The copy listens by the time the starting process has ended.
         ASSERT_EQ(daemons.Pids().size(), 1u) << option;
         DaemonClient client(daemons.Port());
@@ -50,6 +56,8 @@ TEST(DaemonStart, LocalHostOnlyBindsTheLoopbackAddressAlsoInTheStartedCopy) {
         DetachedDaemons daemons;
         RunResult r = RunVorlo({"--localhostonly", "-D"}, WithEnv(daemons.Env()));
         ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_NE(r.out.find("\nNOTE: The daemon listens on 127.0.0.1 port "), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("WARNING"), std::string::npos);
         EXPECT_TRUE(CanConnect("127.0.0.1", daemons.Port()));
         EXPECT_FALSE(CanConnect("127.0.0.2", daemons.Port()));
     }

@@ -76,3 +76,49 @@ TEST(DaemonWrite, KillLetsTheWriteCompleteThenEnds) {
     w.sim.Stop();
     EXPECT_EQ(w.sim.Memory(), std::vector<uint8_t>(2048, 0x5A));
 }
+
+// A persistent daemon outlives its failed commands: each ends only itself, RESULT:
+// tells how, and the next one is served. A secret keeps strangers out.
+TEST(DaemonWrite, PersistentDaemonSurvivesFailuresAndKeepsStrangersOut) {
+    SimTarget sim{{"--protocol=gen_iap"}};
+    const std::string secret = MakeTempDir() + "/secret";
+    WriteFile(secret, "s3cret\n");
+    DaemonProcess daemon{{"+D", "--persistent", "--secretfile=" + secret}};
+    const std::string code = daemon.Dir() + "/app.bin";
+    WriteFile(code, std::string(512, '\x3C'));
+
+    DaemonClient stranger(daemon.Port());
+    EXPECT_EQ(stranger.Request("CMD:--redirout=/tmp/x"), "ERR");
+    EXPECT_TRUE(stranger.ClosedByPeer());
+    DaemonClient guesser(daemon.Port());
+    EXPECT_EQ(guesser.Request("AUTH:secret"), "ERR");
+    EXPECT_TRUE(guesser.ClosedByPeer());
+
+    DaemonClient c(daemon.Port());
+    c.SendRaw("AUTH:s3cret\n");  // a line ended by LF alone, as plain nc sends it
+    EXPECT_EQ(c.ReadLine(), "OK");
+    EXPECT_EQ(c.Request("RESULT:"), "RESULT: 0");
+    auto run = [&](const std::string& command) {
+        EXPECT_EQ(c.Request("CMD:" + command), "OK");
+        for (int i = 0; i < 400 && c.Request("STAT:") != "READY"; ++i) std::this_thread::sleep_for(25ms);
+        return c.Request("RESULT:");
+    };
+    EXPECT_EQ(run("--importcode=" + daemon.Dir() + "/missing.bin"), "RESULT: 70 Can't open file " + daemon.Dir() +
+                                                                         "/missing.bin.");
+    EXPECT_EQ(run("--driver=GEN_IAP"), "RESULT: 0");
+    EXPECT_EQ(run("--connection=" + daemon.Dir() + "/no-such-port,115200,8,N,1"), "RESULT: 0");
+    EXPECT_EQ(run("--erase").rfind("RESULT: 70 Can't open " + daemon.Dir() + "/no-such-port", 0), 0u);
+    // A target that does not answer.
+    SimTarget dead{{"--protocol=gen_iap", "--fault=drop@C"}};
+    EXPECT_EQ(run("--connection=" + dead.Connection()), "RESULT: 0");
+    EXPECT_EQ(run("--erase"), "RESULT: 70 Failed to connect.");
+    EXPECT_EQ(run("--connection=" + sim.Connection()), "RESULT: 0");
+    EXPECT_EQ(run("--format=BINARY"), "RESULT: 0");
+    EXPECT_EQ(run("--importcode=" + code), "RESULT: 0");
+    EXPECT_EQ(run("--erase"), "RESULT: 0");
+    EXPECT_EQ(run("--write"), "RESULT: 0");
+    EXPECT_EQ(c.Request("KILL:"), "OK");
+    EXPECT_EQ(daemon.Wait(10000), 0);
+    sim.Stop();
+    EXPECT_EQ(sim.Memory(), std::vector<uint8_t>(512, 0x3C));
+}
