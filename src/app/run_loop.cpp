@@ -34,6 +34,7 @@ struct ProcessState {
     std::thread::id mainThread;
     const char* argv0 = "";
     bool persistent = false;  // a daemon whose failed commands end only themselves
+    bool inCommand = false;   // a queued command is running (an ERROR may unwind it)
 };
 ProcessState g_process;  // the program's own start-up values
 
@@ -44,7 +45,7 @@ struct CommandFailed {
 };
 
 void EndCommandOnError(const char* text) {
-    if (std::this_thread::get_id() == g_process.mainThread) throw CommandFailed{text};
+    if (g_process.inCommand && std::this_thread::get_id() == g_process.mainThread) throw CommandFailed{text};
 }
 
 // After a failed command the daemon starts over: the port closed with its lines
@@ -103,10 +104,13 @@ void RunCommandFile() {
     g_flags.busy = true;
     if (g_process.persistent) {
         try {
+            g_process.inCommand = true;
             CmdFileRun(g_process.commandFile);
+            g_process.inCommand = false;
             CmdServerSetResult(0, "");
         } catch (const CommandFailed& failed) {
             RecoverFromFailedCommand();
+            g_process.inCommand = false;
             CmdServerSetResult(70, failed.text.c_str());
         }
     } else {
