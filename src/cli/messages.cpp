@@ -125,22 +125,26 @@ char* MakePrintable(char* text) {
     return text;
 }
 
-void MsgExplain(const char* format, ...) {
+namespace {
+void Explain(bool first, const char* format, va_list args) {
     char text[kMessageBuffer * 2];
+    vsnprintf(text, sizeof text, format, args);
+    g_msg.explanations.insert(first ? g_msg.explanations.begin() : g_msg.explanations.end(), text);
+}
+}  // namespace
+
+void MsgExplain(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    Explain(false, format, args);
     va_end(args);
-    g_msg.explanations.emplace_back(text);
 }
 
 void MsgExplainFirst(const char* format, ...) {
-    char text[kMessageBuffer * 2];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    Explain(true, format, args);
     va_end(args);
-    g_msg.explanations.insert(g_msg.explanations.begin(), text);
 }
 
 void MsgForgetExplanations() { g_msg.explanations.clear(); }
