@@ -6,7 +6,7 @@
 # time-out, memory blow-up) fails the script; the input that caused it is kept in
 # build-fuzz/findings/TARGET/ and the log in build-fuzz/logs/TARGET.log.
 #
-#   scripts/fuzz.sh SECONDS [TARGET...]    targets: intel_hex srecord motbrec xml_container
+#   scripts/fuzz.sh SECONDS [TARGET...]    targets: intel_hex srecord motbrec xml_container elf
 #
 #   FUZZ_JOBS=2     run two targets at a time (default 1)
 #   FUZZ_RUNS=N     stop a target after N executions when that comes before SECONDS
@@ -21,7 +21,7 @@ if [ $# -lt 1 ] || ! [[ "$1" =~ ^[0-9]+$ ]]; then
 fi
 seconds="$1"
 shift
-all=(intel_hex srecord motbrec xml_container)
+all=(intel_hex srecord motbrec xml_container elf)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 for t in "${targets[@]}"; do

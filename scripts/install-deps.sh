@@ -6,10 +6,12 @@ packages=(
   libwxgtk3.2-dev      # wxWidgets base + xml: XML container, configuration store
   libudev-dev          # serial port enumeration
   libgpiod-dev         # CP2103 GPIO pins through the cp210x gpiochip
+  libelf-dev           # ELF input (elfutils' libelf)
   libgtest-dev libgmock-dev
   srecord              # srec_cat: cross-checks of the code file formats
   binutils             # objcopy: cross-checks and the conversion benchmark
   socat python3 time
+  groff-base           # the man page test formats the pages
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
   libmodbus-dev        # an outside Modbus master: talks to the simulated Modbus slave in the tests
   gcc-arm-none-eabi    # builds the LPC RAM routines (target/lpc_routines) to check the committed arrays

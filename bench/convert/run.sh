@@ -52,3 +52,17 @@ awk -v v="${TIME[vorlo]}" -v o="${TIME[objcopy]}" -v s="${TIME[srec_cat]}" -v m=
   printf "time vorlo/srec_cat %.2f\n", (s > 0 ? v / s : 0)
   printf "peak memory vorlo / data size %.2f (goal <= 4.00)\n", m * 1024 / d
 }'
+
+# ELF input beside Intel HEX: the same 8 MiB as one PT_LOAD segment, loaded and listed.
+python3 - "$WORK/data.bin" "$WORK/in.elf" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+head = b"\x7fELF\x01\x01\x01" + bytes(9) + struct.pack("<HHIIIIIHHHHHH", 2, 40, 1, 0x08000000, 52, 0, 0, 52, 32, 1, 40, 0, 0)
+ph = struct.pack("<IIIIIIII", 1, 84, 0x08000000, 0x08000000, len(data), len(data), 5, 4)
+open(sys.argv[2], "wb").write(head + ph + data)
+PY
+measure elf "$VORLO" --importcode="$WORK/in.elf" --listcode
+measure hex "$VORLO" --importcode="$WORK/in.hex" --listcode
+awk -v e="${TIME[elf]}" -v h="${TIME[hex]}" 'BEGIN {
+  printf "time ELF load / Intel HEX load %.2f (goal <= 1.00)\n", (h > 0 ? e / h : 0)
+}'

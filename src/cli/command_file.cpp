@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/exit.hpp"
+#include "cli/help_topics.hpp"
 #include "cli/messages.hpp"
 #include "cli/progress.hpp"
 #include "cli/run_flags.hpp"
@@ -33,6 +34,17 @@ bool EqualsNoCase(const char* text, const char* upperName) { return UpperCase(te
 
 [[noreturn]] void ShowHelpAndExit() {
     PrintHelp(g_cmdFile.verboseHelp, g_cmdFile.driverHelp.c_str());
+    AppExit(0);
+}
+
+// --help=TOPIC: one section of the manual page.
+[[noreturn]] void ShowHelpTopicAndExit(const std::string& topic) {
+    if (!WriteHelpTopic(stdout, topic)) {
+        fputs("\nTopics:", stdout);
+        for (const std::string& t : HelpTopics())
+            if (t != "NAME" && t != "SYNOPSIS" && t != "SEE ALSO") printf("\n  %s", LowerCase(t).c_str());
+        MsgError("No help topic '%s'.", topic.c_str());
+    }
     AppExit(0);
 }
 
@@ -77,7 +89,10 @@ bool RunLongOption(const char* line) {
         PrintVersionBanner();
         return true;
     }
-    if (name == "HELP") ShowHelpAndExit();
+    if (name == "HELP") {
+        if (value.empty()) ShowHelpAndExit();
+        ShowHelpTopicAndExit(value);
+    }
     if (name == "DEBUG") {
         MsgSetDebug(true);
         if (value.empty()) return true;

@@ -14,6 +14,11 @@ inline std::string UpperCase(std::string text) {
     return text;
 }
 
+inline std::string LowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
 // Copies at most `maxChars` characters of `from` into the `size` bytes at `to`; what
 // does not fit is cut off, and the copy is always terminated.
 inline void CopyCut(char* to, size_t size, const char* from, size_t maxChars = SIZE_MAX) {

@@ -51,6 +51,7 @@ void CmdFormat(const char* value) {
     } kKeywords[] = {
         {"MOTSREC", FORMAT_MOTSREC}, {"MOTSREC24", FORMAT_MOTSREC24}, {"MOTSREC32", FORMAT_MOTSREC32},
         {"MOTBREC", FORMAT_MOTBREC}, {"INTELHEX", FORMAT_INTELHEX},   {"BINARY", FORMAT_BINARY},
+        {"ELF", FORMAT_ELF},
     };
     for (const auto& k : kKeywords) {
         if (keyword == k.keyword) {
@@ -91,7 +92,24 @@ void CmdImportCode(const char* value) {
         bool loaded = false;
         int statusOf[SLOT_COUNT] = {};
         size_t lineOf[SLOT_COUNT] = {};
+        // An ELF file says so in its first four bytes: only the ELF reader looks at it.
+        uint8_t magic[4] = {};
+        const bool elf = fread(magic, 1, sizeof magic, file) == sizeof magic && IsElf(magic, sizeof magic);
+        if (elf) {
+            rewind(file);
+            statusOf[SLOT_ELF_IMPORT] = ElfImport(file, image, FORMAT_NONE);
+            if (statusOf[SLOT_ELF_IMPORT] != CODE_OK) {
+                fclose(file);
+                CodeFree(image);
+                MsgPrint(MSG_NOTE, "%s, read as ELF: %s", value, CodeStatusText(statusOf[SLOT_ELF_IMPORT]));
+                MsgError("Unknown file format or damaged file.");
+            }
+            // Written as S3 records unless another format is chosen: ELF addresses are 32-bit.
+            SetCodeFormat(FORMAT_MOTSREC32);
+            loaded = true;
+        }
         for (const auto& t : kTries) {
+            if (loaded) break;
             rewind(file);
             CodeSetImportLine(0);
             statusOf[t.slot] = kCodeFormatTable[t.slot](file, image, FORMAT_NONE);

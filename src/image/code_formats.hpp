@@ -19,9 +19,16 @@ enum CodeStatus : int {
     CODE_ERR_DATA = 8,            // "Invalid data."
     CODE_ERR_CHECKSUM = 9,        // "Checksum mismatch."
     CODE_ERR_FORMAT = 10,         // format code not served by the function
+    // ELF, beside the original formats.
+    CODE_ERR_ELF_DAMAGED = 11,    // "Damaged or truncated ELF file."
+    CODE_ERR_ELF_OUTSIDE = 12,    // "ELF segment outside the file."
+    CODE_ERR_ELF_OVERLAP = 13,    // "ELF segments overlap."
+    CODE_ERR_ELF_ADDRESS = 14,    // "ELF address past 0xFFFFFFFF."
+    CODE_ERR_READ_ONLY = 15,      // "ELF files are read, not written: choose another format."
 };
 
-// Text of a status code; "Unknown import/export error." for anything but 1 to 9.
+// Text of a status code; "Unknown import/export error." for anything but 1 to 9 and 11
+// to 15.
 const char* CodeStatusText(int status);
 
 using CodeFormatFunc = int (*)(FILE* stream, CodeImage& image, int format);
@@ -36,6 +43,10 @@ int SRecordImport(FILE* stream, CodeImage& image, int format);
 int SRecordExport(FILE* stream, CodeImage& image, int format);
 int XmlContainerImport(FILE* stream, CodeImage& image, int format);
 int XmlContainerExport(FILE* stream, CodeImage& image, int format);
+int ElfImport(FILE* stream, CodeImage& image, int format);
+int ElfExport(FILE* stream, CodeImage& image, int format);  // refuses: ELF is read only
+// Whether the bytes start with the ELF magic (7F 'E' 'L' 'F').
+bool IsElf(const uint8_t* bytes, size_t size);
 
 // The format table: one import/export pair per format family.
 enum CodeFormatSlot {
@@ -49,11 +60,13 @@ enum CodeFormatSlot {
     SLOT_SRECORD_EXPORT,
     SLOT_XML_IMPORT,
     SLOT_XML_EXPORT,
+    SLOT_ELF_IMPORT,
+    SLOT_ELF_EXPORT,
     SLOT_COUNT
 };
 extern const CodeFormatFunc kCodeFormatTable[SLOT_COUNT];
 
-// Import and export slot for a format code 1..6 (0 gives the S-record pair).
+// Import and export slot for a format code 1..7 (0 gives the S-record pair).
 CodeFormatFunc CodeImporterFor(int format);
 CodeFormatFunc CodeExporterFor(int format);
 

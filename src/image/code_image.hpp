@@ -89,7 +89,7 @@ bool ProgramCodeLoaded();
 void SetProgramCodeLoaded(bool loaded);
 
 // Current code format: 0 not set, 1 BINARY, 2 INTELHEX, 3 MOTSREC, 4 MOTBREC,
-// 5 MOTSREC24, 6 MOTSREC32.
+// 5 MOTSREC24, 6 MOTSREC32, 7 ELF.
 enum CodeFormatCode : int {
     FORMAT_NONE = 0,
     FORMAT_BINARY = 1,
@@ -98,6 +98,7 @@ enum CodeFormatCode : int {
     FORMAT_MOTBREC = 4,
     FORMAT_MOTSREC24 = 5,
     FORMAT_MOTSREC32 = 6,
+    FORMAT_ELF = 7,  // read only
 };
 int CodeFormat();
 void SetCodeFormat(int format);

@@ -4,6 +4,7 @@
 const CodeFormatFunc kCodeFormatTable[SLOT_COUNT] = {
     BinaryImport,  BinaryExport,  IntelHexImport,     IntelHexExport,     MotBRecImport,
     MotBRecExport, SRecordImport, SRecordExport,      XmlContainerImport, XmlContainerExport,
+    ElfImport,     ElfExport,
 };
 
 const char* CodeStatusText(int status) {
@@ -19,7 +20,15 @@ const char* CodeStatusText(int status) {
         "Invalid data.",
         "Checksum mismatch.",
     };
+    static const char* const kElfTexts[] = {
+        "Damaged or truncated ELF file.",
+        "ELF segment outside the file.",
+        "ELF segments overlap.",
+        "ELF address past 0xFFFFFFFF.",
+        "ELF files are read, not written: choose another format.",
+    };
     if (status >= 1 && status <= 9) return kTexts[status];
+    if (status >= CODE_ERR_ELF_DAMAGED && status <= CODE_ERR_READ_ONLY) return kElfTexts[status - CODE_ERR_ELF_DAMAGED];
     return "Unknown import/export error.";
 }
 
@@ -29,6 +38,7 @@ int FamilySlot(int format) {
     case FORMAT_BINARY: return SLOT_BINARY_IMPORT;
     case FORMAT_INTELHEX: return SLOT_INTELHEX_IMPORT;
     case FORMAT_MOTBREC: return SLOT_MOTBREC_IMPORT;
+    case FORMAT_ELF: return SLOT_ELF_IMPORT;
     default: return SLOT_SRECORD_IMPORT;  // 0 (S1 output), MOTSREC, MOTSREC24, MOTSREC32
     }
 }

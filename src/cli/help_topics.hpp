@@ -1,0 +1,21 @@
+// --help=TOPIC: one section of the manual page, which is compiled in, so the page and
+// the help on a topic never tell different stories.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+// The roff source of vorlo(1) (docs/man/vorlo.1, embedded by the build).
+const char* ManualPageSource();
+
+// The topics: the page's sections and subsections ("DRIVERS", "LPC2000_ISP", ...).
+std::vector<std::string> HelpTopics();
+
+// Writes the section or subsection the topic names (letter case, blanks, '-' and '_'
+// do not matter; "formats" and "exit codes" name CODE FORMATS and EXIT STATUS) as plain
+// text. False when no section has that name.
+bool WriteHelpTopic(FILE* out, const std::string& topic);
+
+// Plain text of roff lines as the page uses them (exposed for the tests).
+std::string RoffToText(const std::string& roff);
