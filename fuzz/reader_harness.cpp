@@ -100,7 +100,7 @@ void RoundTrip(const CodeImage& image, CodeFormatFunc writer, CodeFormatFunc rea
 }
 }  // namespace
 
-void FuzzReader(CodeFormatFunc reader, int format, const uint8_t* data, size_t size) {
+void FuzzReader(CodeFormatFunc reader, int format, const uint8_t* data, size_t size, bool roundTrips) {
     static bool registered = false;
     if (!registered) {
         AppAtExit(AbortOnExit);
@@ -130,6 +130,7 @@ void FuzzReader(CodeFormatFunc reader, int format, const uint8_t* data, size_t s
     CheckImage(blocks, kExportBlock);
     CodeSplit(blocks, kExportBlock);
     CheckImage(blocks, kExportBlock, kExportBlock);
+    if (!roundTrips) return;
     RoundTrip(blocks, IntelHexExport, IntelHexImport, FORMAT_INTELHEX);
     RoundTrip(blocks, SRecordExport, SRecordImport, FORMAT_MOTSREC);
     RoundTrip(blocks, SRecordExport, SRecordImport, FORMAT_MOTSREC24);

@@ -49,7 +49,18 @@ const char kHistory[] =
     "   - Stale answers are thrown away before every request; rate changes\n"
     "     keep the line format and the modem lines; device paths of up to\n"
     "     255 characters; open failures say why.\n"
-    "   - Intel HEX checksums verified; a last line without line end is read.\n";
+    "   - Intel HEX checksums verified; a last line without line end is read.\n"
+    "\n"
+    "   0.12 09.12.2026 KT\n"
+    "  -------------------------------------------------------------------------\n"
+    "   - Driver registry and run context; a driver is one file and one row.\n"
+    "   - READ, VERIFY, BLANKCHECK and DEVICEINFO through the LPC boot ROM,\n"
+    "     the fast-mode routines and the MSP430 BSL.\n"
+    "   - Errors say why: bad baud rates, the ports tried, the block and the\n"
+    "     target's reason, the line of a damaged file; plain progress.\n"
+    "   - Daemon: RESULT:, persistent mode, shared secret, LF line ends.\n"
+    "   - ELF input; install rules, Debian package, man pages, help topics\n"
+    "     and bash completion.\n";
 }  // namespace
 
 const char* HistoryText() { return kHistory; }
