@@ -37,13 +37,15 @@ bool EqualsNoCase(const char* text, const char* upperName) { return UpperCase(te
     AppExit(0);
 }
 
-// --help=TOPIC: one section of the manual page.
+// --help=TOPIC: one section of the manual page. A topic the page does not have gets the
+// help screen, as --help does, and the list of topics.
 [[noreturn]] void ShowHelpTopicAndExit(const std::string& topic) {
     if (!WriteHelpTopic(stdout, topic)) {
-        fputs("\nTopics:", stdout);
+        PrintHelp(g_cmdFile.verboseHelp, g_cmdFile.driverHelp.c_str());
+        MsgPrint(MSG_NOTE, "No help topic '%.60s'. Topics:", topic.c_str());
         for (const std::string& t : HelpTopics())
             if (t != "NAME" && t != "SYNOPSIS" && t != "SEE ALSO") printf("\n  %s", LowerCase(t).c_str());
-        MsgError("No help topic '%s'.", topic.c_str());
+        fflush(stdout);
     }
     AppExit(0);
 }
