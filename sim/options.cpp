@@ -259,6 +259,11 @@ const GenericOption kGenericOptions[] = {
          o.timeoutSeconds = std::strtod(v.c_str(), &end);
          return !*end && o.timeoutSeconds >= 0;
      }},
+    // Taken by main() before the options are parsed: listed here for the help text.
+    {"Run", "--count", nullptr, "N", "start N targets (1-64), one process each, and print\ntheir terminals' paths in order; in file names %n is the\ntarget's number, else -N goes before the extension",
+     [](SimOptions&, const std::string&, std::string&) { return true; }},
+    {"Run", "--target", nullptr, "K", "with --count: the options behind it are target K's only",
+     [](SimOptions&, const std::string&, std::string&) { return true; }},
     {"Run", "--help", "-h", nullptr, "this text", nullptr},
 };
 

@@ -17,7 +17,7 @@ _vorlo() {
         --disconnect --resetctrl= --pgmenctrl= --resettime= --ispholdtime= --cp210xtest --looptest --portlist
         --importcode= --exportcode= --format= --listcode --listdata --compactcode --codeinfo --getentryaddr
         --driverbin= --testfunc --sleep= --echo= --exit --device --devtype --clockfreq= --nolocalecho
-        --usermode --extmem --noexec --storectx --restorectx"
+        --usermode --extmem --noexec --storectx --restorectx --gang= --gangreport= --gangtimeout="
     compopt -o nospace 2>/dev/null
     case "$cur" in
     --driver=*)
@@ -44,7 +44,12 @@ _vorlo() {
         ports=$( (_vorlo_ports; echo AUTO) | sed 's/$/,115200,8,N,1/')
         COMPREPLY=($(compgen -P "--connection=" -W "$ports" -- "${cur#--connection=}"))
         ;;
-    --importcode=* | --exportcode=* | --cmdfile=* | --redirout=* | --debuglog=* | --driverbin=* | --secretfile=*)
+    --gang=*)
+        local ports
+        ports=$( (echo AUTO; _vorlo_ports) )
+        COMPREPLY=($(compgen -P "--gang=" -W "$ports" -- "${cur#--gang=}"))
+        ;;
+    --importcode=* | --exportcode=* | --cmdfile=* | --redirout=* | --debuglog=* | --driverbin=* | --secretfile=* | --gangreport=*)
         local option=${cur%%=*}
         COMPREPLY=($(compgen -P "$option=" -f -- "${cur#*=}"))
         ;;

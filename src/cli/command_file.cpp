@@ -23,6 +23,7 @@ struct CommandFileState {
     AppCommandHandler commands = nullptr;
     std::string driverHelp;
     DaemonOptions daemon;
+    FILE* running = nullptr;  // the command file whose lines are being run
 };
 CommandFileState g_cmdFile;  // the framework's own settings of the run
 
@@ -176,8 +177,27 @@ void TranslateArguments(int argc, char** argv, int first, FILE* commandFile) {
     fflush(commandFile);
 }
 
+std::vector<std::string> CmdFileTakeRest() {
+    std::vector<std::string> rest;
+    FILE* stream = g_cmdFile.running;
+    if (!stream) return rest;
+    char buffer[kLineBuffer];
+    while (fgets(buffer, sizeof buffer, stream)) {
+        char* line = TrimSpace(buffer);
+        if (line[0] != '#' && line[0] != '\0') rest.emplace_back(line);
+    }
+    return rest;
+}
+
 void CmdFileRun(FILE* stream) {
     fseek(stream, 0, SEEK_SET);
+    // The file being run, for a command that takes the lines after it; restored on the
+    // way back from a nested file, also when that way is an unwinding error.
+    struct Running {
+        FILE* outer = g_cmdFile.running;
+        explicit Running(FILE* s) { g_cmdFile.running = s; }
+        ~Running() { g_cmdFile.running = outer; }
+    } running(stream);
     char buffer[kLineBuffer];
     while (!feof(stream)) {
         if (!fgets(buffer, sizeof buffer, stream)) {

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Writes the arguments from argv[first] on into the command file, one per line,
 // acting at once on the options that decide how the process starts.
@@ -10,6 +11,10 @@ void TranslateArguments(int argc, char** argv, int first, FILE* commandFile);
 
 // Runs every line of an open command file, from its start; leaves it at its start.
 void CmdFileRun(FILE* stream);
+
+// For a command that runs the commands after it itself (a gang of processes): takes the
+// lines still to come in the command file being run, which then ends.
+std::vector<std::string> CmdFileTakeRest();
 
 // Runs one line: a framework option, or an application command. False: unknown.
 bool CmdFrameworkExec(const char* line);

@@ -59,6 +59,9 @@ const CommandEntry g_commandTable[] = {
     {"CP210XTEST", CmdCp210xTest},
     // Beyond the original table.
     {"VERIFY", CmdVerify},
+    {"GANG", CmdGang},
+    {"GANGREPORT", CmdGangReport},
+    {"GANGTIMEOUT", CmdGangTimeout},
     {nullptr, nullptr},
 };
 

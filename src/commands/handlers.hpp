@@ -46,6 +46,11 @@ void CmdVerify(const char* value);
 void CmdBlankCheck(const char* value);
 void CmdDeviceInfo(const char* value);
 
+// A gang: the commands after GANG once per port, in parallel processes.
+void CmdGang(const char* value);
+void CmdGangReport(const char* value);
+void CmdGangTimeout(const char* value);
+
 // Reset and programming-enable line control.
 void CmdResetTime(const char* value);
 void CmdIspHoldTime(const char* value);

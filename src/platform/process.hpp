@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 // Full path of the running program file.
 std::string SelfExecutablePath();
@@ -12,6 +13,10 @@ std::string SelfExecutablePath();
 // and /tmp where that works, atomically; returns its path and an open descriptor, or -1
 // with the path tried last.
 int CreateUniqueTempFile(std::string& path);
+
+// Creates a new, uniquely named folder "<prefix>XXXXXX" in the first temporary folder
+// where that works (as above); returns its path, or "" when none would take it.
+std::string CreateUniqueTempDir(const char* prefix);
 
 // Milliseconds of a monotonic clock (wraps like a 32-bit tick counter).
 uint32_t TickCountMs();
@@ -33,6 +38,20 @@ void ReportToStarter(const char* text);
 // In the starter: waits up to timeoutMs for the copy's report line and closes the
 // pipe. False when the copy ended or the time passed without a report.
 bool WaitStarterReport(int statusFd, std::string& text, uint32_t timeoutMs);
+
+// Starts a child process: `program` with the arguments (argv[0] included), standard
+// input on /dev/null, standard output and error into the given descriptors (-1:
+// /dev/null), this process's environment with `env` ("NAME=value") set on top. Returns
+// its pid, or -1.
+int SpawnProcess(const std::string& program, const std::vector<std::string>& args, int outFd, int errFd,
+                 const std::vector<std::string>& env = {});
+
+// The child's exit: true once it ended, with its exit code (or -1 - signal number when a
+// signal killed it). Does not wait.
+bool ChildEnded(int pid, int& code);
+
+// Sends the signal to the child (SIGTERM, SIGKILL ...).
+void SignalChild(int pid, int signal);
 
 // Leaves the terminal the process was started from: a session of its own, standard
 // input, output and error on /dev/null.

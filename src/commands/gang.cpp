@@ -1,0 +1,428 @@
+// GANG: the commands after it run once per port, in parallel, each in a Vorlo process of
+// its own (one port, one image, one process, as Vorlo is built), under this process as
+// their supervisor. The commands before it ran here once: the children get the settings
+// they left (driver, connection fields, lines, key, time-out, ISP request) and the
+// prepared image as a file of its own, never the original code file, so that a file
+// changed during the run cannot give two fixtures different firmware.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <vector>
+
+#include "cli/command_file.hpp"
+#include "cli/exit.hpp"
+#include "cli/messages.hpp"
+#include "cli/progress.hpp"
+#include "cli/run_flags.hpp"
+#include "cli/text.hpp"
+#include "commands/handlers.hpp"
+#include "context/run_context.hpp"
+#include "drivers/registry.hpp"
+#include "image/code_formats.hpp"
+#include "image/code_image.hpp"
+#include "platform/process.hpp"
+#include "serial/line_control.hpp"
+#include "serial/port_list.hpp"
+
+namespace {
+constexpr size_t kMaxPorts = 64;
+constexpr uint32_t kPollMs = 100;
+constexpr uint32_t kStopGraceMs = 5000;  // a child asked to stop restores its port in this time
+
+struct Member {
+    std::string port;
+    int pid = -1;
+    std::string out, err;  // its standard output and error, files in the gang's folder
+    size_t outRead = 0;
+    std::string state = "starting";
+    std::string target;   // what the target told at the connect
+    std::string message;  // the error the run ended with
+    bool ended = false;
+    int code = 0;
+    uint32_t start = 0, end = 0;
+    bool identifyNext = false;
+    long bytesDone = 0, bytesTotal = 0;
+    std::string phase = "writing";
+};
+
+struct GangState {
+    std::string report;  // --gangreport: JSON lines of the summary
+    int timeoutSeconds = 0;
+    std::string dir;     // the running gang's folder ("" when none runs)
+    std::vector<Member> members;
+};
+GangState g_gang;  // one gang runs at a time
+
+std::string Trim(std::string text) {
+    while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    size_t start = text.find_first_not_of(" \t\r");
+    return start == std::string::npos ? "" : text.substr(start);
+}
+
+// The ports: a list, AUTO[(filter)] for every listed port that matches, or @FILE.
+std::vector<std::string> ResolvePorts(const std::string& value) {
+    std::vector<std::string> ports;
+    const std::string upper = UpperCase(value);
+    if (upper.rfind("AUTO", 0) == 0) {
+        std::string filter;
+        size_t open = value.find('('), close = value.find(')');
+        if (open != std::string::npos && close != std::string::npos && close > open)
+            filter = value.substr(open + 1, close - open - 1);
+        PortEnumerate(filter.c_str(), false, true, true);
+        while (const char* name = PortTakeNext()) ports.insert(ports.begin(), name);
+    } else if (!value.empty() && value[0] == '@') {
+        FILE* file = FileOpen(value.c_str() + 1, "rt");
+        char line[512];
+        while (fgets(line, sizeof line, file)) {
+            std::string port = Trim(line);
+            if (!port.empty() && port[0] != '#') ports.push_back(port);
+        }
+        fclose(file);
+    } else {
+        for (const std::string& item : SplitFields(value))
+            if (!Trim(item).empty()) ports.push_back(Trim(item));
+    }
+    if (ports.empty()) MsgError("No ports for --gang (%s).", value.c_str());
+    if (ports.size() > kMaxPorts) MsgError("--gang takes at most %zu ports, not %zu.", kMaxPorts, ports.size());
+    // A port named twice, also under another name (a /dev/serial/by-id link), would be
+    // opened by two children at once.
+    std::vector<std::string> real;
+    for (const std::string& port : ports) {
+        char resolved[PATH_MAX];
+        std::string canonical = realpath(port.c_str(), resolved) ? std::string(resolved) : port;
+        for (size_t i = 0; i < real.size(); ++i)
+            if (real[i] == canonical) MsgError("Port %s is named twice in --gang (also as %s).", port.c_str(), ports[i].c_str());
+        real.push_back(canonical);
+    }
+    return ports;
+}
+
+std::string Hex(const uint8_t* bytes, unsigned n) {
+    std::string text;
+    char two[3];
+    for (unsigned i = 0; i < n; ++i) {
+        snprintf(two, sizeof two, "%02X", bytes[i]);
+        text += two;
+    }
+    return text;
+}
+
+std::string LineArg(const char* option, const ControlLine& line) {
+    if (line.kind == LINE_GPIO && line.gpio < 0) return "";
+    std::string name = line.kind == LINE_DTR ? "DTR" : line.kind == LINE_RTS ? "RTS" : "CP2103GPIO_" + std::to_string(line.gpio);
+    return std::string(option) + "=" + name + "," + (line.activeHigh ? "1" : "0");
+}
+
+// What the commands before GANG left in this process, as options for a child.
+std::vector<std::string> SettingsArgs(const std::string& port) {
+    std::vector<std::string> args = {"--progress=plain"};
+    if (const DriverRow* row = CurrentDriverRow()) {
+        std::string driver = std::string("--driver=") + row->keyword;
+        if (*DriverOptions()) driver += std::string(",") + DriverOptions();
+        args.push_back(driver);
+    }
+    // The connection's fields behind its port (an AUTO string's behind its first comma).
+    const std::string connection = ConnectionString();
+    size_t comma = connection.find_first_of(connection.rfind("AUTO", 0) == 0 ? "," : ", ");
+    args.push_back("--connection=" + port + (comma == std::string::npos ? ",9600,8,N,1" : connection.substr(comma)));
+    const std::string key = ConnectKey();
+    if (!key.empty()) {
+        args.push_back("--seckey=" + key.substr(0, 17));
+        if (key.size() > 17) args.push_back("--bootldr=" + key.substr(17));
+    }
+    if (ConnectTimeout() != 0) args.push_back("--contout=" + std::to_string(ConnectTimeout()));
+    for (const std::string& line : {LineArg("--resetctrl", ResetLine()), LineArg("--pgmenctrl", PgmEnLine())})
+        if (!line.empty()) args.push_back(line);
+    args.push_back("--resettime=" + std::to_string(ResetTimeMs()));
+    args.push_back("--ispholdtime=" + std::to_string(IspHoldTimeMs()));
+    const IspRequest& isp = IspRequestGet();
+    if (isp.requestCount) {
+        std::string request = "--reqisp=" + Hex(isp.request, isp.requestCount);
+        if (isp.responseCount) request += "," + Hex(isp.response, isp.responseCount);
+        args.push_back(request);
+    }
+    return args;
+}
+
+// The image as the children load it: S3 records, whose 32-bit addresses need no segment
+// records, byte for byte the records of the image (no padding) and its entry address.
+std::string WriteImage(const std::string& dir) {
+    std::string path = dir + "/image.s37";
+    CodeImage image = ProgramCode();
+    CodeCompact(image);
+    CodeSplit(image, 32);
+    FILE* file = FileOpen(path.c_str(), "wb");
+    int status = SRecordExport(file, image, FORMAT_MOTSREC32);
+    if (fclose(file) != 0 || status != CODE_OK) MsgError("Can't write the gang's image (%s).", CodeStatusText(status));
+    return path;
+}
+
+void RemoveDir(const std::string& dir) {
+    if (dir.empty()) return;
+    std::string command = "rm -rf '" + dir + "'";
+    if (system(command.c_str()) != 0) unlink(dir.c_str());
+}
+
+// On every way out (Ctrl+C included): every child is asked to stop, which restores its
+// port and deletes its own files, then the gang's folder goes.
+void StopGang() {
+    bool any = false;
+    for (Member& m : g_gang.members)
+        if (!m.ended && m.pid > 0) {
+            SignalChild(m.pid, SIGTERM);
+            any = true;
+        }
+    for (uint32_t start = TickCountMs(); any && TickCountMs() - start < kStopGraceMs;) {
+        any = false;
+        for (Member& m : g_gang.members)
+            if (!m.ended && !(m.ended = ChildEnded(m.pid, m.code))) any = true;
+        if (any) SleepMs(20);
+    }
+    for (Member& m : g_gang.members)
+        if (!m.ended) {
+            SignalChild(m.pid, SIGKILL);
+            ChildEnded(m.pid, m.code);
+            m.ended = true;
+        }
+    RemoveDir(g_gang.dir);
+    g_gang.dir.clear();
+}
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// What a child's plain output says about where it stands.
+void Follow(Member& m) {
+    FILE* file = fopen(m.out.c_str(), "rb");
+    if (!file) return;
+    fseek(file, static_cast<long>(m.outRead), SEEK_SET);
+    char chunk[4096];
+    std::string text;
+    while (size_t n = fread(chunk, 1, sizeof chunk, file)) text.append(chunk, n);
+    fclose(file);
+    size_t lineEnd = text.rfind('\n');
+    if (lineEnd == std::string::npos) return;
+    m.outRead += lineEnd + 1;
+    for (const std::string& raw : SplitFields(text.substr(0, lineEnd), '\n')) {
+        std::string line = Trim(raw);
+        if (line.empty()) continue;
+        if (m.identifyNext) {
+            m.identifyNext = false;
+            if (!StartsWith(line, "Erasing") && !StartsWith(line, "Writing") && !StartsWith(line, "Reading") &&
+                !StartsWith(line, "Verifying") && !StartsWith(line, "NOTE") && !StartsWith(line, "WARNING"))
+                m.target = line;
+        }
+        if (StartsWith(line, "Connecting .. OK")) {
+            m.state = "connected";
+            m.identifyNext = true;
+        } else if (StartsWith(line, "Connecting")) {
+            m.state = "connecting";
+        } else if (StartsWith(line, "Erasing device")) {
+            m.state = "erasing";
+        } else if (line == "Writing." || line == "Reading." || line == "Verifying.") {
+            m.phase = line == "Writing." ? "writing" : line == "Reading." ? "reading" : "verifying";
+            m.state = m.phase;
+        } else if (line.find(" % of ") != std::string::npos && isdigit(static_cast<unsigned char>(line[0]))) {
+            int percent = atoi(line.c_str());
+            m.bytesTotal = atol(line.c_str() + line.find(" % of ") + 6);
+            m.bytesDone = m.bytesTotal * percent / 100;
+            m.state = m.phase + " " + std::to_string(percent) + " %";
+        }
+    }
+}
+
+std::string LastError(const Member& m) {
+    FILE* file = fopen(m.err.c_str(), "rb");
+    std::string text, last;
+    if (file) {
+        char chunk[4096];
+        while (size_t n = fread(chunk, 1, sizeof chunk, file)) text.append(chunk, n);
+        fclose(file);
+    }
+    for (const std::string& line : SplitFields(text, '\n')) {
+        std::string l = Trim(line);
+        if (StartsWith(l, "ERROR: ")) last = l.substr(7);
+        else if (StartsWith(l, "FATAL ERROR: ")) last = l.substr(13);
+    }
+    return last;
+}
+
+double Seconds(const Member& m) { return ((m.ended ? m.end : TickCountMs()) - m.start) / 1000.0; }
+
+std::string Row(const Member& m) {
+    char text[512];
+    snprintf(text, sizeof text, "%-32s %-24s %6.1f s", m.port.c_str(), m.state.c_str(), Seconds(m));
+    return text;
+}
+
+// A terminal gets one line per port redrawn in place; anything else a line per change.
+struct Display {
+    bool terminal = isatty(1) && !g_flags.daemonChild;
+    std::vector<std::string> shown;
+    void Draw(std::vector<Member>& members, bool first) {
+        if (terminal) {
+            if (!first) printf("\x1b[%zuA", members.size());
+            for (const Member& m : members) printf("\r\x1b[K%s\n", Row(m).c_str());
+            fflush(stdout);
+            return;
+        }
+        shown.resize(members.size());
+        for (size_t i = 0; i < members.size(); ++i) {
+            if (shown[i] == members[i].state) continue;
+            shown[i] = members[i].state;
+            MsgPrint(MSG_PLAIN, "%s: %s", members[i].port.c_str(), members[i].state.c_str());
+        }
+    }
+};
+
+std::string Json(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') out += '\\', out += static_cast<char>(c);
+        else if (c < 0x20) {
+            char esc[8];
+            snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else out += static_cast<char>(c);
+    }
+    return out + "\"";
+}
+
+void Summary(const std::vector<Member>& members) {
+    printf("\n\nGang summary:\n  %-32s %-36s %-6s %8s  %s\n", "port", "target", "result", "seconds", "message");
+    for (const Member& m : members)
+        printf("  %-32s %-36s %-6s %8.1f  %s\n", m.port.c_str(), m.target.c_str(), m.code == 0 ? "ok" : "FAILED", Seconds(m),
+               m.message.c_str());
+    fflush(stdout);
+    if (g_gang.report.empty()) return;
+    FILE* file = FileOpen(g_gang.report.c_str(), "w");
+    for (const Member& m : members)
+        fprintf(file, "{\"port\": %s, \"target\": %s, \"result\": \"%s\", \"exit\": %d, \"seconds\": %.3f, \"message\": %s}\n",
+                Json(m.port).c_str(), Json(m.target).c_str(), m.code == 0 ? "ok" : "failed", m.code, Seconds(m),
+                Json(m.message).c_str());
+    if (fclose(file) != 0) MsgError("Can't write file %s.", g_gang.report.c_str());
+}
+}  // namespace
+
+void CmdGangReport(const char* value) { g_gang.report = value; }
+
+void CmdGangTimeout(const char* value) {
+    int seconds = atoi(value);
+    if (seconds <= 0) MsgError("Invalid time for '--gangtimeout'");
+    g_gang.timeoutSeconds = seconds;
+}
+
+void CmdGang(const char* value) {
+    const std::vector<std::string> commands = CmdFileTakeRest();
+    const std::vector<std::string> ports = ResolvePorts(value);
+    if (commands.empty()) MsgError("--gang runs the commands after it: none follow.");
+
+    g_gang.dir = CreateUniqueTempDir("vorloGang");
+    if (g_gang.dir.empty()) MsgError("Can't create a folder for the gang.");
+    static bool registered = false;
+    if (!registered) {
+        AppAtExit(StopGang);
+        registered = true;
+    }
+    const std::string image = ProgramCodeLoaded() ? WriteImage(g_gang.dir) : "";
+
+    g_gang.members.assign(ports.size(), Member{});
+    for (size_t i = 0; i < ports.size(); ++i) {
+        Member& m = g_gang.members[i];
+        m.port = ports[i];
+        m.out = g_gang.dir + "/" + std::to_string(i) + ".out";
+        m.err = g_gang.dir + "/" + std::to_string(i) + ".err";
+        std::vector<std::string> args = {SelfExecutablePath()};
+        for (const std::string& a : SettingsArgs(m.port)) args.push_back(a);
+        if (!image.empty()) {
+            args.push_back("--format=MOTSREC32");
+            args.push_back("--importcode=" + image);
+        }
+        args.insert(args.end(), commands.begin(), commands.end());
+        int outFd = open(m.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        int errFd = open(m.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        // The child's temporary files go into the gang's folder: even a child killed
+        // before its clean-up leaves nothing behind when the folder goes.
+        const std::string tmp = g_gang.dir + "/" + std::to_string(i);
+        mkdir(tmp.c_str(), 0700);
+        m.start = TickCountMs();
+        m.pid = SpawnProcess(args[0], args, outFd, errFd, {"TMP=" + tmp, "TEMP=" + tmp, "TMPDIR=" + tmp});
+        close(outFd);
+        close(errFd);
+        if (m.pid < 0) {
+            m.ended = true;
+            m.code = 70;
+            m.message = "could not be started";
+            m.state = "FAILED";
+        }
+    }
+
+    if (g_flags.daemonChild) ProgressInstall(ProgressDaemonCounters);
+    Display display;
+    display.Draw(g_gang.members, true);
+    long reportedTotal = -1;
+    for (;;) {
+        bool running = false;
+        long done = 0, total = 0;
+        for (Member& m : g_gang.members) {
+            if (m.ended) continue;
+            Follow(m);
+            if (g_gang.timeoutSeconds > 0 && TickCountMs() - m.start >= static_cast<uint32_t>(g_gang.timeoutSeconds) * 1000u) {
+                SignalChild(m.pid, SIGKILL);
+                while (!ChildEnded(m.pid, m.code)) SleepMs(5);
+                m.ended = true;
+                m.end = TickCountMs();
+                m.code = 70;
+                m.state = "FAILED";
+                m.message = "did not end within " + std::to_string(g_gang.timeoutSeconds) + " s";
+                continue;
+            }
+            if (ChildEnded(m.pid, m.code)) {
+                m.ended = true;
+                m.end = TickCountMs();
+                Follow(m);
+                m.state = m.code == 0 ? "done" : "FAILED";
+                if (m.code != 0) {
+                    m.message = LastError(m);
+                    if (m.code < 0) m.message = "killed by signal " + std::to_string(-1 - m.code);
+                    if (m.message.empty()) m.message = "ended with exit code " + std::to_string(m.code);
+                }
+            } else {
+                running = true;
+            }
+        }
+        for (const Member& m : g_gang.members) {
+            done += m.ended && m.code == 0 ? m.bytesTotal : m.bytesDone;
+            total += m.bytesTotal;
+        }
+        if (g_flags.daemonChild) {
+            if (total != reportedTotal) ProgressHook(PROGRESS_START, total);
+            reportedTotal = total;
+            ProgressHook(PROGRESS_UPDATE, done);
+        }
+        display.Draw(g_gang.members, false);
+        if (!running) break;
+        if (g_flags.abort) MsgError("Gang stopped.");
+        SleepMs(kPollMs);
+    }
+
+    Summary(g_gang.members);
+    RemoveDir(g_gang.dir);
+    g_gang.dir.clear();
+    std::string failed;
+    int failures = 0;
+    for (const Member& m : g_gang.members)
+        if (m.code != 0) {
+            ++failures;
+            failed += (failed.empty() ? "" : ", ") + m.port;
+        }
+    if (failures) MsgError("Gang: %d of %zu ports failed: %s", failures, g_gang.members.size(), failed.c_str());
+    MsgPrint(MSG_PLAIN, "Gang: all %zu ports done.", g_gang.members.size());
+}
