@@ -113,7 +113,10 @@ std::string RoffToText(const std::string& roff) {
         } else if (m == "B" || m == "I" || m == "BR" || m == "BI" || m == "IR" || m == "RB" || m == "IB" || m == "RI") {
             put(FontMacro(m, l.rest));
         } else if (m == "SH" || m == "SS") {
-            out += m == "SH" ? "\n" + UpperCase(Title(l.rest)) + "\n" : "\n   " + Title(l.rest) + "\n";
+            // Appended piece by piece: GCC 12 takes "text" + string&& for an overlapping copy.
+            out += m == "SH" ? "\n" : "\n   ";
+            out += m == "SH" ? UpperCase(Title(l.rest)) : Title(l.rest);
+            out += '\n';
             base = 7;
             tagNext = inBody = false;
         } else if (m == "TP") {

@@ -320,8 +320,17 @@ void CmdGangTimeout(const char* value) {
 }
 
 void CmdGang(const char* value) {
-    const std::vector<std::string> commands = CmdFileTakeRest();
-    const std::vector<std::string> ports = ResolvePorts(value);
+    // The commands may also follow the ports in the value, after a blank: a daemon's
+    // client sends the whole gang as one line (CMD:--gang=PORTS --erase --write).
+    std::string text = value;
+    std::vector<std::string> commands;
+    if (size_t blank = text.find(' '); blank != std::string::npos) {
+        for (const std::string& word : SplitFields(text.substr(blank + 1), ' '))
+            if (!word.empty()) commands.push_back(word);
+        text = text.substr(0, blank);
+    }
+    for (const std::string& line : CmdFileTakeRest()) commands.push_back(line);
+    const std::vector<std::string> ports = ResolvePorts(text);
     if (commands.empty()) MsgError("--gang runs the commands after it: none follow.");
 
     g_gang.dir = CreateUniqueTempDir("vorloGang");

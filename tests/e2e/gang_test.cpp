@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/daemon_harness.hpp"
 #include "support/process.hpp"
 #include "support/sim_upload.hpp"
 
@@ -124,4 +125,24 @@ TEST_F(Gang, AKilledChildAndCtrlC) {
             EXPECT_TRUE(ListDir(tmp).empty());
         }
     }
+}
+
+// A daemon runs a gang from one line: STAT: sums the children's progress, RESULT: tells
+// how the gang ended.
+TEST_F(Gang, InADaemon) {
+    CodeRecords records = {{0x0, Pattern(1024, 3)}};
+    Targets t(2, {"--protocol=gen_iap", "--nak=15", "--target=2", "--fault=nak@W"});
+    DaemonProcess daemon({"+D", "--persistent"});
+    DaemonClient c(daemon.Port());
+    for (const std::string& command : std::vector<std::string>{"--driver=GEN_IAP", "--connection=AUTO,115200,8,N,1", "--importcode=" + HexFile(records),
+                                       "--gang=" + t.List() + " --erase --write"})
+        EXPECT_EQ(c.Request("CMD:" + command), "OK");
+    std::string state;
+    for (int i = 0; i < 200 && (state = c.Request("STAT:")) != "READY"; ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(state, "READY");
+    EXPECT_EQ(c.Request("RESULT:"), "RESULT: 70 Gang: 1 of 2 ports failed: " + t.ports[1]);
+    EXPECT_EQ(c.Request("KILL:"), "OK");
+    EXPECT_EQ(daemon.Wait(10000), 0);
+    t.sim->Stop();
+    EXPECT_EQ(t.Memory(1), MemoryImage(records, 1024));
 }
