@@ -49,6 +49,7 @@ struct Member {
     int code = 0;
     uint32_t start = 0, end = 0;
     bool identifyNext = false;
+    uint32_t stopAsked = 0;  // when it was asked to stop after its time (0: not asked)
     long bytesDone = 0, bytesTotal = 0;
     std::string phase = "writing";
 };
@@ -383,16 +384,14 @@ void CmdGang(const char* value) {
         for (Member& m : g_gang.members) {
             if (m.ended) continue;
             Follow(m);
-            if (g_gang.timeoutSeconds > 0 && TickCountMs() - m.start >= static_cast<uint32_t>(g_gang.timeoutSeconds) * 1000u) {
-                SignalChild(m.pid, SIGKILL);
-                while (!ChildEnded(m.pid, m.code)) SleepMs(5);
-                m.ended = true;
-                m.end = TickCountMs();
-                m.code = 70;
-                m.state = "FAILED";
-                m.message = "did not end within " + std::to_string(g_gang.timeoutSeconds) + " s";
-                continue;
+            // Past its time: asked to stop (it restores its port), killed if it does not.
+            if (g_gang.timeoutSeconds > 0 && !m.stopAsked &&
+                TickCountMs() - m.start >= static_cast<uint32_t>(g_gang.timeoutSeconds) * 1000u) {
+                SignalChild(m.pid, SIGTERM);
+                m.stopAsked = TickCountMs();
+                m.state = "stopping";
             }
+            if (m.stopAsked && TickCountMs() - m.stopAsked >= kStopGraceMs) SignalChild(m.pid, SIGKILL);
             if (ChildEnded(m.pid, m.code)) {
                 m.ended = true;
                 m.end = TickCountMs();
@@ -402,6 +401,11 @@ void CmdGang(const char* value) {
                     m.message = LastError(m);
                     if (m.code < 0) m.message = "killed by signal " + std::to_string(-1 - m.code);
                     if (m.message.empty()) m.message = "ended with exit code " + std::to_string(m.code);
+                }
+                if (m.stopAsked) {
+                    m.state = "FAILED";
+                    m.code = 70;
+                    m.message = "did not end within " + std::to_string(g_gang.timeoutSeconds) + " s";
                 }
             } else {
                 running = true;

@@ -146,3 +146,16 @@ TEST_F(Gang, InADaemon) {
     t.sim->Stop();
     EXPECT_EQ(t.Memory(1), MemoryImage(records, 1024));
 }
+
+TEST_F(Gang, AChildPastTheTimeLimitFailsItsPortOnly) {
+    CodeRecords records = {{0x0, Pattern(3000, 2)}};
+    Targets t(2, {"--protocol=gen_iap", "--target=2", "--baud=9600"});  // the second takes about 3 s
+    RunResult r = RunVorlo({"--driver=GEN_IAP", "--connection=AUTO,9600,8,N,1", "--importcode=" + HexFile(records),
+                            "--gangtimeout=1", "--gang=" + t.List(), "--erase", "--write"},
+                           Options());
+    EXPECT_EQ(r.exitCode, 70);
+    EXPECT_EQ(r.err, "\nERROR: Gang: 1 of 2 ports failed: " + t.ports[1]);
+    EXPECT_TRUE(Contains(r.out, "did not end within 1 s")) << r.out;
+    t.sim->Stop();
+    EXPECT_EQ(t.Memory(1), MemoryImage(records, 3008));
+}
