@@ -14,6 +14,14 @@ inline std::string UpperCase(std::string text) {
     return text;
 }
 
+// The text without white space at either end.
+inline std::string Trimmed(const std::string& text) {
+    size_t start = 0, end = text.size();
+    while (start < end && isspace(static_cast<unsigned char>(text[start]))) ++start;
+    while (end > start && isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+    return text.substr(start, end - start);
+}
+
 inline std::string LowerCase(std::string text) {
     for (char& c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
     return text;

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -62,12 +63,6 @@ struct GangState {
 };
 GangState g_gang;  // one gang runs at a time
 
-std::string Trim(std::string text) {
-    while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-    size_t start = text.find_first_not_of(" \t\r");
-    return start == std::string::npos ? "" : text.substr(start);
-}
-
 // The ports: a list, AUTO[(filter)] for every listed port that matches, or @FILE.
 std::vector<std::string> ResolvePorts(const std::string& value) {
     std::vector<std::string> ports;
@@ -83,13 +78,13 @@ std::vector<std::string> ResolvePorts(const std::string& value) {
         FILE* file = FileOpen(value.c_str() + 1, "rt");
         char line[512];
         while (fgets(line, sizeof line, file)) {
-            std::string port = Trim(line);
+            std::string port = Trimmed(line);
             if (!port.empty() && port[0] != '#') ports.push_back(port);
         }
         fclose(file);
     } else {
         for (const std::string& item : SplitFields(value))
-            if (!Trim(item).empty()) ports.push_back(Trim(item));
+            if (!Trimmed(item).empty()) ports.push_back(Trimmed(item));
     }
     if (ports.empty()) MsgError("No ports for --gang (%s).", value.c_str());
     if (ports.size() > kMaxPorts) MsgError("--gang takes at most %zu ports, not %zu.", kMaxPorts, ports.size());
@@ -167,9 +162,8 @@ std::string WriteImage(const std::string& dir) {
 }
 
 void RemoveDir(const std::string& dir) {
-    if (dir.empty()) return;
-    std::string command = "rm -rf '" + dir + "'";
-    if (system(command.c_str()) != 0) unlink(dir.c_str());
+    std::error_code ignored;
+    if (!dir.empty()) std::filesystem::remove_all(dir, ignored);
 }
 
 // On every way out (Ctrl+C included): every child is asked to stop, which restores its
@@ -212,7 +206,7 @@ void Follow(Member& m) {
     if (lineEnd == std::string::npos) return;
     m.outRead += lineEnd + 1;
     for (const std::string& raw : SplitFields(text.substr(0, lineEnd), '\n')) {
-        std::string line = Trim(raw);
+        std::string line = Trimmed(raw);
         if (line.empty()) continue;
         if (m.identifyNext) {
             m.identifyNext = false;
@@ -248,7 +242,7 @@ std::string LastError(const Member& m) {
         fclose(file);
     }
     for (const std::string& line : SplitFields(text, '\n')) {
-        std::string l = Trim(line);
+        std::string l = Trimmed(line);
         if (StartsWith(l, "ERROR: ")) last = l.substr(7);
         else if (StartsWith(l, "FATAL ERROR: ")) last = l.substr(13);
     }

@@ -43,7 +43,6 @@ struct RunContext {
     // The image preparation a driver asked for when it was selected; the next WRITE runs
     // it, also after that driver handed its line to another one.
     CodePreparation pendingPreparation = nullptr;
-    bool handingOver = false;  // a driver is selecting the one it hands its line to
     // The last DRIVER name that matched no driver ("" once one matched): a failure that
     // follows says so.
     char unknownDriver[64] = "";

@@ -1,5 +1,6 @@
 #include "drivers/driver.hpp"
 
+#include <cstdlib>
 #include <vector>
 
 #include "cli/messages.hpp"
@@ -64,13 +65,32 @@ bool DevVerify(const DriverDescriptor& driver, uint32_t address, const uint8_t* 
     if (driver.verify) return driver.verify(address, data, length, difference);
     std::vector<uint8_t> target(length);
     if (!driver.read(address, target.data(), length)) MsgError("%sReading %08X failed.", driver.tag, address);
+    return SameBytes(address, target.data(), data, length, difference);
+}
+
+bool SameBytes(uint32_t address, const uint8_t* target, const uint8_t* expected, uint32_t length,
+               Difference& difference) {
     for (uint32_t i = 0; i < length; ++i) {
-        if (target[i] != data[i]) {
-            difference = {address + i, target[i], data[i]};
+        if (target[i] != expected[i]) {
+            difference = {address + i, target[i], expected[i]};
             return false;
         }
     }
     return true;
+}
+
+bool ParseSectorRange(const std::string& item, int32_t& first, int32_t& last) {
+    const char* text = item.c_str();
+    char* end = nullptr;
+    first = static_cast<int32_t>(strtol(text, &end, 10));
+    if (end == text) return false;
+    last = first;
+    if (*end == '-') {
+        const char* second = end + 1;
+        last = static_cast<int32_t>(strtol(second, &end, 10));
+        if (end == second) return false;
+    }
+    return *end == '\0';
 }
 
 bool DevBlankCheck(const DriverDescriptor& driver, const char* sectors, BlankFinding& finding) {

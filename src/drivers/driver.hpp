@@ -124,6 +124,13 @@ bool DevWrite(const DriverDescriptor& driver, const char* argument, uint32_t add
               uint32_t length);
 bool DevUserPgmExec(const DriverDescriptor& driver, const char* argument);
 
+// Compares what the target holds with what was expected: false, with the first
+// difference, where they differ.
+bool SameBytes(uint32_t address, const uint8_t* target, const uint8_t* expected, uint32_t length,
+               Difference& difference);
+// One sector item of a command's argument: "3" or "2-5", decimal. False for anything else.
+bool ParseSectorRange(const std::string& item, int32_t& first, int32_t& last);
+
 // The descriptor that is current while no driver is selected: every operation but the
 // close says "Use --driver switch to select driver." (an ERROR); the close succeeds.
 const DriverDescriptor& NoDriver();

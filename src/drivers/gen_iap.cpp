@@ -76,12 +76,7 @@ bool OwnVerify(uint32_t address, const uint8_t* data, uint32_t length, Differenc
             // Read back only where the CRC differs, to name the address.
             std::vector<uint8_t> target(n);
             if (!OwnRead(address + at, target.data(), n)) MsgError("gen_iap: Reading %08X failed.", address + at);
-            for (uint32_t i = 0; i < n; ++i) {
-                if (target[i] != data[at + i]) {
-                    difference = {address + at + i, target[i], data[at + i]};
-                    return false;
-                }
-            }
+            if (!SameBytes(address + at, target.data(), data + at, n, difference)) return false;
         }
         at += n;
     }
@@ -94,12 +89,10 @@ bool OwnBlankCheck(const char* sectors, BlankFinding& finding) {
     std::vector<bool> wanted(map.size(), sectors == nullptr);
     for (const std::string& item : SplitFields(sectors ? sectors : "")) {
         if (!sectors || item.empty()) continue;
-        char* end = nullptr;
-        long first = strtol(item.c_str(), &end, 10), last = first;
-        if (*end == '-') last = strtol(end + 1, &end, 10);
-        if (end == item.c_str() || *end != '\0') MsgError("Unknown blank check option.");
-        if (first < 0 || last < first || last >= static_cast<long>(map.size())) MsgError("Incorrect sectors given.");
-        for (long s = first; s <= last; ++s) wanted[s] = true;
+        int32_t first = 0, last = 0;
+        if (!ParseSectorRange(item, first, last)) MsgError("Unknown blank check option.");
+        if (first < 0 || last < first || last >= static_cast<int32_t>(map.size())) MsgError("Incorrect sectors given.");
+        for (int32_t s = first; s <= last; ++s) wanted[s] = true;
     }
     for (size_t s = 0; s < map.size(); ++s) {
         if (!wanted[s]) continue;

@@ -227,25 +227,11 @@ bool Synchronise(int32_t crystalKHz) {
 
 // The WRITE argument: sector ranges ("0-3,7"). Returns the block length to write (the
 // block cut at the end of the range that holds its address), 0 to skip the block.
-bool ParseSectors(const std::string& item, int32_t& first, int32_t& last) {
-    const char* text = item.c_str();
-    char* end = nullptr;
-    first = static_cast<int32_t>(strtol(text, &end, 10));
-    if (end == text) return false;
-    last = first;
-    if (*end == '-') {
-        const char* second = end + 1;
-        last = static_cast<int32_t>(strtol(second, &end, 10));
-        if (end == second) return false;
-    }
-    return *end == '\0';
-}
-
 uint32_t WritableLength(const char* ranges, uint32_t address, uint32_t length) {
     const LpcPart& part = LpcCurrentPart();
     for (const std::string& item : SplitFields(ranges)) {
         int32_t first = 0, last = 0;
-        if (!ParseSectors(item, first, last)) MsgError("Unknown write option.");
+        if (!ParseSectorRange(item, first, last)) MsgError("Unknown write option.");
         uint32_t start = LpcSectorStart(part, first), end = LpcSectorEnd(part, last);
         if (start <= address && address <= end) return end - address + 1 < length ? end - address + 1 : length;
     }
@@ -345,7 +331,7 @@ bool IspErase(const char* item) {
     const LpcPart& part = LpcCurrentPart();
     int32_t first = 0, last = part.sectors - 1;
     if (item)
-        if (!ParseSectors(item, first, last)) MsgError("Unknown erase option.");
+        if (!ParseSectorRange(item, first, last)) MsgError("Unknown erase option.");
     if (last < first || last > part.sectors - 1) MsgError("Incorrect sectors given.");
     if (!Exchange(Format("P %i %i\r", first, last), "0\r\n")) return false;
     if (!Exchange(Format("E %i %i\r", first, last), "0\r\n", 0, kEraseMs)) return false;
@@ -584,7 +570,7 @@ bool IspBlankCheck(const char* sectors, BlankFinding& finding) {
     for (const std::string& item : SplitFields(sectors ? sectors : "")) {
         if (!sectors || item.empty()) continue;
         int32_t first = 0, last = 0;
-        if (!ParseSectors(item, first, last)) MsgError("Unknown blank check option.");
+        if (!ParseSectorRange(item, first, last)) MsgError("Unknown blank check option.");
         if (last < first || last > part.sectors - 1) MsgError("Incorrect sectors given.");
         ranges.push_back({first, last});
     }

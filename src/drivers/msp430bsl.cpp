@@ -349,13 +349,7 @@ bool BslVerify(uint32_t address, const uint8_t* data, uint32_t length, Differenc
     if (crc == Crc16CcittFalse(0xFFFF, data, length)) return true;
     std::vector<uint8_t> target(length);
     if (!BslRead(address, target.data(), length)) MsgError("Reading %05X failed.", address);
-    for (uint32_t i = 0; i < length; ++i) {
-        if (target[i] != data[i]) {
-            difference = {address + i, target[i], data[i]};
-            return false;
-        }
-    }
-    return true;  // the CRC differed on the line, the bytes did not
+    return SameBytes(address, target.data(), data, length, difference);  // true: only the CRC differed on the line
 }
 
 bool BslBlankCheck(const char* ranges, BlankFinding& finding) {

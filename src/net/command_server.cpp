@@ -14,6 +14,7 @@
 #include "cli/messages.hpp"
 #include "cli/progress.hpp"
 #include "cli/run_flags.hpp"
+#include "cli/text.hpp"
 #include "net/socket.hpp"
 #include "platform/process.hpp"
 
@@ -42,13 +43,6 @@ bool SameSecret(const std::string& given, const std::string& secret) {
 }
 
 constexpr size_t kCommandLineChars = 255;  // what one line of the command file holds
-
-std::string Trimmed(const char* text) {
-    while (*text && isspace(static_cast<unsigned char>(*text))) ++text;
-    size_t length = strlen(text);
-    while (length > 0 && isspace(static_cast<unsigned char>(text[length - 1]))) --length;
-    return std::string(text, length);
-}
 
 bool Ending() { return g_flags.kill || g_flags.abort; }
 

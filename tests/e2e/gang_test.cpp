@@ -42,13 +42,12 @@ struct Targets {
 std::vector<pid_t> Children(pid_t pid) {
     std::vector<pid_t> children;
     std::string list = ReadFile("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-    for (const std::string& p : {list})
-        for (size_t at = 0; at < p.size();) {
-            size_t end = p.find(' ', at);
-            if (end == std::string::npos) end = p.size();
-            if (end > at) children.push_back(std::stoi(p.substr(at, end - at)));
-            at = end + 1;
-        }
+    for (size_t at = 0; at < list.size();) {
+        size_t end = list.find(' ', at);
+        if (end == std::string::npos) end = list.size();
+        if (end > at) children.push_back(std::stoi(list.substr(at, end - at)));
+        at = end + 1;
+    }
     return children;
 }
 
