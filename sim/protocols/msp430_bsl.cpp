@@ -327,8 +327,9 @@ private:
             Refuse(command, key, t);
             return;
         }
-        bool isProtected = command != kRxPassword && command != kMassErase && command != kTxVersion &&
-                           command != kTxBufferSize;
+        // Only the password, the mass erase and the buffer size are open to a locked BSL:
+        // even its version it tells only once unlocked.
+        bool isProtected = command != kRxPassword && command != kMassErase && command != kTxBufferSize;
         if (locked_ && isProtected) {
             t.Note(Format("msp430_bsl: command %02X: BSL locked", command));
             Message(t, key, kLocked);

@@ -62,6 +62,8 @@ const CommandEntry g_commandTable[] = {
     {"GANG", CmdGang},
     {"GANGREPORT", CmdGangReport},
     {"GANGTIMEOUT", CmdGangTimeout},
+    {"BSLPASSWORD", CmdBslPassword},
+    {"ALLOWLOCK", CmdAllowLock},
     {nullptr, nullptr},
 };
 

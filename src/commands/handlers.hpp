@@ -15,6 +15,7 @@ void CmdRestoreCtx(const char* value);
 void CmdSleep(const char* value);
 void CmdEcho(const char* value);
 void CmdExit(const char* value);
+void CmdAllowLock(const char* value);
 
 // Code file commands.
 void CmdImportCode(const char* value);
@@ -27,6 +28,7 @@ void CmdDriverBin(const char* value);
 void CmdGetEntryAddr(const char* value);
 void CmdCompactCode(const char* value);
 void CmdListData(const char* value);
+void CmdBslPassword(const char* value);  // the MSP430 BSL password: a code file, or ERASED
 // Releases the program's code image (run at exit).
 void ReleaseProgramCode();
 

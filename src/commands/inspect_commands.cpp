@@ -126,6 +126,7 @@ void CmdRead(const char* value) {
     ProgressHook(PROGRESS_FINISH, 0);
     CodeCompact(read);
     read.entryAddress = image.entryAddress;
+    read.fromTarget = true;
     image = std::move(read);
     SetProgramCodeLoaded(true);
     MsgPrint(MSG_PLAIN, "Read %li bytes.", total);
@@ -202,5 +203,6 @@ void CmdBlankCheck(const char* value) {
 
 void CmdDeviceInfo(const char*) {
     ConnectTarget();
-    for (const std::string& line : DevDeviceInfo(CurrentDriver())) MsgPrint(MSG_PLAIN, "%s", line.c_str());
+    const CodeImage* image = ProgramCodeLoaded() ? &ProgramCode() : nullptr;
+    for (const std::string& line : DevDeviceInfo(CurrentDriver(), image)) MsgPrint(MSG_PLAIN, "%s", line.c_str());
 }

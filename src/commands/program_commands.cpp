@@ -63,6 +63,10 @@ void ShapeForDriver(CodeImage& image) {
     if (driver.lengthMultiple != 0) CodeSetRcordLength(image, static_cast<uint32_t>(driver.lengthMultiple), 0xFF);
 }
 
+void CheckForDriver(bool writing) {
+    if (CodeCheck check = CurrentCodeCheck(); check && ProgramCodeLoaded()) check(ProgramCode(), writing);
+}
+
 void PrepareForDriver(CodeImage& image, bool writing) {
     CodePreparation prepare = CurrentDriver().prepareCode ? CurrentDriver().prepareCode : PendingCodePreparation();
     if (!prepare) return;
@@ -117,6 +121,7 @@ void CmdWrite(const char* value) {
     }
     SetCommandArgument(value);
     ConnectTarget();
+    CheckForDriver(true);
 
     CodeImage& image = ProgramCode();
     ShapeForDriver(image);
@@ -148,6 +153,7 @@ void CmdWrite(const char* value) {
 void CmdErase(const char* value) {
     std::string items(value, strnlen(value, 128));
     ConnectTarget();
+    CheckForDriver(false);
     MsgPrint(MSG_PLAIN, "Erasing device .. ");
 
     // Items are separated by commas; empty items between two commas name nothing and

@@ -16,6 +16,9 @@ void ConnectTarget();
 // block size (holes inside a block filled), no block longer than one block, lengths
 // padded to its multiple.
 void ShapeForDriver(CodeImage& image);
+// The current driver's check of the loaded image, before ERASE (`writing` false) or
+// WRITE touches the part.
+void CheckForDriver(bool writing);
 // The image preparation the current driver asked for, or the one a driver asked for
 // before it handed its line to the current one. A write marks it done.
 void PrepareForDriver(CodeImage& image, bool writing);

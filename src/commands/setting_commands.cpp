@@ -24,6 +24,8 @@ void CmdContOut(const char* value) {
     MsgPrint(MSG_DEBUG, "Connect timeout set to %i", ConnectTimeout());
 }
 
+void CmdAllowLock(const char*) { Run().allowLock = true; }
+
 void CmdStoreCtx(const char*) { MsgPrint(MSG_PLAIN, "Store contect."); }
 void CmdRestoreCtx(const char*) { MsgPrint(MSG_PLAIN, "Restore context."); }
 

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <map>
+#include <string>
+#include <vector>
 
 struct CodeImage;
 struct DriverDescriptor;  // drivers/driver.hpp
@@ -27,6 +29,9 @@ struct DriverSession {
 };
 
 using CodePreparation = void (*)(CodeImage& image);
+// Refuses (an ERROR) an image that must not reach the part as it is; `writing` when it
+// is about to be written (warnings are said then), else before an erase.
+using CodeCheck = void (*)(const CodeImage& image, bool writing);
 
 struct RunContext {
     char connection[kConnectionStringSize] = "COM1,9600,8,N,1";
@@ -43,6 +48,14 @@ struct RunContext {
     // The image preparation a driver asked for when it was selected; the next WRITE runs
     // it, also after that driver handed its line to another one.
     CodePreparation pendingPreparation = nullptr;
+    // The image check of the driver that owns the part, also after it handed its line on.
+    CodeCheck pendingCheck = nullptr;
+    // ALLOWLOCK: an image may lock the part out of its boot loader for good.
+    bool allowLock = false;
+    // BSLPASSWORD: the MSP430 BSL password (the 32 bytes of the part's interrupt
+    // vectors) and where it came from; empty when none was given.
+    std::vector<uint8_t> bslPassword;
+    std::string bslPasswordSource;
     // The last DRIVER name that matched no driver ("" once one matched): a failure that
     // follows says so.
     char unknownDriver[64] = "";

@@ -100,9 +100,9 @@ bool DevBlankCheck(const DriverDescriptor& driver, const char* sectors, BlankFin
     return driver.blankCheck(sectors, finding);
 }
 
-std::vector<std::string> DevDeviceInfo(const DriverDescriptor& driver) {
+std::vector<std::string> DevDeviceInfo(const DriverDescriptor& driver, const CodeImage* image) {
     RequireDriver(driver);
-    if (driver.deviceInfo) return driver.deviceInfo();
+    if (driver.deviceInfo) return driver.deviceInfo(image);
     char line[64];
     snprintf(line, sizeof line, "Block size: %d bytes", static_cast<int>(SessionOf(driver).blockSize));
     return {line};

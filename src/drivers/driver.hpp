@@ -89,7 +89,8 @@ struct DriverDescriptor {
     // the command's argument (null: everything).
     bool (*blankCheck)(const char* sectors, BlankFinding& finding) = nullptr;
     // What the target tells about itself, a line each. Default: the block size.
-    std::vector<std::string> (*deviceInfo)() = nullptr;
+    // `image`: the code loaded, which may hold the key to the target (null: none).
+    std::vector<std::string> (*deviceInfo)(const CodeImage* image) = nullptr;
     // Whether the target on the line can be read now (null: whenever `read` is there).
     bool (*canRead)() = nullptr;
 
@@ -105,6 +106,9 @@ struct DriverDescriptor {
     // Run on the image by the next WRITE after this driver was selected, even when the
     // driver has handed its line to another one by then (the LPC boot ROM's vectors).
     CodePreparation prepareCode = nullptr;
+    // Run by ERASE and WRITE on the loaded image before they touch the part, as long as
+    // this driver or one it handed its line to is current.
+    CodeCheck checkCode = nullptr;
 };
 
 // The operations on a driver, as the commands call them.
@@ -116,7 +120,7 @@ bool DevRead(const DriverDescriptor& driver, uint32_t address, uint8_t* data, ui
 bool DevVerify(const DriverDescriptor& driver, uint32_t address, const uint8_t* data, uint32_t length,
                Difference& difference);
 bool DevBlankCheck(const DriverDescriptor& driver, const char* sectors, BlankFinding& finding);
-std::vector<std::string> DevDeviceInfo(const DriverDescriptor& driver);
+std::vector<std::string> DevDeviceInfo(const DriverDescriptor& driver, const CodeImage* image);
 // Ends the run with "<tag>Function <what> not supported." unless the driver can read.
 void RequireReading(const DriverDescriptor& driver, const char* what);
 bool DevErase(const DriverDescriptor& driver, const char* argument);

@@ -115,7 +115,7 @@ bool OwnBlankCheck(const char* sectors, BlankFinding& finding) {
 
 bool GenIapRead(uint32_t address, uint8_t* data, uint32_t length) { return OwnRead(address, data, length); }
 
-std::vector<std::string> GenIapDeviceInfo() {
+std::vector<std::string> GenIapDeviceInfo(const CodeImage*) {
     std::vector<std::string> lines = g_gen.own ? g_gen.routine.info : std::vector<std::string>{};
     lines.push_back("Block size: " + std::to_string(SessionOf(g_drvGenIap).blockSize) + " bytes");
     return lines;

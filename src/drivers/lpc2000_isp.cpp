@@ -596,7 +596,7 @@ std::vector<std::string> PartFacts() {
     };
 }
 
-std::vector<std::string> IspDeviceInfo() {
+std::vector<std::string> IspDeviceInfo(const CodeImage*) {
     std::vector<std::string> lines = PartFacts();
     // N: the serial number, four words, on the parts that have one.
     std::string answer;
@@ -633,4 +633,5 @@ const DriverDescriptor g_drvLpc2000Isp = {
     .connectHint = "The part must be in its boot ROM: reset it into ISP by hand or with --resetctrl and --pgmenctrl, "
                    "and give its crystal in kHz (--driver=LPC2000_ISP,12000).",
     .prepareCode = LpcPrepareCode,
+    .checkCode = LpcCheckCode,
 };

@@ -299,23 +299,44 @@ bool BslExec(const char*) {
     return true;
 }
 
-// Reading needs the BSL unlocked. Its password is the part's interrupt vectors, and a
-// wrong one mass-erases the part: the vectors of the image at hand (the firmware the
-// part holds), or those of an erased part.
-void BslStartReading(const CodeImage* image, bool verifying) {
-    if (g_bsl.unlocked) return;
-    std::vector<uint8_t> password(kPasswordBytes, 0xFF);
-    if (image) {
-        for (const CodeRecord& r : image->records)
-            for (uint32_t i = 0; i < kPasswordBytes; ++i)
-                if (kVectors + i >= r.address && kVectors + i - r.address < r.length)
-                    password[i] = CodeData(*image, r)[kVectors + i - r.address];
-        MsgPrint(MSG_NOTE, "BSL password: the vectors FFE0-FFFF of the %s image.", verifying ? "verified" : "loaded");
-    } else {
-        MsgPrint(MSG_NOTE, "BSL password: the default (32 bytes FF, an erased part).");
+// Everything but a write needs the BSL unlocked. Its password is the part's interrupt
+// vectors, and a wrong one makes the BSL mass-erase the part: a command that only looks
+// sends a password only when it is known to be the part's. Known are the one named by
+// --bslpassword, and the vectors of the image at hand (the firmware the part holds; a
+// write erases first, so the vectors the image leaves out read FF on the part).
+// `image` null: none at hand. False when no password is known.
+bool KnownPassword(const CodeImage* image, bool verifying, std::vector<uint8_t>& password, std::string& source) {
+    const RunContext& run = Run();
+    if (!run.bslPassword.empty()) {
+        password = run.bslPassword;
+        source = run.bslPasswordSource;
+        return true;
     }
+    if (!image) return false;
+    password.assign(kPasswordBytes, 0xFF);
+    // An image without any vector cannot be the code on the part.
+    if (CodeCopyOut(*image, kVectors, kPasswordBytes, password.data(), 0xFF) == 0) return false;
+    source = std::string("the vectors FFE0-FFFF of the ") + (verifying ? "verified" : "loaded") + " image";
+    return true;
+}
+
+void Unlock(const CodeImage* image, bool verifying) {
+    std::vector<uint8_t> password;
+    std::string source;
+    if (!KnownPassword(image, verifying, password, source)) {
+        MsgExplain("A wrong password makes the BSL erase the part. The password is the interrupt vector table "
+                   "(FFE0-FFFF) of the code on the part.");
+        MsgExplain("Load that code first (--importcode=FILE), or name it with --bslpassword=FILE (--bslpassword=ERASED "
+                   "for a blank part).");
+        MsgError("The BSL is locked and its password is not known: none was sent.");
+    }
+    MsgPrint(MSG_NOTE, "BSL password: %s.", source.c_str());
     if (!SendPassword(password))
         MsgError("The BSL refused the password: a wrong password makes it erase the part, which is now blank.");
+}
+
+void BslStartReading(const CodeImage* image, bool verifying) {
+    if (!g_bsl.unlocked) Unlock(image, verifying);
 }
 
 bool BslRead(uint32_t address, uint8_t* data, uint32_t length) {
@@ -372,9 +393,15 @@ bool BslBlankCheck(const char* ranges, BlankFinding& finding) {
     return true;
 }
 
-std::vector<std::string> BslDeviceInfo() {
+// The BSL tells its version only once unlocked: asked while locked it answers "locked".
+std::vector<std::string> BslDeviceInfo(const CodeImage* image) {
     uint8_t version[10];
+    g_bsl.lastMessage = 0;
     int count = ReadData(BSL_TX_VERSION, {}, version, sizeof version);
+    if (count < 0 && g_bsl.lastMessage == kMessageLocked && !g_bsl.unlocked) {
+        Unlock(image, false);
+        count = ReadData(BSL_TX_VERSION, {}, version, sizeof version);
+    }
     if (count != 4) MsgError("Failed to get BSL version");
     char line[64];
     snprintf(line, sizeof line, "BSL version: %02X.%02X.%02X.%02X", version[0], version[1], version[2], version[3]);

@@ -63,6 +63,10 @@ void Select(const DriverDescriptor& driver, const char* options, bool handingOve
         run.pendingPreparation = driver.prepareCode;
     else if (!handingOver)
         run.pendingPreparation = nullptr;
+    if (driver.checkCode)
+        run.pendingCheck = driver.checkCode;
+    else if (!handingOver)
+        run.pendingCheck = nullptr;
 }
 }  // namespace
 
@@ -97,6 +101,7 @@ void DriverSelect(const DriverDescriptor& driver, const char* options) { Select(
 void DriverHandOver(const DriverDescriptor& driver, const char* options) { Select(driver, options, true); }
 
 CodePreparation PendingCodePreparation() { return Run().pendingPreparation; }
+CodeCheck CurrentCodeCheck() { return Run().pendingCheck; }
 void ClearPendingCodePreparation() { Run().pendingPreparation = nullptr; }
 
 const DriverRow* CurrentDriverRow() { return RowOf(Run().driver); }

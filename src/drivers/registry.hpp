@@ -44,6 +44,9 @@ void DriverHandOver(const DriverDescriptor& driver, const char* options);
 
 // The image preparation the next WRITE runs (null: none), and its end.
 CodePreparation PendingCodePreparation();
+// The image check ERASE and WRITE run (null: none): the current driver's, or the one of
+// the driver that handed its line to it.
+CodeCheck CurrentCodeCheck();
 void ClearPendingCodePreparation();
 
 // The current driver's row (null while none is selected).

@@ -120,6 +120,21 @@ void CodeAddData(CodeImage& image, uint32_t address, uint32_t length, const uint
     CodeAppend(image, CodeNewRecord(image, address, length, source));
 }
 
+uint32_t CodeCopyOut(const CodeImage& image, uint32_t address, uint32_t length, uint8_t* out, uint8_t fill) {
+    std::vector<bool> held(length, false);
+    std::fill(out, out + length, fill);
+    const uint64_t end = uint64_t{address} + length;
+    for (const CodeRecord& r : image.records) {
+        const uint64_t first = std::max<uint64_t>(r.address, address);
+        const uint64_t last = std::min<uint64_t>(uint64_t{r.address} + r.length, end);
+        for (uint64_t a = first; a < last; ++a) {
+            out[a - address] = CodeData(image, r)[a - r.address];
+            held[a - address] = true;
+        }
+    }
+    return static_cast<uint32_t>(std::count(held.begin(), held.end(), true));
+}
+
 void CodeInsertSorted(CodeImage& image, const CodeRecord& record) {
     // The walk passes lower addresses and, at the same address, records at least as
     // long; it stops in front of the first record that does not.
@@ -166,6 +181,7 @@ void CodeFree(CodeImage& image) {
     // The header text goes with the records it described, also when there were none:
     // a later import must not inherit the previous file's S0 name.
     image.name.reset();
+    image.fromTarget = false;
     if (image.records.empty()) {
         CodeByteStore().swap(image.store);
         return;

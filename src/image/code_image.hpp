@@ -33,6 +33,7 @@ struct CodeImage {
     int32_t numRecords = 0;
     CodeRecordList records;  // list order
     CodeByteStore store;     // bytes of all records (and released leftovers)
+    bool fromTarget = false; // read from a target: every byte is one the target gave
 };
 
 inline uint8_t* CodeData(CodeImage& image, const CodeRecord& record) {
@@ -52,6 +53,10 @@ CodeRecord CodeNewRecord(CodeImage& image, uint32_t address, uint32_t length, co
 void CodeAppend(CodeImage& image, const CodeRecord& record);
 // Appends a new record with a copy of the bytes; length 0 does nothing.
 void CodeAddData(CodeImage& image, uint32_t address, uint32_t length, const uint8_t* source);
+// Copies the image's bytes at `address`..`address + length - 1` into `out`, with `fill`
+// where the image holds nothing (a later record wins where records overlap). Returns
+// how many of the bytes the image holds.
+uint32_t CodeCopyOut(const CodeImage& image, uint32_t address, uint32_t length, uint8_t* out, uint8_t fill);
 // Inserts at the sorted place (address ascending, equal addresses longest first,
 // equal keys in insertion order). Counts the record but not its bytes.
 void CodeInsertSorted(CodeImage& image, const CodeRecord& record);

@@ -106,19 +106,68 @@ TEST_F(InspectTarget, Msp430ByCrcCheckAndTheBslPassword) {
     EXPECT_EQ(Dump(), std::vector<uint8_t>(records[0].second.begin(), records[0].second.begin() + 256));
     EXPECT_EQ(r.err, "\nERROR: Device is not blank: address 00008000 holds " + Hex(records[0].second[0], 2) + ".");
 
-    // A new BSL session is locked: the password is the image's vectors when an image is
-    // loaded, else the erased part's, and a wrong one erases the part.
-    const std::string hex = HexFile(records);
-    r = Program(sim, "MSP430BSL", hex, {"--read=0x8000-0x800F", "--verify"});
+    // A new BSL session is locked: the password is the vectors of the image at hand.
+    r = Program(sim, "MSP430BSL", HexFile(records), {"--read=0x8000-0x800F", "--verify"});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "\nNOTE: BSL password: the vectors FFE0-FFFF of the loaded image.")) << r.out;
-    r = Program(sim, "MSP430BSL", "", {"--read=0x8000-0x800F"});
-    EXPECT_EQ(r.exitCode, 70);
-    EXPECT_TRUE(Contains(r.out, "\nNOTE: BSL password: the default (32 bytes FF, an erased part).")) << r.out;
+}
+
+// A wrong password makes the BSL erase the part: a command that only looks sends only a
+// password known to be the part's, from the image loaded first or --bslpassword.
+TEST_F(InspectTarget, Msp430LooksWithoutEverRiskingTheFirmware) {
+    CodeRecords records = {{0x8000, Pattern(200, 7)}, {0xFFE0, Pattern(32, 90)}};
+    const std::string hex = HexFile(records, "part.hex");
+    const std::string locked = "\nERROR: The BSL is locked and its password is not known: none was sent.";
+    const std::string how = "\nNOTE: A wrong password makes the BSL erase the part. The password is the interrupt vector "
+                            "table (FFE0-FFFF) of the code on the part.\nNOTE: Load that code first (--importcode=FILE), or "
+                            "name it with --bslpassword=FILE (--bslpassword=ERASED for a blank part).";
+    SimTarget sim({"--protocol=msp430_bsl", "--load=" + hex});
+    for (const char* command : {"--read=0x8000-0x800F", "--blankcheck", "--deviceinfo"}) {
+        RunResult r = Program(sim, "MSP430BSL", "", {command});
+        EXPECT_EQ(r.exitCode, 70) << command << r.out;
+        EXPECT_EQ(r.err, locked) << command;
+        EXPECT_TRUE(Contains(r.out, how)) << command << r.out;
+    }
+    // The part's own code: its version, an exact read; the password also from a file.
+    RunResult r = Program(sim, "MSP430BSL", hex,
+                          {"--deviceinfo", "--read=0x8001-0x8010", "--format=BINARY", "--exportcode=" + dir + "/dump.bin"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nNOTE: BSL password: the vectors FFE0-FFFF of the loaded image.\nBSL version: 00.05.04.34"))
+        << r.out;
+    EXPECT_EQ(Dump(), std::vector<uint8_t>(records[0].second.begin() + 1, records[0].second.begin() + 17));
+    r = Program(sim, "MSP430BSL", "", {"--bslpassword=" + hex, "--blankcheck"});
+    EXPECT_EQ(r.err, "\nERROR: Device is not blank: address 00008000 holds " + Hex(records[0].second[0], 2) + ".");
+    EXPECT_TRUE(Contains(r.out, "\nNOTE: BSL password: the vectors FFE0-FFFF of " + hex + ".")) << r.out;
+    sim.Stop();
+    // Nothing wrong was ever sent: the firmware is still there.
+    EXPECT_TRUE(sim.NotesStartingWith("msp430_bsl: wrong password").empty());
+    const std::vector<uint8_t> memory = sim.Memory();
+    ASSERT_GE(memory.size(), 0x10000u - 0x1800);
+    EXPECT_EQ(std::vector<uint8_t>(memory.begin() + (0x8000 - 0x1800), memory.begin() + (0x8000 - 0x1800 + 200)),
+              records[0].second);
+
+    // ERASED says the part is blank: on this one a wrong password, which erases it.
+    SimTarget blank({"--protocol=msp430_bsl", "--load=" + hex});
+    r = Program(blank, "MSP430BSL", "", {"--bslpassword=ERASED", "--read=0x8000-0x800F"});
     EXPECT_EQ(r.err, "\nERROR: The BSL refused the password: a wrong password makes it erase the part, which is now blank.");
-    r = Program(sim, "MSP430BSL", hex, {"--verify"});
-    EXPECT_EQ(r.exitCode, 70);
-    EXPECT_EQ(r.err, "\nERROR: The BSL refused the password: a wrong password makes it erase the part, which is now blank.");
+    r = Program(blank, "MSP430BSL", "", {"--bslpassword=ERASED", "--blankcheck"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nNOTE: BSL password: the default (32 bytes FF, an erased part).\nDevice is blank.")) << r.out;
+    r = Program(blank, "MSP430BSL", "", {"--bslpassword=" + HexFile({{0x8000, Pattern(4, 1)}}, "novectors.hex")});
+    EXPECT_EQ(r.err, "\nERROR: " + dir + "/novectors.hex holds nothing at FFE0-FFFF, the interrupt vectors that are the BSL "
+                     "password.");
+}
+
+// R reads whole words and code files start their records on 32-byte blocks: a dump of a
+// range that starts inside both holds the requested bytes and nothing else.
+TEST_F(InspectTarget, AnUnalignedLpcReadHoldsOnlyTheFlashsBytes) {
+    CodeRecords records = {{0x0, Pattern(0x3000, 5)}};
+    SimTarget sim({"--protocol=lpc_isp", "--part=LPC2106", "--load=" + HexFile(records, "flash.hex")});
+    RunResult r = Program(sim, "LPC2000_ISP,12000", "",
+                          {"--read=0x2001-0x2102", "--format=BINARY", "--exportcode=" + dir + "/dump.bin"});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nRead 258 bytes.")) << r.out;
+    EXPECT_EQ(Dump(), std::vector<uint8_t>(records[0].second.begin() + 0x2001, records[0].second.begin() + 0x2103));
 }
 
 // A bit that never programs, a damaged read answered by RESEND, code read protection.

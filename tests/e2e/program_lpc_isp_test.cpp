@@ -260,3 +260,62 @@ TEST_F(LpcIspUpload, EveryPartOfTheTable) {
         EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, part.copySize), LpcIsCortex(part)));
     }
 }
+
+// The word at 0x2FC (Cortex-M) or 0x1FC (ARM7) sets the code read protection. An image
+// whose word would shut the boot ROM's serial loader out for good is refused before the
+// part is erased or written, through the boot ROM and in fast mode, unless --allowlock
+// came first; the levels that only restrict the boot ROM are written with a warning.
+TEST_F(LpcIspUpload, ImagesThatLockThePartNeedAnOptIn) {
+    struct Case {
+        const char* part;
+        const char* driver;
+        uint32_t word;
+        bool allow;
+        std::string said;  // the ERROR, or the WARNING of a written image ("": neither)
+        std::string note;  // behind it
+    };
+    const std::string optIn = "\nNOTE: Give --allowlock before the write to program such an image.";
+    const Case cases[] = {
+        {"LPC2148", "LPC2000_ISP,12000", 0x43218765, false,
+         "\nERROR: The image locks the part: code read protection CRP3 (43218765 at 000001FC).",
+         "\nNOTE: CRP3: no debug access, and the boot ROM never again enters its serial loader." + optIn},
+        {"LPC1768", "LPC2000_ISP,12000,921600", 0x4E697370, false,
+         "\nERROR: The image locks the part: code read protection NO_ISP (4E697370 at 000002FC).",
+         "\nNOTE: NO_ISP: the boot ROM never again enters its serial loader: no ISP programming." + optIn},
+        {"LPC1768", "LPC2000_ISP,12000", 0x43218765, true,
+         "\nWARNING: The image sets code read protection CRP3 (43218765 at 000002FC).",
+         "\nNOTE: CRP3 from the next reset: no debug access, and the boot ROM never again enters its serial loader."},
+        {"LPC2148", "LPC2000_ISP,12000", 0x12345678, false,
+         "\nWARNING: The image sets code read protection CRP1 (12345678 at 000001FC).",
+         "\nNOTE: CRP1 from the next reset: no debug access; the boot ROM refuses READ and VERIFY, erases sector 0 only "
+         "with the rest."},
+        {"LPC1768", "LPC2000_ISP,12000,921600", 0x87654321, false,
+         "\nWARNING: The image sets code read protection CRP2 (87654321 at 000002FC).",
+         "\nNOTE: CRP2 from the next reset: no debug access; the boot ROM refuses READ and VERIFY, erases only the whole "
+         "part."},
+        {"LPC2148", "LPC2000_ISP,12000", 0x4E697370, false, "", ""},  // no level on the ARM7 parts
+    };
+    for (const Case& c : cases) {
+        const bool cortex = std::string(c.part) == "LPC1768";
+        const bool refused = c.said.rfind("\nERROR", 0) == 0;
+        CodeRecords records = {{0x0, Pattern(0x400, 9)}};
+        for (int b = 0; b < 4; ++b) records[0].second[(cortex ? 0x2FC : 0x1FC) + b] = static_cast<uint8_t>(c.word >> (8 * b));
+        std::vector<std::string> commands = {"--erase", "--write"};
+        if (c.allow) commands.insert(commands.begin(), "--allowlock");
+        SimTarget sim(Sim(c.part));
+        RunResult r = Program(sim, c.driver, HexFile(records), commands);
+        EXPECT_EQ(r.exitCode, refused ? 70 : 0) << c.part << std::hex << c.word << r.out << r.err;
+        if (refused)
+            EXPECT_EQ(r.err, c.said) << c.part << std::hex << c.word << r.out;
+        else
+            EXPECT_TRUE(Contains(r.out, c.said + c.note)) << c.part << std::hex << c.word << r.out << r.err;
+        EXPECT_TRUE(Contains(r.out, c.note)) << c.part << std::hex << c.word << r.out;
+        if (c.said.empty()) {
+            EXPECT_FALSE(Contains(r.out, "code read protection")) << r.out;
+        }
+        sim.Stop();
+        const bool touched = !sim.NotesStartingWith("lpc_isp: erase").empty() ||
+                             !sim.NotesStartingWith("lpc_isp: emu: IAP command 5").empty();
+        EXPECT_EQ(touched, !refused) << c.part << std::hex << c.word;
+    }
+}

@@ -64,7 +64,7 @@ TEST(Msp430BslSim, PacketsAreCheckedAndALockedBslRefusesItsProtectedCommands) {
         {badCrc, "52"}, {HexBytes("80 00 00"), "53"}, {HexBytes("80 05 01"), "54"},  // 261 > the 260-byte buffer
         {BslPacket(0x52, {0x07}), "56"},                                              // unknown rate code
         {BslPacket(0x14), "00 3B 07"},                                                // no such command
-        {BslPacket(0x19), "00 3A 01 02 03 04"}, {BslPacket(0x1A), "00 3A 04 01"},   // not protected
+        {BslPacket(0x1A), "00 3A 04 01"},                                             // not protected
     };
     for (const auto& [packet, answer] : wrapped) {
         sim.Send(packet);
@@ -72,7 +72,9 @@ TEST(Msp430BslSim, PacketsAreCheckedAndALockedBslRefusesItsProtectedCommands) {
     }
     RunSteps(sim, {{0x10, At(0x4400, {1}), "00 3B 04"}, {0x1B, At(0x4400, {1}), "00 3B 04"}, {0x12, Le(0x4400), "00 3B 04"},
               {0x13, {}, "00 3B 04"}, {0x16, Range(0x4400, 2), "00 3B 04"}, {0x17, Le(0x4400), "00 3B 04"},
-              {0x18, Range(0xFFE0, 32), "00 3B 04"}});
+              {0x18, Range(0xFFE0, 32), "00 3B 04"}, {0x19, {}, "00 3B 04"}});
+    // Unlocked, it tells its version.
+    RunSteps(sim, {{0x11, kErased, "00 3B 00"}, {0x19, {}, "00 3A 01 02 03 04"}});
 }
 
 TEST(Msp430BslSim, PasswordEraseWriteAndReadFollowTheMemoryMap) {

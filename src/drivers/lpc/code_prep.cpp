@@ -1,6 +1,7 @@
 #include "drivers/lpc/code_prep.hpp"
 
 #include "cli/messages.hpp"
+#include "context/run_context.hpp"
 #include "drivers/lpc/parts.hpp"
 #include "image/code_image.hpp"
 
@@ -30,4 +31,39 @@ void LpcPrepareCode(CodeImage& image) {
     uint32_t sum = 0;
     for (int i = 0; i < 8; ++i) sum += Word(vectors, i);
     SetWord(vectors, checksumWord, 0u - sum);
+}
+
+void LpcCheckCode(const CodeImage& image, bool writing) {
+    const bool cortex = LpcIsCortex(LpcCurrentPart());
+    const uint32_t address = cortex ? 0x2FC : 0x1FC;
+    uint8_t bytes[4];
+    if (CodeCopyOut(image, address, sizeof bytes, bytes, 0xFF) == 0) return;
+    const uint32_t word = Word(bytes, 0);
+    struct Level {
+        uint32_t value;
+        const char* name;
+        bool locks;  // the serial boot loader is shut out for good
+        bool cortexOnly;
+        const char* what;  // what the level does to the part
+    };
+    static const Level kLevels[] = {
+        {0x12345678, "CRP1", false, false,
+         "no debug access; the boot ROM refuses READ and VERIFY, erases sector 0 only with the rest"},
+        {0x87654321, "CRP2", false, false, "no debug access; the boot ROM refuses READ and VERIFY, erases only the whole part"},
+        {0x43218765, "CRP3", true, false, "no debug access, and the boot ROM never again enters its serial loader"},
+        {0x4E697370, "NO_ISP", true, true, "the boot ROM never again enters its serial loader: no ISP programming"},
+    };
+    for (const Level& level : kLevels) {
+        if (word != level.value || (level.cortexOnly && !cortex)) continue;
+        if (level.locks && !Run().allowLock) {
+            MsgExplain("%s: %s.", level.name, level.what);
+            MsgExplain("Give --allowlock before the write to program such an image.");
+            MsgError("The image locks the part: code read protection %s (%08X at %08X).", level.name, word, address);
+        }
+        if (writing) {
+            MsgPrint(MSG_WARNING, "The image sets code read protection %s (%08X at %08X).", level.name, word, address);
+            MsgPrint(MSG_NOTE, "%s from the next reset: %s.", level.name, level.what);
+        }
+        return;
+    }
 }
