@@ -11,6 +11,7 @@ packages=(
   srecord              # srec_cat: cross-checks of the code file formats
   binutils             # objcopy: cross-checks and the conversion benchmark
   socat python3 time
+  bash-completion      # the completion test loads the completion as an interactive bash does
   groff-base           # the man page test formats the pages
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
   libmodbus-dev        # an outside Modbus master: talks to the simulated Modbus slave in the tests

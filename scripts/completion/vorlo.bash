@@ -9,15 +9,39 @@ _vorlo_ports() {
     done
 }
 
+# Bash splits the line at its word-break characters (COMP_WORDBREAKS: '=' and ':' among
+# them), so "--driver=ms" reaches a completion function as three words and only "ms" is
+# replaced. The functions below work on the whole word under the cursor, as the user
+# sees it, and _vorlo_trim then cuts from each answer what bash keeps.
+_vorlo_word() {
+    local line=${COMP_LINE:0:COMP_POINT}
+    _vorlo_cur=${line##*[[:space:]]}
+    local tail=$_vorlo_cur c i
+    for ((i = 0; i < ${#COMP_WORDBREAKS}; i++)); do
+        c=${COMP_WORDBREAKS:i:1}
+        case "$c" in [[:space:]] | \" | \') continue ;; esac
+        tail=${tail##*"$c"}
+    done
+    _vorlo_kept=$((${#_vorlo_cur} - ${#tail}))
+}
+
+_vorlo_trim() {
+    local i
+    for i in "${!COMPREPLY[@]}"; do COMPREPLY[i]=${COMPREPLY[i]:_vorlo_kept}; done
+}
+
 _vorlo() {
-    local cur=${COMP_WORDS[COMP_CWORD]}
+    local cur
+    _vorlo_word
+    cur=$_vorlo_cur
     local commands="--version --help --history --redirout= --cmdfile= --silent --debug --debuglog= --daemon
         --localhostonly --persistent --secretfile= --progress= --driver= --drvlist --connection= --contout=
         --seckey= --bootldr= --reqisp= --erase --write --verify --read --blankcheck --deviceinfo --exec
         --disconnect --resetctrl= --pgmenctrl= --resettime= --ispholdtime= --cp210xtest --looptest --portlist
         --importcode= --exportcode= --format= --listcode --listdata --compactcode --codeinfo --getentryaddr
         --driverbin= --testfunc --sleep= --echo= --exit --device --devtype --clockfreq= --nolocalecho
-        --usermode --extmem --noexec --storectx --restorectx --gang= --gangreport= --gangtimeout="
+        --usermode --extmem --noexec --storectx --restorectx --gang= --gangreport= --gangtimeout= --bslpassword=
+        --allowlock"
     compopt -o nospace 2>/dev/null
     case "$cur" in
     --driver=*)
@@ -49,7 +73,7 @@ _vorlo() {
         ports=$( (echo AUTO; _vorlo_ports) )
         COMPREPLY=($(compgen -P "--gang=" -W "$ports" -- "${cur#--gang=}"))
         ;;
-    --importcode=* | --exportcode=* | --cmdfile=* | --redirout=* | --debuglog=* | --driverbin=* | --secretfile=* | --gangreport=*)
+    --importcode=* | --exportcode=* | --cmdfile=* | --redirout=* | --debuglog=* | --driverbin=* | --secretfile=* | --gangreport=* | --bslpassword=*)
         local option=${cur%%=*}
         COMPREPLY=($(compgen -P "$option=" -f -- "${cur#*=}"))
         ;;
@@ -57,10 +81,13 @@ _vorlo() {
         COMPREPLY=($(compgen -W "$commands" -- "$cur"))
         ;;
     esac
+    _vorlo_trim
 }
 
 _vorlo_sim() {
-    local cur=${COMP_WORDS[COMP_CWORD]}
+    local cur
+    _vorlo_word
+    cur=$_vorlo_cur
     local options
     options=$(vorlo-sim --help 2>/dev/null | grep -oE '^ +--[a-z0-9-]+=?' | tr -d ' ')
     compopt -o nospace 2>/dev/null
@@ -77,6 +104,7 @@ _vorlo_sim() {
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         ;;
     esac
+    _vorlo_trim
 }
 
 complete -F _vorlo vorlo
