@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/exit.hpp"
+#include "base/exit.hpp"
 #include "image/version_record.hpp"
 
 namespace {

@@ -1,3 +1,3 @@
-#include "app/run_loop.hpp"
+#include "frontend/run_loop.hpp"
 
 int main(int argc, char** argv) { return VorloMain(argc, argv); }

@@ -7,12 +7,12 @@ src="${1:-$(dirname "$0")/../src}"
 rank() {
     case "$1" in
     platform) echo 0 ;;
-    cli) echo 1 ;;
+    base) echo 1 ;;
     context | image | net) echo 2 ;;
     serial) echo 3 ;;
     drivers) echo 4 ;;
     commands) echo 5 ;;
-    app) echo 6 ;;
+    frontend) echo 6 ;;
     .) echo 7 ;;
     *) echo "unknown folder $1" >&2; exit 2 ;;
     esac

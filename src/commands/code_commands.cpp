@@ -1,8 +1,8 @@
 // The code file commands: load, convert, list and inspect the program's code image.
 #include <string>
 
-#include "cli/messages.hpp"
-#include "cli/text.hpp"
+#include "base/messages.hpp"
+#include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "image/code_formats.hpp"

@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "cli/exit.hpp"
-#include "cli/messages.hpp"
-#include "cli/text.hpp"
-#include "cli/version_info.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
+#include "base/text.hpp"
+#include "base/version_info.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "drivers/registry.hpp"

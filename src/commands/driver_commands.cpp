@@ -1,8 +1,8 @@
 // DRIVER and DRVLIST: the selection of the current driver from the registry.
 #include <string>
 
-#include "cli/messages.hpp"
-#include "cli/text.hpp"
+#include "base/messages.hpp"
+#include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "drivers/registry.hpp"

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
-#include "cli/command_file.hpp"
-#include "cli/exit.hpp"
-#include "cli/messages.hpp"
-#include "cli/progress.hpp"
-#include "cli/run_flags.hpp"
-#include "cli/text.hpp"
+#include "base/command_stream.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
+#include "base/progress.hpp"
+#include "base/run_flags.hpp"
+#include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "drivers/registry.hpp"
@@ -324,7 +324,7 @@ void CmdGang(const char* value) {
             if (!word.empty()) commands.push_back(word);
         text = text.substr(0, blank);
     }
-    for (const std::string& line : CmdFileTakeRest()) commands.push_back(line);
+    for (const std::string& line : TakeRestOfCommandFile()) commands.push_back(line);
     const std::vector<std::string> ports = ResolvePorts(text);
     if (commands.empty()) MsgError("--gang runs the commands after it: none follow.");
 

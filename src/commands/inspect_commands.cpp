@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/messages.hpp"
-#include "cli/progress.hpp"
-#include "cli/run_flags.hpp"
-#include "cli/text.hpp"
+#include "base/messages.hpp"
+#include "base/progress.hpp"
+#include "base/run_flags.hpp"
+#include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "commands/program_commands.hpp"
 #include "context/run_context.hpp"

@@ -1,8 +1,8 @@
 // LOOPTEST and PORTLIST.
 #include <cstring>
 
-#include "cli/messages.hpp"
-#include "cli/run_flags.hpp"
+#include "base/messages.hpp"
+#include "base/run_flags.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "serial/interface.hpp"

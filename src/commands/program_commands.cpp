@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "cli/exit.hpp"
-#include "cli/messages.hpp"
-#include "cli/progress.hpp"
-#include "cli/run_flags.hpp"
-#include "cli/text.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
+#include "base/progress.hpp"
+#include "base/run_flags.hpp"
+#include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "drivers/registry.hpp"

@@ -1,9 +1,9 @@
 // The small setting commands of the command table.
 #include <cstdlib>
 
-#include "cli/exit.hpp"
-#include "cli/messages.hpp"
-#include "cli/version_info.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
+#include "base/version_info.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "platform/process.hpp"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli/text.hpp"
+#include "base/text.hpp"
 
 namespace {
 constexpr size_t kSecKeyChars = 17;

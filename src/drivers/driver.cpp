@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "drivers/kit/serial_driver.hpp"
 
 namespace {

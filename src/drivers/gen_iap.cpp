@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "cli/messages.hpp"
-#include "cli/text.hpp"
+#include "base/messages.hpp"
+#include "base/text.hpp"
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "serial/line_control.hpp"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "serial/serial_port.hpp"
 

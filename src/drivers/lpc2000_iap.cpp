@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/channel_framing.hpp"
 #include "drivers/kit/exchange.hpp"

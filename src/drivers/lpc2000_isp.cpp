@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/messages.hpp"
-#include "cli/text.hpp"
+#include "base/messages.hpp"
+#include "base/text.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap.hpp"
 #include "drivers/kit/exchange.hpp"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/messages.hpp"
-#include "cli/run_flags.hpp"
+#include "base/messages.hpp"
+#include "base/run_flags.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/channel_framing.hpp"
 #include "drivers/kit/exchange.hpp"

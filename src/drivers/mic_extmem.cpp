@@ -3,7 +3,7 @@
 // on it speaks the one-letter command set, and can move to a faster baud rate.
 #include <cstdlib>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/channel_framing.hpp"

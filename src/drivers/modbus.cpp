@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/messages.hpp"
-#include "cli/text.hpp"
+#include "base/messages.hpp"
+#include "base/text.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "drivers/modbus/frames.hpp"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "serial/serial_port.hpp"
 
 // The descriptors, each defined in its driver's own file.

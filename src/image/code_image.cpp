@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 
 namespace {
 struct ProgramCodeState {

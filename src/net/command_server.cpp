@@ -11,10 +11,10 @@
 #include <mutex>
 #include <thread>
 
-#include "cli/messages.hpp"
-#include "cli/progress.hpp"
-#include "cli/run_flags.hpp"
-#include "cli/text.hpp"
+#include "base/messages.hpp"
+#include "base/progress.hpp"
+#include "base/run_flags.hpp"
+#include "base/text.hpp"
 #include "net/socket.hpp"
 #include "platform/process.hpp"
 

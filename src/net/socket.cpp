@@ -13,7 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/exit.hpp"
+#include "base/exit.hpp"
 #include "platform/process.hpp"
 
 namespace {

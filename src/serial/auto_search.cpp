@@ -3,11 +3,11 @@
 #include <cstring>
 #include <string>
 
-#include "cli/messages.hpp"
-#include "cli/run_flags.hpp"
-#include "cli/text.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
+#include "base/run_flags.hpp"
+#include "base/text.hpp"
 #include "context/run_context.hpp"
-#include "cli/exit.hpp"
 #include "platform/process.hpp"
 #include "serial/interface.hpp"
 #include "serial/port_list.hpp"

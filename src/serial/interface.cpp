@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "cli/exit.hpp"
-#include "cli/messages.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
 #include "serial/serial_port.hpp"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "cli/messages.hpp"
-#include "cli/text.hpp"
+#include "base/messages.hpp"
+#include "base/text.hpp"
 #include "platform/gpio_cp210x.hpp"
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/text.hpp"
+#include "base/text.hpp"
 #include "platform/port_enum.hpp"
 #include "serial/serial_port.hpp"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <sys/uio.h>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "platform/process.hpp"
 #include "platform/serial_device.hpp"
 

@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "e2e/daemon_harness.hpp"
-#include "support/sim_target.hpp"
 #include "support/run_vorlo.hpp"
+#include "support/sim_target.hpp"
 
 namespace {
 using namespace std::chrono_literals;

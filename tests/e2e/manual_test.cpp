@@ -7,10 +7,10 @@
 #include <set>
 #include <string>
 
-#include "cli/help_topics.hpp"
-#include "cli/text.hpp"
+#include "base/text.hpp"
 #include "commands/dispatcher.hpp"
 #include "drivers/registry.hpp"
+#include "frontend/help_topics.hpp"
 #include "support/run_vorlo.hpp"
 
 namespace {

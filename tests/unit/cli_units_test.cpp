@@ -4,14 +4,15 @@
 #include <cstring>
 #include <string>
 
-#include "cli/command_file.hpp"
-#include "cli/messages.hpp"
-#include "cli/progress.hpp"
-#include "cli/version_info.hpp"
+#include "base/messages.hpp"
+#include "base/progress.hpp"
+#include "base/version_info.hpp"
 #include "commands/dispatcher.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "drivers/registry.hpp"
+#include "frontend/command_file.hpp"
+#include "frontend/help_topics.hpp"
 
 namespace {
 std::string Trim(const char* text) {

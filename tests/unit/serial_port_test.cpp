@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "platform/serial_device.hpp"
 #include "serial/serial_port.hpp"
 #include "unit/serial_pty.hpp"

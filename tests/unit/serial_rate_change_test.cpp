@@ -6,8 +6,8 @@
 
 #include "commands/dispatcher.hpp"
 #include "drivers/registry.hpp"
-#include "support/sim_target.hpp"
 #include "serial/serial_port.hpp"
+#include "support/sim_target.hpp"
 #include "unit/serial_device_fake.hpp"
 #include "unit/serial_pty.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "platform/process.hpp"
 #include "serial/line_control.hpp"
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/registry.hpp"
 #include "serial/auto_search.hpp"

@@ -1,6 +1,6 @@
 #include "drivers/lpc/code_prep.hpp"
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "context/run_context.hpp"
 #include "drivers/lpc/parts.hpp"
 #include "image/code_image.hpp"

@@ -8,7 +8,7 @@
 #include <wx/mstream.h>
 #include <wx/xml/xml.h>
 
-#include "cli/exit.hpp"
+#include "base/exit.hpp"
 #include "image/code_formats.hpp"
 #include "image/formats/stream_io.hpp"
 

@@ -1,10 +1,10 @@
-#include "cli/progress.hpp"
+#include "base/progress.hpp"
 
 #include <cstdio>
 
-#include "cli/exit.hpp"
-#include "cli/messages.hpp"
-#include "cli/run_flags.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
+#include "base/run_flags.hpp"
 #include "platform/process.hpp"
 
 namespace {

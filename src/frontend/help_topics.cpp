@@ -1,8 +1,8 @@
-#include "cli/help_topics.hpp"
+#include "frontend/help_topics.hpp"
 
 #include <cstring>
 
-#include "cli/text.hpp"
+#include "base/text.hpp"
 
 namespace {
 // \fB \fI \fR \fP \- \e \& and \(em inside a line.

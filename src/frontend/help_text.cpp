@@ -2,8 +2,9 @@
 #include <cstring>
 #include <string>
 
-#include "cli/text.hpp"
-#include "cli/version_info.hpp"
+#include "base/text.hpp"
+#include "base/version_info.hpp"
+#include "frontend/help_topics.hpp"
 
 namespace {
 // The help screen. Every line ends with CR LF and the text starts with an empty line.

@@ -6,6 +6,14 @@
 #include <string>
 #include <vector>
 
+struct VersionInfo;
+
+// The help screen; verbose help does not stop at $VERBOSEHELP$. `drivers` is the list
+// of drivers, shown under the heading "Drivers".
+void PrintHelp(bool verbose, const char* drivers);
+// Expands the help template for the given version block (the testable core).
+void WriteHelp(FILE* out, const VersionInfo& info, bool verbose, const char* drivers = "");
+
 // The roff source of vorlo(1) (docs/man/vorlo.1, embedded by the build).
 const char* ManualPageSource();
 

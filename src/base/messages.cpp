@@ -1,4 +1,4 @@
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 
 #include <cerrno>
 #include <cstdarg>
@@ -7,7 +7,7 @@
 #include <vector>
 #include <sys/stat.h>
 
-#include "cli/exit.hpp"
+#include "base/exit.hpp"
 
 namespace {
 struct MessageFlags {

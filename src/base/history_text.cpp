@@ -1,6 +1,6 @@
 #include <cstdio>
 
-#include "cli/version_info.hpp"
+#include "base/version_info.hpp"
 
 namespace {
 // Vorlo's revision history, oldest entry first. Each entry: an empty line, the

@@ -1,4 +1,4 @@
-#include "cli/version_info.hpp"
+#include "base/version_info.hpp"
 
 #include <cstdio>
 

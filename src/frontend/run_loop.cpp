@@ -1,4 +1,4 @@
-#include "app/run_loop.hpp"
+#include "frontend/run_loop.hpp"
 
 #include <cerrno>
 #include <csignal>
@@ -10,17 +10,18 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/command_file.hpp"
-#include "cli/exit.hpp"
-#include "cli/messages.hpp"
-#include "cli/progress.hpp"
-#include "cli/run_flags.hpp"
-#include "cli/text.hpp"
-#include "cli/temp_files.hpp"
-#include "cli/version_info.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
+#include "base/progress.hpp"
+#include "base/run_flags.hpp"
+#include "base/temp_files.hpp"
+#include "base/text.hpp"
+#include "base/version_info.hpp"
 #include "commands/dispatcher.hpp"
 #include "context/run_context.hpp"
 #include "drivers/registry.hpp"
+#include "frontend/command_file.hpp"
+#include "frontend/help_topics.hpp"
 #include "net/command_server.hpp"
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
@@ -220,7 +221,6 @@ int VorloMain(int argc, char** argv) {
     if (const char* progress = getenv("VORLO_PROGRESS"); progress && UpperCase(progress) == "PLAIN") ProgressSetPlain(true);
     // The application's commands and drivers, on the command-line framework.
     const std::string driverHelp = DriverHelpText();
-    BindApplication(CmdDispatch, driverHelp.c_str());
     MsgPrint(MSG_DEBUG, "Starting %s", argv[0]);
     if (argc >= 2 && strncmp(argv[1], "+D", 2) == 0) g_flags.daemonChild = true;
     StartInterruptThread();

@@ -22,12 +22,6 @@ void FormatVersionNumber(const VersionInfo& info, char* out, unsigned size);
 // "--version": internal name, blank, number, blank; no line feed.
 void PrintVersionBanner();
 
-// The help screen; verbose help does not stop at $VERBOSEHELP$. `drivers` is the
-// application's list of drivers, shown under the heading "Drivers".
-void PrintHelp(bool verbose, const char* drivers);
-// Expands the help template for the given version block (the testable core).
-void WriteHelp(FILE* out, const VersionInfo& info, bool verbose, const char* drivers = "");
-
 // The revision history, written unchanged.
 void PrintHistory();
 const char* HistoryText();

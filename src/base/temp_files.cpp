@@ -1,11 +1,11 @@
-#include "cli/temp_files.hpp"
+#include "base/temp_files.hpp"
 
 #include <cstdio>
 #include <mutex>
 #include <string>
 #include <unistd.h>
 
-#include "cli/messages.hpp"
+#include "base/messages.hpp"
 #include "platform/process.hpp"
 
 namespace {

@@ -1,16 +1,19 @@
-#include "cli/command_file.hpp"
+#include "frontend/command_file.hpp"
 
 #include <cctype>
 #include <cstring>
 #include <string>
 
-#include "cli/exit.hpp"
-#include "cli/help_topics.hpp"
-#include "cli/messages.hpp"
-#include "cli/progress.hpp"
-#include "cli/run_flags.hpp"
-#include "cli/text.hpp"
-#include "cli/version_info.hpp"
+#include "base/command_stream.hpp"
+#include "base/exit.hpp"
+#include "base/messages.hpp"
+#include "base/progress.hpp"
+#include "base/run_flags.hpp"
+#include "base/text.hpp"
+#include "base/version_info.hpp"
+#include "commands/dispatcher.hpp"
+#include "drivers/registry.hpp"
+#include "frontend/help_topics.hpp"
 
 namespace {
 constexpr size_t kLineBuffer = 256;      // lines of at most 255 characters
@@ -20,21 +23,18 @@ constexpr int kMaxCommandFileDepth = 16; // command files naming command files
 struct CommandFileState {
     bool verboseHelp = false;
     int depth = 0;  // command files being run, one inside the other
-    AppCommandHandler commands = nullptr;
-    std::string driverHelp;
     DaemonOptions daemon;
-    FILE* running = nullptr;  // the command file whose lines are being run
 };
 CommandFileState g_cmdFile;  // the framework's own settings of the run
 
-bool AppCommand(const char* line) { return g_cmdFile.commands && g_cmdFile.commands(line); }
+bool AppCommand(const char* line) { return CmdDispatch(line); }
 
 bool IsOptionPrefix(char c) { return c == '-' || c == '/'; }
 
 bool EqualsNoCase(const char* text, const char* upperName) { return UpperCase(text) == upperName; }
 
 [[noreturn]] void ShowHelpAndExit() {
-    PrintHelp(g_cmdFile.verboseHelp, g_cmdFile.driverHelp.c_str());
+    PrintHelp(g_cmdFile.verboseHelp, DriverHelpText().c_str());
     AppExit(0);
 }
 
@@ -42,7 +42,7 @@ bool EqualsNoCase(const char* text, const char* upperName) { return UpperCase(te
 // help screen, as --help does, and the list of topics.
 [[noreturn]] void ShowHelpTopicAndExit(const std::string& topic) {
     if (!WriteHelpTopic(stdout, topic)) {
-        PrintHelp(g_cmdFile.verboseHelp, g_cmdFile.driverHelp.c_str());
+        PrintHelp(g_cmdFile.verboseHelp, DriverHelpText().c_str());
         MsgPrint(MSG_NOTE, "No help topic '%.60s'. Topics:", topic.c_str());
         for (const std::string& t : HelpTopics())
             if (t != "NAME" && t != "SYNOPSIS" && t != "SEE ALSO") printf("\n  %s", LowerCase(t).c_str());
@@ -133,11 +133,6 @@ bool RunLongOption(const char* line) {
 bool VerboseHelpRequested() { return g_cmdFile.verboseHelp; }
 const DaemonOptions& DaemonOptionsGiven() { return g_cmdFile.daemon; }
 
-void BindApplication(AppCommandHandler commands, const char* driverHelp) {
-    g_cmdFile.commands = commands;
-    g_cmdFile.driverHelp = driverHelp ? driverHelp : "";
-}
-
 char* TrimSpace(char* line) {
     while (*line && isspace(static_cast<unsigned char>(*line))) ++line;
     size_t length = strlen(line);
@@ -177,26 +172,14 @@ void TranslateArguments(int argc, char** argv, int first, FILE* commandFile) {
     fflush(commandFile);
 }
 
-std::vector<std::string> CmdFileTakeRest() {
-    std::vector<std::string> rest;
-    FILE* stream = g_cmdFile.running;
-    if (!stream) return rest;
-    char buffer[kLineBuffer];
-    while (fgets(buffer, sizeof buffer, stream)) {
-        char* line = TrimSpace(buffer);
-        if (line[0] != '#' && line[0] != '\0') rest.emplace_back(line);
-    }
-    return rest;
-}
-
 void CmdFileRun(FILE* stream) {
     fseek(stream, 0, SEEK_SET);
     // The file being run, for a command that takes the lines after it; restored on the
     // way back from a nested file, also when that way is an unwinding error.
     struct Running {
-        FILE* outer = g_cmdFile.running;
-        explicit Running(FILE* s) { g_cmdFile.running = s; }
-        ~Running() { g_cmdFile.running = outer; }
+        FILE* outer = RunningCommandFile();
+        explicit Running(FILE* s) { SetRunningCommandFile(s); }
+        ~Running() { SetRunningCommandFile(outer); }
     } running(stream);
     char buffer[kLineBuffer];
     while (!feof(stream)) {

@@ -1,4 +1,4 @@
-#include "cli/exit.hpp"
+#include "base/exit.hpp"
 
 #include <atomic>
 #include <cstdio>

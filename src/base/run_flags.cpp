@@ -1,0 +1,3 @@
+#include "base/run_flags.hpp"
+
+RunFlags g_flags;

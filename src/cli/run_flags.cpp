@@ -1,3 +1,0 @@
-#include "cli/run_flags.hpp"
-
-RunFlags g_flags;
