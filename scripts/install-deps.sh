@@ -6,7 +6,6 @@ packages=(
   libwxgtk3.2-dev      # wxWidgets base + xml: XML container, configuration store
   libudev-dev          # serial port enumeration
   libgpiod-dev         # CP2103 GPIO pins through the cp210x gpiochip
-  libelf-dev           # ELF input (elfutils' libelf)
   libgtest-dev libgmock-dev
   srecord              # srec_cat: cross-checks of the code file formats
   binutils             # objcopy: cross-checks and the conversion benchmark

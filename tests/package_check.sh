@@ -9,7 +9,7 @@ trap 'rm -rf "$work"' EXIT
 (cd "$build" && cpack -G DEB -B "$work/out" > "$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/out/*.deb)
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libwxbase3.2-1 libudev1 libgpiod2 libelf1 libunicorn2; do
+for lib in libwxbase3.2-1 libudev1 libgpiod2 libunicorn2; do
   [[ "$depends" == *"$lib"* ]] || { echo "Depends lacks $lib: $depends"; exit 1; }
 done
 dpkg-deb -x "$deb" "$work/root"

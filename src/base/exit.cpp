@@ -1,11 +1,11 @@
 #include "base/exit.hpp"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,7 +30,7 @@ void AppExit(int code) {
     // command file is deleted on that path too, and the later code stands.
     if (!t_inExit && g_exit.exiting.exchange(true)) {
         // Another thread is already running the handlers and will end the process.
-        for (;;) pause();
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
     }
     t_inExit = true;
     for (;;) {

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 #include <vector>
-#include <sys/stat.h>
 
 #include "base/exit.hpp"
+#include "platform/files.hpp"
 
 namespace {
 struct MessageFlags {
@@ -103,8 +103,7 @@ FILE* FileOpen(const char* path, const char* mode) {
     FILE* file = fopen(path, posixMode.c_str());
     // A directory opens for reading on Linux but yields no data, only read errors: it is
     // no file, as it is not for the Windows runtime.
-    struct stat info {};
-    if (file && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+    if (file && IsDirectory(file)) {
         fclose(file);
         file = nullptr;
         errno = EISDIR;

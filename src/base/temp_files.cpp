@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
 #include "base/messages.hpp"
 #include "platform/process.hpp"
@@ -23,9 +22,7 @@ TempFiles g_temps;  // the files the run deletes on its way out
 
 FILE* TmpFileCreate(const char* mode) {
     std::string path;
-    int fd = CreateUniqueTempFile(path);
-    if (fd < 0) MsgError("Can't open file %s.", path.c_str());
-    close(fd);
+    if (!CreateUniqueTempFile(path)) MsgError("Can't open file %s.", path.c_str());
     FILE* stream = FileOpen(path.c_str(), mode);
     std::lock_guard<std::mutex> lock(g_temps.lock);
     for (TempEntry& entry : g_temps.entries) {
@@ -58,11 +55,11 @@ std::string TakeEntry(FILE* stream) {
 bool TmpFileClose(FILE* stream) {
     std::string path = TakeEntry(stream);
     fclose(stream);
-    if (!path.empty()) unlink(path.c_str());
+    if (!path.empty()) remove(path.c_str());
     return true;
 }
 
 void TmpFileDelete(FILE* stream) {
     std::string path = TakeEntry(stream);
-    if (!path.empty()) unlink(path.c_str());
+    if (!path.empty()) remove(path.c_str());
 }

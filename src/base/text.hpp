@@ -46,3 +46,16 @@ inline std::vector<std::string> SplitFields(const std::string& text, char separa
         at = end + 1;
     }
 }
+
+// The pieces of `text` between any of the delimiter characters, empty ones skipped, as
+// strtok takes them apart.
+inline std::vector<std::string> Tokens(const std::string& text, const char* delimiters) {
+    std::vector<std::string> tokens;
+    size_t pos = 0;
+    while ((pos = text.find_first_not_of(delimiters, pos)) != std::string::npos) {
+        size_t end = text.find_first_of(delimiters, pos);
+        tokens.push_back(text.substr(pos, end == std::string::npos ? std::string::npos : end - pos));
+        pos = end;
+    }
+    return tokens;
+}

@@ -2,15 +2,7 @@
 
 #include <cstdio>
 
-const VersionInfo& ProgramVersion() {
-    // On Linux the version block is compiled in; the build system supplies the values.
-    static const VersionInfo info = {
-        VORLO_COMPANY,        VORLO_COPYRIGHT, VORLO_DESCRIPTION,   VORLO_AUTHOR,
-        VORLO_INTERNAL_NAME,  VORLO_STATE,     VORLO_VERSION_MAJOR, VORLO_VERSION_MINOR,
-        VORLO_VERSION_BUILD,  VORLO_VERSION_REVISION,
-    };
-    return info;
-}
+const VersionInfo& ProgramVersion() { return OwnVersionResource(); }
 
 void FormatVersionNumber(const VersionInfo& info, char* out, unsigned size) {
     int n = snprintf(out, size, "%i.%i", info.major, info.minor);

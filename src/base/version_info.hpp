@@ -4,15 +4,7 @@
 
 #include <cstdio>
 
-struct VersionInfo {
-    const char* company;
-    const char* copyright;
-    const char* description;
-    const char* author;
-    const char* internalName;
-    const char* state;
-    int major, minor, build, revision;
-};
+#include "platform/version_resource.hpp"
 
 const VersionInfo& ProgramVersion();
 

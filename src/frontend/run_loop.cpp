@@ -1,13 +1,10 @@
 #include "frontend/run_loop.hpp"
 
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <pthread.h>
 #include <string>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 #include "base/exit.hpp"
@@ -23,6 +20,7 @@
 #include "frontend/command_file.hpp"
 #include "frontend/help_topics.hpp"
 #include "net/command_server.hpp"
+#include "platform/files.hpp"
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
 
@@ -66,20 +64,9 @@ void RecoverFromFailedCommand() {
 // run inside a real signal handler.
 // SIGTERM and SIGHUP (a process manager stopping the run, a closed terminal) end the
 // run the same way, so that the command file does not stay behind either.
-void StartInterruptThread() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread([set]() {
-        int signal = 0;
-        while (sigwait(&set, &signal) != 0) {
-        }
-        MsgPrint(MSG_NOTE, "Signal %i catched", signal);
-        MsgPrint(MSG_ERROR, "Terminated by user.");
-    }).detach();
+void Interrupted(int signal) {
+    MsgPrint(MSG_NOTE, "Signal %i catched", signal);
+    MsgPrint(MSG_ERROR, "Terminated by user.");
 }
 
 void FrameworkExitHandler() {
@@ -135,7 +122,7 @@ void WriteCommandFile(const std::string& command) {
     FILE* file = g_process.commandFile;
     fflush(file);
     rewind(file);
-    if (ftruncate(fileno(file), 0) != 0) MsgError("Can't write the command file (%s).", strerror(errno));
+    if (!TruncateFile(file)) MsgError("Can't write the command file (%s).", strerror(errno));
     fprintf(file, "%s\n", command.c_str());
     fflush(file);
 }
@@ -176,10 +163,7 @@ void StartDaemonProcess(const char* argv0) {
     std::string secret = SecretFile();
     if (!secret.empty()) {
         CmdServerReadSecret(secret.c_str());
-        if (char* full = realpath(secret.c_str(), nullptr)) {
-            secret = full;
-            free(full);
-        }
+        if (std::string full = FullPath(secret); !full.empty()) secret = full;
     }
     std::vector<std::string> options = {"+D"};
     if (g_flags.serverBindAddress != 0) options.push_back("--localhostonly");
@@ -188,10 +172,9 @@ void StartDaemonProcess(const char* argv0) {
     std::vector<const char*> args;
     for (const std::string& option : options) args.push_back(option.c_str());
     args.push_back(nullptr);
-    int status = -1;
-    if (!StartDetachedCopy(argv0, args.data(), &status)) MsgError("Failed to create daemon process.");
     std::string report;
-    if (!WaitStarterReport(status, report, kDaemonStartTimeoutMs) || report != kDaemonReady) {
+    if (!StartDetachedCopy(argv0, args.data(), report, kDaemonStartTimeoutMs)) MsgError("Failed to create daemon process.");
+    if (report != kDaemonReady) {
         if (!report.empty()) {
             fprintf(stderr, "\n%s", report.c_str());
             fflush(stderr);
@@ -223,10 +206,10 @@ int VorloMain(int argc, char** argv) {
     const std::string driverHelp = DriverHelpText();
     MsgPrint(MSG_DEBUG, "Starting %s", argv[0]);
     if (argc >= 2 && strncmp(argv[1], "+D", 2) == 0) g_flags.daemonChild = true;
-    StartInterruptThread();
+    WatchInterrupts(Interrupted);
     // Output into a pipe whose reader has gone ("vorlo ... | head") must not kill the
     // run halfway through a write and skip the exit handlers: the writes fail instead.
-    signal(SIGPIPE, SIG_IGN);
+    IgnoreBrokenPipes();
     AppAtExit(FrameworkExitHandler);
 
     if (argc == 1) {

@@ -1,6 +1,9 @@
 #include "image/image_allocator.hpp"
 
-#include <sys/mman.h>
+#include <cstdlib>
+#include <new>
+
+#include "platform/files.hpp"
 
 namespace {
 constexpr size_t kMapThreshold = 4u << 20;
@@ -8,9 +11,8 @@ constexpr size_t kMapThreshold = 4u << 20;
 
 void* ImageBlockAlloc(size_t bytes) {
     if (bytes >= kMapThreshold) {
-        void* block = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (block == MAP_FAILED) throw std::bad_alloc();
-        madvise(block, bytes, MADV_HUGEPAGE);
+        void* block = MapMemory(bytes);
+        if (!block) throw std::bad_alloc();
         return block;
     }
     void* block = std::malloc(bytes ? bytes : 1);
@@ -21,7 +23,7 @@ void* ImageBlockAlloc(size_t bytes) {
 void ImageBlockFree(void* block, size_t bytes) {
     if (!block) return;
     if (bytes >= kMapThreshold)
-        munmap(block, bytes);
+        UnmapMemory(block, bytes);
     else
         std::free(block);
 }

@@ -1,6 +1,5 @@
 #include "net/command_server.hpp"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cctype>
 #include <cerrno>
@@ -67,7 +66,7 @@ void RequestEnd(std::atomic<bool>& flag, bool dropQueued) {
     flag = true;
 }
 
-void ReplyState(int s) {
+void ReplyState(SocketHandle s) {
     bool busy;
     {
         std::lock_guard<std::mutex> lock(g_queue.lock);
@@ -82,9 +81,15 @@ void ReplyState(int s) {
     socksendstr(s, reply);
 }
 
+// A port as the socket gives it: in network byte order, big-endian.
+unsigned PortNumber(uint16_t networkOrder) {
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(&networkOrder);
+    return unsigned{b[0]} << 8 | b[1];
+}
+
 bool Starts(const char* line, const char* keyword) { return strncmp(line, keyword, strlen(keyword)) == 0; }
 
-void ServeForever(int s, std::promise<void>* listening) {
+void ServeForever(SocketHandle s, std::promise<void>* listening) {
     SockListenOptions options;
     options.maxConnections = kDaemonMaxConnections;
     options.listening = [listening]() { listening->set_value(); };
@@ -106,16 +111,16 @@ uint16_t CmdServerPort() {
 void CmdServerStart() {
     uint16_t port = CmdServerPort();
     uint32_t bind = g_flags.serverBindAddress;
-    int s = sockopen(nullptr, bind, port);
-    if (s < 0) {
-        int error = errno;
+    SocketHandle s = sockopen(nullptr, bind, port);
+    if (s == kNoSocket) {
+        int error = SocketLastError();
         char where[80];
         snprintf(where, sizeof where, "sockopen %u.%u.%u.%u:%u", bind >> 24, (bind >> 16) & 0xFF, (bind >> 8) & 0xFF,
                  bind & 0xFF, port);
-        const char* text = SockErrorText(error);
-        std::string why = std::string(where) + ": (" + std::to_string(error) + ") " + (text ? text : strerror(error));
+        const char* text = SocketErrorText(error);
+        std::string why = std::string(where) + ": (" + std::to_string(error) + ") " + (text ? text : SocketSystemText(error));
         ReportToStarter(why.c_str());
-        errno = error;
+        SocketSetLastError(error);
         sockerror(where);
         MsgError("serverthread.sockopen in %s: %i.", "lib/cmdline", __LINE__);
     }
@@ -124,7 +129,7 @@ void CmdServerStart() {
     if (sockinfo(s, &address, &boundPort) == 0) {
         const unsigned char* a = reinterpret_cast<const unsigned char*>(&address);
         MsgPrint(MSG_DEBUG, "Server socket open on host %u.%u.%u.%u, port %u\n", a[0], a[1], a[2], a[3],
-                 static_cast<unsigned>(ntohs(boundPort)));
+                 PortNumber(boundPort));
     }
     // The promise outlives this call: the server thread runs for the rest of the process.
     auto* listening = new std::promise<void>();
@@ -172,7 +177,7 @@ void CmdServerSetResult(int code, const char* text) {
     g_server.result = code == 0 ? "RESULT: 0" : "RESULT: " + std::to_string(code) + " " + text;
 }
 
-void CmdServerConnection(int s) {
+void CmdServerConnection(SocketHandle s) {
     SockLineReader reader;
     reader.lfEnds = true;
     char line[kLineCapacity];
@@ -181,7 +186,7 @@ void CmdServerConnection(int s) {
     for (;;) {
         int n = sockreadline(s, line, kLineCapacity, reader);
         if (n < 0) {
-            failure = errno;
+            failure = SocketLastError();
             break;
         }
         if (n == 0 && reader.closed) break;
@@ -190,7 +195,7 @@ void CmdServerConnection(int s) {
             // its tail must not be taken for a request of its own.
             while (n == kLineCapacity) n = sockreadline(s, line, kLineCapacity, reader);
             if (n < 0) {
-                failure = errno;
+                failure = SocketLastError();
                 break;
             }
             socksendstr(s, "ERR");
@@ -233,5 +238,5 @@ void CmdServerConnection(int s) {
             socksendstr(s, "ERR");
         }
     }
-    if (failure != 0) MsgPrint(MSG_WARNING, "Handler error code: %s", strerror(failure));
+    if (failure != 0) MsgPrint(MSG_WARNING, "Handler error code: %s", SocketSystemText(failure).c_str());
 }

@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/socket.hpp"
+
 constexpr uint16_t kDaemonDefaultPort = 8100;
 // Overrides the daemon's TCP port; a started daemon inherits it with the environment.
 constexpr const char* kDaemonPortVariable = "VORLO_DAEMON_PORT";
@@ -50,4 +52,4 @@ void CmdServerSetResult(int code, const char* text);
 bool CmdServerTakeCommand(std::string& command);
 
 // Serves one client connection until it ends (a stream socket of any kind).
-void CmdServerConnection(int socket);
+void CmdServerConnection(SocketHandle socket);

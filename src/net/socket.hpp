@@ -1,4 +1,4 @@
-// Small TCP helpers over POSIX sockets (IPv4, stream sockets): open a socket as a
+// Small TCP helpers over the system's sockets (IPv4, stream sockets): open a socket as a
 // server or a client, serve a listening socket with one thread per connection, query
 // the local address, send and read CR LF terminated text lines, report socket errors.
 #pragma once
@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+
+#include "platform/socket.hpp"
 
 // Receive state of one connection for sockreadline. Each connection owns its own;
 // threads never share one.
@@ -21,10 +23,11 @@ struct SockLineReader {
 
 // Server (host == nullptr): a socket with SO_REUSEADDR bound to address:port (both in
 // host byte order). Client: connects to the first IPv4 address of host at port; the
-// address argument is not used. Returns the socket, or -1 (errno tells why).
-int sockopen(const char* host, uint32_t address, uint16_t port);
+// address argument is not used. Returns the socket, or kNoSocket (SocketLastError tells
+// why).
+SocketHandle sockopen(const char* host, uint32_t address, uint16_t port);
 
-using SockHandler = void (*)(int socket);
+using SockHandler = void (*)(SocketHandle socket);
 
 struct SockListenOptions {
     int backlog = 64;
@@ -39,27 +42,25 @@ struct SockListenOptions {
 // which calls handler(connection) and then closes the connection. Does not return:
 // a failing listen(), or an accept() failure that is not a passing condition, is
 // reported with sockerror and ends the program with exit code 0.
-[[noreturn]] void socklisten(int socket, SockHandler handler, const SockListenOptions& options = {});
+[[noreturn]] void socklisten(SocketHandle socket, SockHandler handler, const SockListenOptions& options = {});
 
 // Local address and port of the socket, both in network byte order. 0, or -1 after
 // sockerror("sockinfo").
-int sockinfo(int socket, uint32_t* address, uint16_t* port);
+int sockinfo(SocketHandle socket, uint32_t* address, uint16_t* port);
 
 // Sends the n bytes followed by CR LF in one send(); returns the bytes sent minus 2,
 // or send()'s result when that is 0 or negative. Never raises SIGPIPE.
-int socksend(int socket, const void* bytes, size_t n);
-int socksendstr(int socket, const char* text);
+int socksend(SocketHandle socket, const void* bytes, size_t n);
+int socksendstr(SocketHandle socket, const char* text);
 
 // Reads one line ended by CR LF (neither stored; a lone CR or LF is data). Returns the
 // length of the line. A line longer than capacity - 1 is cut: the first capacity - 1
 // characters come back with the result capacity, the rest with the next call. When the
 // peer closes or recv fails: the characters stored so far if any, else 0 (closed) or
 // recv's negative result. The line is always terminated.
-int sockreadline(int socket, char* line, int capacity, SockLineReader& reader);
+int sockreadline(SocketHandle socket, char* line, int capacity, SockLineReader& reader);
 
-// Prints prefix, errno and the socket error text on standard error ("%s: (%d) %s"),
-// or perror(prefix) for an error that is not a socket error.
+// Prints prefix, the error code and the socket error text on standard error
+// ("%s: (%d) %s"), or prefix and the system's text for an error that is not a socket
+// error.
 void sockerror(const char* prefix);
-
-// The socket error text for an errno value, or nullptr.
-const char* SockErrorText(int error);

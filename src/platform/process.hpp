@@ -9,10 +9,10 @@
 // Full path of the running program file.
 std::string SelfExecutablePath();
 
-// Creates a new, uniquely named file "HCP......tmp" in the first of $TMP, $TEMP, $TMPDIR
-// and /tmp where that works, atomically; returns its path and an open descriptor, or -1
-// with the path tried last.
-int CreateUniqueTempFile(std::string& path);
+// Creates a new, uniquely named, empty file "HCP......tmp" in the first temporary folder
+// where that works ($TMP, $TEMP, $TMPDIR, /tmp on POSIX), atomically; true with its
+// path, else false with the path tried last.
+bool CreateUniqueTempFile(std::string& path);
 
 // Creates a new, uniquely named folder "<prefix>XXXXXX" in the first temporary folder
 // where that works (as above); returns its path, or "" when none would take it.
@@ -25,19 +25,23 @@ void SleepMs(uint32_t milliseconds);
 uint64_t MonotonicUs();
 void SleepUs(uint32_t microseconds);
 
-// Starts a detached copy of this program with argv[0] and the given extra arguments,
-// in a new session, standard streams on /dev/null. The caller does not wait for it.
-// With statusFd, *statusFd receives the read end of a pipe on which the copy reports
-// once with ReportToStarter; read it with WaitStarterReport, which closes it.
-bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, int* statusFd = nullptr);
+// Starts a detached copy of this program with argv[0] and the given extra arguments
+// (null-terminated), in a session of its own, without console or standard streams; the
+// caller does not wait for it to end. The copy reports once with ReportToStarter: the
+// line comes back in `report` ("" when none came within reportTimeoutMs). False when
+// the copy could not be started.
+bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, std::string& report, uint32_t reportTimeoutMs);
 
-// In a copy started with a status pipe: sends one line to the starter and closes the
-// pipe. Does nothing in any other process, or when called a second time.
+// In a copy started by StartDetachedCopy: sends one line to the starter. Does nothing
+// in any other process, or when called a second time.
 void ReportToStarter(const char* text);
 
-// In the starter: waits up to timeoutMs for the copy's report line and closes the
-// pipe. False when the copy ended or the time passed without a report.
-bool WaitStarterReport(int statusFd, std::string& text, uint32_t timeoutMs);
+// Interrupts: Ctrl+C, and a request to end from outside (a process manager stopping the
+// run, a closed terminal). The handler runs on a thread of its own, not inside a
+// signal, with the signal's number (2 for Ctrl+C); it does not return.
+void WatchInterrupts(void (*handler)(int signal));
+// Output into a pipe whose reader has gone fails instead of ending the process.
+void IgnoreBrokenPipes();
 
 // Starts a child process: `program` with the arguments (argv[0] included), standard
 // input on /dev/null, standard output and error into the given descriptors (-1:

@@ -3,9 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/exit.hpp"
 #include "base/messages.hpp"
+#include "base/text.hpp"
 #include "serial/serial_port.hpp"
 
 namespace {
@@ -50,14 +52,14 @@ bool OpenInterfaceCom(const char* connection) {
     if (strlen(connection) > kMaxConnectionChars)
         MsgPrint(MSG_ERROR, "OpenInterfaceCom()@%s: Too long settings str", kModule);
 
-    std::string copyText = connection;
-    char* copy = copyText.data();
-    char* save = nullptr;
-    const char* port = strtok_r(copy, " ,", &save);
-    char* baudText = strtok_r(nullptr, " ,", &save);
-    char* dataText = strtok_r(nullptr, " ,", &save);
-    char* parityText = strtok_r(nullptr, " ,", &save);
-    char* stopText = strtok_r(nullptr, " ,", &save);
+    std::vector<std::string> fields = Tokens(connection, " ,");
+    fields.resize(5);
+    auto field = [&](size_t i) { return fields[i].empty() ? nullptr : fields[i].data(); };
+    const char* port = field(0);
+    char* baudText = field(1);
+    char* dataText = field(2);
+    char* parityText = field(3);
+    char* stopText = field(4);
 
     // An empty string names no port: the missing keyword ends the run below, but the
     // device is not opened first.

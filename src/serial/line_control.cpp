@@ -56,10 +56,9 @@ void PgmEnGpioSetter(bool active) { SetGpio(g_lines.pgmEn, active); }
 
 void Configure(ControlLine& line, void (*setter)(bool), const char* value) {
     line.kind = LINE_GPIO;
-    std::string text = UpperCase(value ? value : "");
-    char* save = nullptr;
-    char* name = strtok_r(text.data(), " ,", &save);
-    if (!name) return;
+    const std::vector<std::string> tokens = Tokens(UpperCase(value ? value : ""), " ,");
+    if (tokens.empty()) return;
+    const char* name = tokens[0].c_str();
     if (strncmp(name, "CP2103GPIO_", 11) == 0 && name[11] >= '0' && name[11] <= '3' && name[12] == '\0')
         line.gpio = name[11] - '0';
     else if (strcmp(name, "DTR") == 0)
@@ -70,7 +69,8 @@ void Configure(ControlLine& line, void (*setter)(bool), const char* value) {
         return;
     // A line moved to DTR or RTS must no longer pulse the GPIO pin it had before.
     if (line.kind != LINE_GPIO) line.gpioSetter = nullptr;
-    if (const char* level = strtok_r(nullptr, " ,", &save)) {
+    if (tokens.size() > 1) {
+        const char* level = tokens[1].c_str();
         if (strcmp(level, "1") == 0)
             line.activeHigh = true;
         else if (strcmp(level, "0") == 0)

@@ -1,6 +1,5 @@
 #include "serial/port_list.hpp"
 
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "base/text.hpp"
+#include "platform/files.hpp"
 #include "platform/port_enum.hpp"
 #include "serial/serial_port.hpp"
 
@@ -35,8 +35,7 @@ std::vector<SystemPort> EnvironmentPorts(const std::vector<SystemPort>& known) {
         size_t end = text.find_first_of(" :\t", pos);
         std::string path = text.substr(pos, end == std::string::npos ? std::string::npos : end - pos);
         pos = end;
-        struct stat st;
-        if (stat(path.c_str(), &st) != 0) continue;  // a simulator that is gone
+        if (!PathExists(path)) continue;  // a simulator that is gone
         bool duplicate = false;
         for (const SystemPort& p : known) duplicate = duplicate || p.name == path;
         for (const SystemPort& p : ports) duplicate = duplicate || p.name == path;

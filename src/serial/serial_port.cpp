@@ -1,12 +1,11 @@
 #include "serial/serial_port.hpp"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
-#include <sys/uio.h>
 
 #include "base/messages.hpp"
 #include "platform/process.hpp"
@@ -22,7 +21,7 @@ constexpr size_t kTraceBytes = 32;
 
 struct PortState {
     serialdev::Device* dev = &serialdev::System();
-    int fd = -1;
+    std::unique_ptr<serialdev::Port> port;  // null while no port is open
     std::string path;
     bool connected = false;
     // The line as last set: a rate change inside a session keeps its character format.
@@ -59,10 +58,9 @@ void TraceTx(const uint8_t* bytes, size_t count) {
 // A write the driver did not take whole ends the run; `call` names the system call.
 void CheckWritten(const char* call, const void* data, size_t expected, long written) {
     if (written == static_cast<long>(expected)) return;
-    int err = errno;
-    MsgPrint(MSG_VERBOSE, "ERROR: %s(%d, %p, %d) : %d, dwWrite=%ld", call, g_port.fd, data, static_cast<int>(expected), 0,
-             written);
-    MsgPrint(MSG_VERBOSE, "errno : %d (%s)", err, strerror(err));
+    MsgPrint(MSG_VERBOSE, "ERROR: %s(%ld, %p, %d) : %d, dwWrite=%ld", call, g_port.port ? g_port.port->Id() : -1L, data,
+             static_cast<int>(expected), 0, written);
+    if (g_port.port) MsgPrint(MSG_VERBOSE, "errno : %s", g_port.port->LastError().c_str());
     MsgPrint(MSG_ERROR, "Comm write failed.");
 }
 
@@ -70,21 +68,6 @@ void ResetReadTimeouts() {
     g_port.intervalMs = 15;
     g_port.perByteMs = 10;
     g_port.totalConstMs = 0;
-}
-
-// Why a port could not be opened, in the words a user can act on. Permission is the
-// usual first-run failure on Linux: serial devices belong to the dialout group.
-const char* OpenFailureReason(int err) {
-    switch (err) {
-    case EACCES:
-    case EPERM: return "Permission denied";
-    case ENOENT:
-    case ENODEV:
-    case ENXIO: return "No such device";
-    case EBUSY:
-    case EWOULDBLOCK: return "In use by another program";
-    default: return strerror(err);
-    }
 }
 
 void TraceRx(const uint8_t* bytes, size_t got, size_t n, uint32_t timeoutMs) {
@@ -135,16 +118,15 @@ bool ComPrmStr(char* text, uint32_t baud, int dataBits, int parity, int stopBits
 
 bool ComOpen(const char* portName) {
     MsgPrint(MSG_DEBUG, "Opening %s.", portName);
-    if (g_port.fd >= 0) ComClose();  // one port at a time
+    if (g_port.port) ComClose();  // one port at a time
     std::string path = serialdev::DevicePath(portName);
-    int fd = g_port.dev->Open(path);
-    if (fd < 0) {
-        int err = errno;
-        if (err == EACCES || err == EPERM)
-            MsgPrint(MSG_NOTE, "Serial devices belong to the dialout group: sudo usermod -aG dialout $USER, then log in again.");
-        MsgPrint(MSG_ERROR, "Can't open %s: %s", portName, OpenFailureReason(err));
+    serialdev::OpenFailure failure;
+    std::unique_ptr<serialdev::Port> port = g_port.dev->Open(path, failure);
+    if (!port) {
+        if (!failure.hint.empty()) MsgPrint(MSG_NOTE, "%s", failure.hint.c_str());
+        MsgPrint(MSG_ERROR, "Can't open %s: %s", portName, failure.reason.c_str());
     }
-    g_port.fd = fd;
+    g_port.port = std::move(port);
     g_port.path = path;
     g_port.connected = false;
     g_port.lineSet = false;
@@ -157,26 +139,26 @@ bool ComOpen(const char* portName) {
 
 bool ComProbe(const char* portName) {
     std::string path = serialdev::DevicePath(portName);
-    if (g_port.fd >= 0 && path == g_port.path) return true;  // our own open port
+    if (g_port.port && path == g_port.path) return true;  // our own open port
     return g_port.dev->Probe(path);
 }
 
-bool ComIsOpen() { return g_port.fd >= 0; }
+bool ComIsOpen() { return g_port.port != nullptr; }
 
 LinkState ComLinkState() {
-    if (g_port.fd < 0) return LinkState::Closed;
+    if (!g_port.port) return LinkState::Closed;
     return g_port.connected ? LinkState::Connected : LinkState::Open;
 }
 bool IsConnected() { return ComLinkState() == LinkState::Connected; }
-void SetConnected(bool connected) { g_port.connected = connected && g_port.fd >= 0; }
-const char* ComDevicePath() { return g_port.fd >= 0 ? g_port.path.c_str() : ""; }
+void SetConnected(bool connected) { g_port.connected = connected && g_port.port; }
+const char* ComDevicePath() { return g_port.port ? g_port.path.c_str() : ""; }
 
 namespace {
 // Applies the line and remembers it; `what` heads the level-5 report ("Com params set:").
 bool ApplyLine(const serialdev::LineSettings& line, const char* what) {
-    if (!g_port.dev->CanReadLine(g_port.fd)) MsgPrint(MSG_FATAL, "TCGETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
+    if (!g_port.port->CanReadLine()) MsgPrint(MSG_FATAL, "TCGETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
     g_port.line.baud = line.baud;  // the current rate, even when the device refuses it
-    if (!g_port.dev->SetLine(g_port.fd, line)) {
+    if (!g_port.port->SetLine(line)) {
         MsgPrint(MSG_DEBUG, "TCSETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
         return false;
     }
@@ -193,8 +175,8 @@ bool ApplyLine(const serialdev::LineSettings& line, const char* what) {
 bool ComSetParams(uint32_t baud, int dataBits, int parity, int stopBits) {
     if (!ApplyLine({baud, dataBits, parity, stopBits}, "Com params set: ")) return false;
     // New parameters leave both modem lines off until line control sets them.
-    g_port.dev->SetDtr(g_port.fd, false);
-    g_port.dev->SetRts(g_port.fd, false);
+    g_port.port->SetDtr(false);
+    g_port.port->SetRts(false);
     g_port.dtr = g_port.rts = 0;
     return true;
 }
@@ -205,8 +187,8 @@ bool ComSetBaudRate(uint32_t baud) {
     if (!ApplyLine(line, "Com rate set: ")) return false;
     // Some UART drivers touch the modem lines on a rate change; a board whose reset is
     // wired to one of them must not see it move, so they are set again as they were.
-    if (g_port.dtr >= 0) g_port.dev->SetDtr(g_port.fd, g_port.dtr != 0);
-    if (g_port.rts >= 0) g_port.dev->SetRts(g_port.fd, g_port.rts != 0);
+    if (g_port.dtr >= 0) g_port.port->SetDtr(g_port.dtr != 0);
+    if (g_port.rts >= 0) g_port.port->SetRts(g_port.rts != 0);
     return true;
 }
 
@@ -223,21 +205,20 @@ void ComResetReadTimeouts() { ResetReadTimeouts(); }
 
 bool ComWrite(const void* data, size_t n) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    CheckWritten("write", data, n, g_port.dev->WriteAll(g_port.fd, bytes, n));
+    CheckWritten("write", data, n, g_port.port ? g_port.port->WriteAll(bytes, n) : -1);
     TraceTx(bytes, n);
     return true;
 }
 
 bool ComWriteParts(const ComPart* parts, int count) {
-    iovec pieces[8] = {};
+    serialdev::Piece pieces[8] = {};
     if (count > 8) MsgPrint(MSG_FATAL, "ComWriteParts(): %i parts", count);
     size_t total = 0;
     for (int i = 0; i < count; ++i) {
-        pieces[i].iov_base = const_cast<void*>(parts[i].data);
-        pieces[i].iov_len = parts[i].size;
+        pieces[i] = {parts[i].data, parts[i].size};
         total += parts[i].size;
     }
-    CheckWritten("writev", parts, total, g_port.dev->WriteAllGather(g_port.fd, pieces, count));
+    CheckWritten("writev", parts, total, g_port.port ? g_port.port->WriteGather(pieces, count) : -1);
     for (int i = 0; i < count; ++i) TraceTx(static_cast<const uint8_t*>(parts[i].data), parts[i].size);
     return true;
 }
@@ -250,9 +231,9 @@ size_t ComRead(void* buf, size_t n, uint32_t timeoutMs) {
     }
     uint8_t* bytes = static_cast<uint8_t*>(buf);
     size_t got = 0;
-    if (g_port.fd >= 0 && n > 0) {
+    if (g_port.port && n > 0) {
         uint32_t total = g_port.perByteMs * static_cast<uint32_t>(n) + g_port.totalConstMs;
-        got = g_port.dev->ReadTimed(g_port.fd, bytes, n, g_port.intervalMs, total);
+        got = g_port.port->ReadTimed(bytes, n, g_port.intervalMs, total);
     }
     TraceRx(bytes, got, n, timeoutMs);
     return got;
@@ -262,10 +243,10 @@ size_t ComReadUntil(void* buf, size_t n, uint32_t timeoutMs, const std::function
     uint8_t* bytes = static_cast<uint8_t*>(buf);
     size_t got = 0;
     const uint32_t start = TickCountMs();
-    while (g_port.fd >= 0 && got < n && !(got > 0 && complete(bytes, got))) {
+    while (g_port.port && got < n && !(got > 0 && complete(bytes, got))) {
         uint32_t elapsed = TickCountMs() - start;
         if (elapsed >= timeoutMs) break;
-        got += g_port.dev->ReadAvailable(g_port.fd, bytes + got, n - got, (timeoutMs - elapsed) * 1000u);
+        got += g_port.port->ReadAvailable(bytes + got, n - got, (timeoutMs - elapsed) * 1000u);
     }
     // A caller that asked for a whole answer got all it waited for: trace it as complete.
     TraceRx(bytes, got, got > 0 && complete(bytes, got) ? got : n, timeoutMs);
@@ -273,53 +254,53 @@ size_t ComReadUntil(void* buf, size_t n, uint32_t timeoutMs, const std::function
 }
 
 size_t ComReadWithin(void* buf, size_t n, uint32_t waitUs) {
-    if (g_port.fd < 0 || n == 0) return 0;
+    if (!g_port.port || n == 0) return 0;
     uint8_t* bytes = static_cast<uint8_t*>(buf);
-    size_t got = g_port.dev->ReadAvailable(g_port.fd, bytes, n, waitUs);
+    size_t got = g_port.port->ReadAvailable(bytes, n, waitUs);
     if (got) Trace("Rx: {", bytes, got);
     return got;
 }
 
 size_t ComDiscardInput() {
-    if (g_port.fd < 0) return 0;
+    if (!g_port.port) return 0;
     size_t discarded = 0;
     uint8_t scrap[256];
-    while (g_port.dev->InputWaiting(g_port.fd) > 0) {
-        size_t k = g_port.dev->ReadAvailable(g_port.fd, scrap, sizeof scrap, 0);
+    while (g_port.port->InputWaiting() > 0) {
+        size_t k = g_port.port->ReadAvailable(scrap, sizeof scrap, 0);
         if (k == 0) break;
         if (discarded == 0) Trace("Discarded: {", scrap, k);
         discarded += k;
     }
-    g_port.dev->FlushInput(g_port.fd);
+    g_port.port->FlushInput();
     if (discarded) MsgPrint(MSG_VERBOSE, "%i stale byte(s) discarded", static_cast<int>(discarded));
     return discarded;
 }
 
-size_t ComInputWaiting() { return g_port.fd >= 0 ? g_port.dev->InputWaiting(g_port.fd) : 0; }
+size_t ComInputWaiting() { return g_port.port ? g_port.port->InputWaiting() : 0; }
 
 void ComPurge() {
-    if (g_port.fd < 0) return;
-    g_port.dev->Flush(g_port.fd);
+    if (!g_port.port) return;
+    g_port.port->Flush();
     SleepMs(1);
-    g_port.dev->Flush(g_port.fd);
+    g_port.port->Flush();
 }
 
 bool ComSetDtr(bool on) {
-    bool ok = g_port.fd >= 0 && g_port.dev->SetDtr(g_port.fd, on);
-    if (g_port.fd >= 0) g_port.dtr = on ? 1 : 0;
+    bool ok = g_port.port && g_port.port->SetDtr(on);
+    if (g_port.port) g_port.dtr = on ? 1 : 0;
     MsgPrint(MSG_VERBOSE, "DTR %s%s", on ? "on" : "off", ok ? "" : " (no modem line)");
     return ok;
 }
 
 bool ComSetRts(bool on) {
-    bool ok = g_port.fd >= 0 && g_port.dev->SetRts(g_port.fd, on);
-    if (g_port.fd >= 0) g_port.rts = on ? 1 : 0;
+    bool ok = g_port.port && g_port.port->SetRts(on);
+    if (g_port.port) g_port.rts = on ? 1 : 0;
     MsgPrint(MSG_VERBOSE, "RTS %s%s", on ? "on" : "off", ok ? "" : " (no modem line)");
     return ok;
 }
 
-bool ComSetBreak() { return g_port.fd >= 0 && g_port.dev->SetBreak(g_port.fd, true); }
-bool ComClearBreak() { return g_port.fd >= 0 && g_port.dev->SetBreak(g_port.fd, false); }
+bool ComSetBreak() { return g_port.port && g_port.port->SetBreak(true); }
+bool ComClearBreak() { return g_port.port && g_port.port->SetBreak(false); }
 
 serialdev::Device* SetSerialDevice(serialdev::Device* device) {
     serialdev::Device* previous = g_port.dev == &serialdev::System() ? nullptr : g_port.dev;
@@ -329,10 +310,9 @@ serialdev::Device* SetSerialDevice(serialdev::Device* device) {
 
 void ComClose() {
     MsgPrint(MSG_DEBUG, "Closing comm port.");
-    if (g_port.fd < 0) return;
-    int fd = g_port.fd;
-    g_port.fd = -1;
+    if (!g_port.port) return;
+    std::unique_ptr<serialdev::Port> port = std::move(g_port.port);
     g_port.path.clear();
     g_port.connected = false;
-    if (!g_port.dev->RestoreAndClose(fd)) MsgPrint(MSG_FATAL, "close() failed at line %i in %s", __LINE__, kModule);
+    if (!port->RestoreAndClose()) MsgPrint(MSG_FATAL, "close() failed at line %i in %s", __LINE__, kModule);
 }

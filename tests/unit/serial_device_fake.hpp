@@ -2,6 +2,7 @@
 // pseudo-terminal hides: the character format set last and the modem lines.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,38 +12,17 @@ class RecordingDevice : public serialdev::Device {
 public:
     std::vector<serialdev::LineSettings> lines;  // every SetLine, in order
     std::vector<std::string> modem;              // "DTR on", "RTS off", ... in order
-    int openErrno = 0;                           // Open fails with this when not 0
+    serialdev::OpenFailure openFailure;          // Open fails with this when it has a reason
 
-    int Open(const std::string& path) override {
-        if (openErrno) {
-            errno = openErrno;
-            return -1;
+    std::unique_ptr<serialdev::Port> Open(const std::string& path, serialdev::OpenFailure& failure) override {
+        if (!openFailure.reason.empty()) {
+            failure = openFailure;
+            return nullptr;
         }
-        return sys().Open(path);
+        std::unique_ptr<serialdev::Port> port = serialdev::System().Open(path, failure);
+        return port ? std::make_unique<RecordingPort>(*this, std::move(port)) : nullptr;
     }
-    bool Probe(const std::string& path) override { return sys().Probe(path); }
-    bool CanReadLine(int fd) override { return sys().CanReadLine(fd); }
-    bool SetLine(int fd, const serialdev::LineSettings& line) override {
-        lines.push_back(line);
-        return sys().SetLine(fd, line);
-    }
-    size_t ReadTimed(int fd, uint8_t* buf, size_t n, uint32_t intervalMs, uint32_t totalMs) override {
-        return sys().ReadTimed(fd, buf, n, intervalMs, totalMs);
-    }
-    size_t ReadAvailable(int fd, uint8_t* buf, size_t n, uint32_t waitUs) override {
-        return sys().ReadAvailable(fd, buf, n, waitUs);
-    }
-    long WriteAll(int fd, const uint8_t* data, size_t n) override { return sys().WriteAll(fd, data, n); }
-    long WriteAllGather(int fd, const struct iovec* pieces, int count) override {
-        return sys().WriteAllGather(fd, pieces, count);
-    }
-    size_t InputWaiting(int fd) override { return sys().InputWaiting(fd); }
-    void Flush(int fd) override { sys().Flush(fd); }
-    void FlushInput(int fd) override { sys().FlushInput(fd); }
-    bool SetDtr(int, bool on) override { return Modem("DTR", on); }
-    bool SetRts(int, bool on) override { return Modem("RTS", on); }
-    bool SetBreak(int fd, bool on) override { return sys().SetBreak(fd, on); }
-    bool RestoreAndClose(int fd) override { return sys().RestoreAndClose(fd); }
+    bool Probe(const std::string& path) override { return serialdev::System().Probe(path); }
 
     // The level a modem line has now ("" before any change).
     std::string Level(const std::string& line) const {
@@ -52,9 +32,38 @@ public:
     }
 
 private:
-    static serialdev::Device& sys() { return serialdev::System(); }
-    bool Modem(const char* line, bool on) {
-        modem.push_back(std::string(line) + (on ? " on" : " off"));
-        return true;
-    }
+    class RecordingPort : public serialdev::Port {
+        RecordingDevice& owner_;
+        std::unique_ptr<serialdev::Port> sys_;
+
+        bool Modem(const char* line, bool on) {
+            owner_.modem.push_back(std::string(line) + (on ? " on" : " off"));
+            return true;
+        }
+
+    public:
+        RecordingPort(RecordingDevice& owner, std::unique_ptr<serialdev::Port> sys) : owner_(owner), sys_(std::move(sys)) {}
+        bool CanReadLine() override { return sys_->CanReadLine(); }
+        bool SetLine(const serialdev::LineSettings& line) override {
+            owner_.lines.push_back(line);
+            return sys_->SetLine(line);
+        }
+        size_t ReadTimed(uint8_t* buf, size_t n, uint32_t intervalMs, uint32_t totalMs) override {
+            return sys_->ReadTimed(buf, n, intervalMs, totalMs);
+        }
+        size_t ReadAvailable(uint8_t* buf, size_t n, uint32_t waitUs) override {
+            return sys_->ReadAvailable(buf, n, waitUs);
+        }
+        long WriteAll(const uint8_t* data, size_t n) override { return sys_->WriteAll(data, n); }
+        long WriteGather(const serialdev::Piece* pieces, int count) override { return sys_->WriteGather(pieces, count); }
+        size_t InputWaiting() override { return sys_->InputWaiting(); }
+        void Flush() override { sys_->Flush(); }
+        void FlushInput() override { sys_->FlushInput(); }
+        bool SetDtr(bool on) override { return Modem("DTR", on); }
+        bool SetRts(bool on) override { return Modem("RTS", on); }
+        bool SetBreak(bool on) override { return sys_->SetBreak(on); }
+        bool RestoreAndClose() override { return sys_->RestoreAndClose(); }
+        long Id() const override { return sys_->Id(); }
+        std::string LastError() const override { return sys_->LastError(); }
+    };
 };

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "image/code_formats.hpp"
+#include "platform/files.hpp"
 
 namespace codeio {
 
@@ -50,11 +50,11 @@ private:
 
 // Bytes left in a regular file from its current position; 0 when unknown.
 inline size_t RemainingSize(FILE* stream) {
-    struct stat st;
-    if (fstat(fileno(stream), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+    uint64_t size = 0;
+    if (!RegularFileSize(stream, size)) return 0;
     long pos = ftell(stream);
-    if (pos < 0 || st.st_size < pos) return 0;
-    return static_cast<size_t>(st.st_size - pos);
+    if (pos < 0 || size < static_cast<uint64_t>(pos)) return 0;
+    return static_cast<size_t>(size - static_cast<uint64_t>(pos));
 }
 
 inline constexpr char kHexDigits[] = "0123456789ABCDEF";

@@ -4,31 +4,13 @@
 #include <new>
 #include <string>
 
-#include <wx/log.h>
-#include <wx/mstream.h>
-#include <wx/xml/xml.h>
-
 #include "base/exit.hpp"
 #include "image/code_formats.hpp"
 #include "image/formats/stream_io.hpp"
+#include "platform/files.hpp"
+#include "platform/xml_document.hpp"
 
 namespace {
-// The container's notes go to the wxWidgets log as plain lines, without the clock
-// time the default log target puts in front.
-void LogNote(const char* text) {
-    const wxString stamp = wxLog::GetTimestamp();
-    wxLog::DisableTimestamp();
-    wxLogMessage("%s", text);
-    wxLog::FlushActive();
-    wxLog::SetTimestamp(stamp);
-}
-
-wxXmlNode* FirstChildNamed(wxXmlNode* parent, const char* name) {
-    for (wxXmlNode* n = parent->GetChildren(); n; n = n->GetNext())
-        if (n->GetType() == wxXML_ELEMENT_NODE && n->GetName() == name) return n;
-    return nullptr;
-}
-
 // An XML document begins with '<' after an optional byte order mark and blanks.
 // Checking that first spares reading a large HEX or S-record file into memory just
 // to see the parser fail on it.
@@ -67,47 +49,40 @@ int XmlContainerImport(FILE* stream, CodeImage& image, int format) {
         char note[120];
         snprintf(note, sizeof note, "Out of memory (%li bytes) in %s line %i",
                  static_cast<long>(codeio::RemainingSize(stream)), "src/image/formats/xml_container.cpp", __LINE__);
-        LogNote(note);
+        XmlNote(note);
         AppExit(-1);
     }
 
-    wxXmlDocument doc;
-    {
-        wxLogNull quiet;  // a parse failure only means "not this format"
-        wxMemoryInputStream input(text.data(), text.size());
-        if (!doc.Load(input, "UTF-8") || !doc.GetRoot()) return CODE_ERR_UNKNOWN;
-    }
+    XmlElement root;
+    if (!XmlParse(text, root)) return CODE_ERR_UNKNOWN;
     std::string().swap(text);
-    wxXmlNode* root = doc.GetRoot();
-    if (root->GetName() != "Firmware") return CODE_ERR_FORMAT;
-    wxXmlNode* code = FirstChildNamed(root, "Code");
+    if (root.name != "Firmware") return CODE_ERR_FORMAT;
+    const XmlElement* code = root.FirstChild("Code");
     if (!code) return CODE_ERR_FORMAT;
     int blocks = 0;
     int records = 0;
-    for (wxXmlNode* n = code->GetChildren(); n; n = n->GetNext()) {
-        if (n->GetType() != wxXML_ELEMENT_NODE) continue;
-        if (n->GetName() == "Block") ++blocks;
-        if (n->GetName() == "Record") ++records;
+    for (const XmlElement& n : code->children) {
+        if (n.name == "Block") ++blocks;
+        if (n.name == "Record") ++records;
     }
     if (blocks != 1 || records != 0) {
-        LogNote("Supports only one code 'Block' at the moment.");
+        XmlNote("Supports only one code 'Block' at the moment.");
         return CODE_ERR_FORMAT;
     }
-    wxXmlNode* content = FirstChildNamed(FirstChildNamed(code, "Block"), "Content");
+    const XmlElement* content = code->FirstChild("Block")->FirstChild("Content");
     if (!content) return CODE_ERR_FORMAT;
-    wxString type;
-    if (!content->GetAttribute("type", &type)) return CODE_OK;
-    if (type != "IntelHex") {
-        LogNote("Unsupported content type");
+    const std::string* type = content->Attribute("type");
+    if (!type) return CODE_OK;
+    if (*type != "IntelHex") {
+        XmlNote("Unsupported content type");
         return CODE_ERR_FORMAT;
     }
-    const wxString hexText = content->GetNodeContent();
-    const wxScopedCharBuffer hex = hexText.utf8_str();
-    if (hex.length() == 0) {
+    const std::string& hex = content->text;
+    if (hex.empty()) {
         CodeFree(image);
         return CODE_ERR_EOF;  // the HEX reader's answer to an empty text
     }
-    FILE* memory = fmemopen(const_cast<char*>(hex.data()), hex.length(), "rb");
+    FILE* memory = OpenMemoryStream(hex.data(), hex.size());
     if (!memory) return CODE_ERR_UNKNOWN;
     int status = IntelHexImport(memory, image, FORMAT_INTELHEX);
     fclose(memory);
@@ -115,6 +90,6 @@ int XmlContainerImport(FILE* stream, CodeImage& image, int format) {
 }
 
 int XmlContainerExport(FILE*, CodeImage&, int) {
-    LogNote("No write support implemented at the moment.");
+    XmlNote("No write support implemented at the moment.");
     return CODE_ERR_UNKNOWN;
 }

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <poll.h>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -24,7 +26,7 @@ std::string SelfExecutablePath() {
     return path;
 }
 
-int CreateUniqueTempFile(std::string& path) {
+bool CreateUniqueTempFile(std::string& path) {
     // A folder that is missing or not writable is passed over for the next one, so that
     // a stale TMPDIR does not stop every command.
     std::vector<std::string> folders;
@@ -41,7 +43,8 @@ int CreateUniqueTempFile(std::string& path) {
         path = fd >= 0 ? buffer.data() : pattern;
         if (fd >= 0) break;
     }
-    return fd;
+    if (fd >= 0) close(fd);
+    return fd >= 0;
 }
 
 std::string CreateUniqueTempDir(const char* prefix) {
@@ -98,7 +101,15 @@ void StreamsToNull() {
 }
 }  // namespace
 
-bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, int* statusFd) {
+namespace {
+// Waits up to timeoutMs for the copy's report line and closes the pipe. False when the
+// copy ended or the time passed without a report.
+bool WaitStarterReport(int statusFd, std::string& text, uint32_t timeoutMs);
+}  // namespace
+
+bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, std::string& report, uint32_t reportTimeoutMs) {
+    int statusChannel = -1;
+    int* statusFd = &statusChannel;
     std::string self = SelfExecutablePath();
     if (self.empty()) self = argv0;
     std::vector<char*> args;
@@ -107,8 +118,8 @@ bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, int* sta
     args.push_back(nullptr);
 
     // A pipe closed on exec tells the parent whether the exec succeeded.
-    int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return false;
+    int execReport[2];
+    if (pipe2(execReport, O_CLOEXEC) != 0) return false;
     // The status pipe's write end stays open across exec; its number is handed over in
     // the environment, which is built here because the child may not allocate.
     int status[2] = {-1, -1};
@@ -120,8 +131,8 @@ bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, int* sta
             env.push_back(*e);
     if (statusFd) {
         if (pipe2(status, O_CLOEXEC) != 0) {
-            close(report[0]);
-            close(report[1]);
+            close(execReport[0]);
+            close(execReport[1]);
             return false;
         }
         statusEntry = std::string(kStarterFdVariable) + "=" + std::to_string(status[1]);
@@ -131,12 +142,12 @@ bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, int* sta
 
     pid_t child = fork();
     if (child < 0) {
-        for (int fd : {report[0], report[1], status[0], status[1]})
+        for (int fd : {execReport[0], execReport[1], status[0], status[1]})
             if (fd >= 0) close(fd);
         return false;
     }
     if (child == 0) {
-        close(report[0]);
+        close(execReport[0]);
         if (status[0] >= 0) close(status[0]);
         // The grandchild is the daemon: the first child exits at once, so the daemon
         // is never a zombie of the starting process.
@@ -154,23 +165,24 @@ bool StartDetachedCopy(const char* argv0, const char* const* extraArgs, int* sta
         if (status[1] >= 0) fcntl(status[1], F_SETFD, 0);
         execve(self.c_str(), args.data(), env.data());
         char failed = 1;
-        (void)!write(report[1], &failed, 1);
+        (void)!write(execReport[1], &failed, 1);
         _exit(127);
     }
-    close(report[1]);
+    close(execReport[1]);
     if (status[1] >= 0) close(status[1]);
     int childStatus = 0;
     while (waitpid(child, &childStatus, 0) < 0 && errno == EINTR) {
     }
     char failed = 0;
-    ssize_t n = read(report[0], &failed, 1);
-    close(report[0]);
+    ssize_t n = read(execReport[0], &failed, 1);
+    close(execReport[0]);
     bool started = n == 0 && WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0;
-    if (statusFd) {
-        if (started) *statusFd = status[0];
-        else close(status[0]);
+    if (!started) {
+        close(status[0]);
+        return false;
     }
-    return started;
+    WaitStarterReport(status[0], report, reportTimeoutMs);
+    return true;
 }
 
 void ReportToStarter(const char* text) {
@@ -184,6 +196,7 @@ void ReportToStarter(const char* text) {
     close(fd);
 }
 
+namespace {
 bool WaitStarterReport(int statusFd, std::string& text, uint32_t timeoutMs) {
     text.clear();
     uint32_t start = TickCountMs();
@@ -208,8 +221,27 @@ bool WaitStarterReport(int statusFd, std::string& text, uint32_t timeoutMs) {
         }
     }
     close(statusFd);
+    if (!complete) text.clear();
     return complete;
 }
+}  // namespace
+
+void WatchInterrupts(void (*handler)(int signal)) {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread([set, handler]() {
+        int signal = 0;
+        while (sigwait(&set, &signal) != 0) {
+        }
+        handler(signal);
+    }).detach();
+}
+
+void IgnoreBrokenPipes() { signal(SIGPIPE, SIG_IGN); }
 
 void DetachFromConsole() {
     fflush(nullptr);

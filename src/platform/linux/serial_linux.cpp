@@ -8,11 +8,11 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <string>
 #include <fcntl.h>
-#include <map>
 #include <poll.h>
 #include <sys/uio.h>
-#include <algorithm>
 #include <sys/file.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -100,47 +100,48 @@ std::string DevicePath(const char* portName) {
 }
 
 namespace {
-class PosixDevice : public Device {
-    // What each open device had before it was opened, given back when it closes.
-    std::map<int, SavedState> saved_;
+// Why an open failed, in the words a user can act on. Permission is the usual first-run
+// failure on Linux: serial devices belong to the dialout group.
+OpenFailure FailureOf(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM:
+        return {"Permission denied",
+                "Serial devices belong to the dialout group: sudo usermod -aG dialout $USER, then log in again."};
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: return {"No such device", ""};
+    case EBUSY:
+    case EWOULDBLOCK: return {"In use by another program", ""};
+    default: return {strerror(err), ""};
+    }
+}
+
+class LinuxPort : public Port {
+    int fd_;
+    SavedState saved_;  // what the device had before it was opened, given back at close
+    int lastErrno_ = 0;
+
+    long Failed(long result) {
+        lastErrno_ = errno;
+        return result;
+    }
 
 public:
-    int Open(const std::string& path) override {
-        // Waits of a few character times must end on time: at 921600 baud a character
-        // lasts 11 us, far below the default timer slack of 50 us.
-        prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
-        int fd = OpenExclusive(path);
-        if (fd < 0) return -1;
-        SavedState saved{};
-        ioctl(fd, TCGETS2, &saved.settings);
-        saved.modemKnown = ioctl(fd, TIOCMGET, &saved.modemBits) == 0;
-        saved_[fd] = saved;
-
-        struct termios2 t = saved.settings;
-        MakeRaw(t);
-        ioctl(fd, TCSETS2, &t);
-        // Back to blocking writes: a write returns when the driver took every byte.
-        int flags = fcntl(fd, F_GETFL);
-        if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-        return fd;
+    LinuxPort(int fd, const SavedState& saved) : fd_(fd), saved_(saved) {}
+    ~LinuxPort() override {
+        if (fd_ >= 0) close(fd_);
     }
 
-    bool Probe(const std::string& path) override {
-        int fd = OpenExclusive(path);
-        if (fd < 0) return false;
-        close(fd);
-        return true;
-    }
-
-    bool CanReadLine(int fd) override {
+    bool CanReadLine() override {
         struct termios2 t;
-        return ioctl(fd, TCGETS2, &t) == 0;
+        return ioctl(fd_, TCGETS2, &t) == 0;
     }
 
-    bool SetLine(int fd, const LineSettings& line) override {
+    bool SetLine(const LineSettings& line) override {
         const uint32_t baud = line.baud;
         struct termios2 t;
-        if (ioctl(fd, TCGETS2, &t) != 0) return false;
+        if (ioctl(fd_, TCGETS2, &t) != 0) return false;
         MakeRaw(t);
 
         t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
@@ -178,10 +179,10 @@ public:
         else
             t.c_cflag |= CSTOPB;
 
-        return ioctl(fd, TCSETS2, &t) == 0;
+        return ioctl(fd_, TCSETS2, &t) == 0;
     }
 
-    size_t ReadTimed(int fd, uint8_t* buf, size_t n, uint32_t intervalMs, uint32_t totalMs) override {
+    size_t ReadTimed(uint8_t* buf, size_t n, uint32_t intervalMs, uint32_t totalMs) override {
         size_t got = 0;
         uint64_t start = NowMs();
         uint64_t lastByte = start;
@@ -194,7 +195,7 @@ public:
                 if (wait < 0 || gap < wait) wait = gap;
             }
             if (wait == 0 || (wait < 0 && (totalMs || (intervalMs && got > 0)))) break;
-            pollfd p{fd, POLLIN, 0};
+            pollfd p{fd_, POLLIN, 0};
             int r = poll(&p, 1, static_cast<int>(wait));
             if (r < 0) {
                 if (errno == EINTR) continue;
@@ -202,7 +203,7 @@ public:
             }
             if (r == 0) break;
             if (!(p.revents & POLLIN)) break;  // hang-up or error: the device is gone
-            ssize_t k = read(fd, buf + got, n - got);
+            ssize_t k = read(fd_, buf + got, n - got);
             if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             if (k <= 0) break;
             got += static_cast<size_t>(k);
@@ -211,41 +212,40 @@ public:
         return got;
     }
 
-
-    size_t ReadAvailable(int fd, uint8_t* buf, size_t n, uint32_t waitUs) override {
+    size_t ReadAvailable(uint8_t* buf, size_t n, uint32_t waitUs) override {
         for (;;) {
-            pollfd p{fd, POLLIN, 0};
+            pollfd p{fd_, POLLIN, 0};
             timespec wait{static_cast<time_t>(waitUs / 1000000u), static_cast<long>(waitUs % 1000000u) * 1000L};
             int r = ppoll(&p, 1, &wait, nullptr);
             if (r < 0 && errno == EINTR) continue;
             if (r <= 0 || !(p.revents & POLLIN)) return 0;
-            ssize_t k = read(fd, buf, n);
+            ssize_t k = read(fd_, buf, n);
             if (k < 0 && (errno == EINTR || errno == EAGAIN)) continue;
             return k > 0 ? static_cast<size_t>(k) : 0;
         }
     }
 
-    long WriteAll(int fd, const uint8_t* data, size_t n) override {
+    long WriteAll(const uint8_t* data, size_t n) override {
         size_t done = 0;
         while (done < n) {
-            ssize_t k = write(fd, data + done, n - done);
+            ssize_t k = write(fd_, data + done, n - done);
             if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) break;
+            if (k <= 0) return Failed(static_cast<long>(done));
             done += static_cast<size_t>(k);
         }
         return static_cast<long>(done);
     }
 
-    long WriteAllGather(int fd, const struct iovec* pieces, int count) override {
+    long WriteGather(const Piece* pieces, int count) override {
         iovec rest[8];
         if (count > 8) return -1;
-        std::copy(pieces, pieces + count, rest);
+        for (int i = 0; i < count; ++i) rest[i] = {const_cast<void*>(pieces[i].data), pieces[i].size};
         iovec* next = rest;
         long done = 0;
         while (count > 0) {
-            ssize_t k = writev(fd, next, count);
+            ssize_t k = writev(fd_, next, count);
             if (k < 0 && errno == EINTR) continue;
-            if (k <= 0) break;
+            if (k <= 0) return Failed(done);
             done += k;
             // Step over what went out; a partial write resumes inside a piece.
             while (count > 0 && static_cast<size_t>(k) >= next->iov_len) {
@@ -261,46 +261,79 @@ public:
         return done;
     }
 
-    size_t InputWaiting(int fd) override {
+    size_t InputWaiting() override {
         int n = 0;
-        if (ioctl(fd, FIONREAD, &n) != 0 || n < 0) return 0;
+        if (ioctl(fd_, FIONREAD, &n) != 0 || n < 0) return 0;
         return static_cast<size_t>(n);
     }
 
-    void Flush(int fd) override { ioctl(fd, TCFLSH, TCIOFLUSH); }
+    void Flush() override { ioctl(fd_, TCFLSH, TCIOFLUSH); }
 
-    void FlushInput(int fd) override { ioctl(fd, TCFLSH, TCIFLUSH); }
+    void FlushInput() override { ioctl(fd_, TCFLSH, TCIFLUSH); }
 
-    bool SetDtr(int fd, bool on) override {
+    bool SetDtr(bool on) override {
         int bits = TIOCM_DTR;
-        return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+        return ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
     }
 
-    bool SetRts(int fd, bool on) override {
+    bool SetRts(bool on) override {
         int bits = TIOCM_RTS;
-        return ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
+        return ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
     }
 
-    bool SetBreak(int fd, bool on) override { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
+    bool SetBreak(bool on) override { return ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) == 0; }
 
-    bool RestoreAndClose(int fd) override {
-        auto it = saved_.find(fd);
-        if (it != saved_.end()) {
-            ioctl(fd, TCSETS2, &it->second.settings);
-            if (it->second.modemKnown) ioctl(fd, TIOCMSET, &it->second.modemBits);
-            saved_.erase(it);
-        }
-        Flush(fd);
+    bool RestoreAndClose() override {
+        ioctl(fd_, TCSETS2, &saved_.settings);
+        if (saved_.modemKnown) ioctl(fd_, TIOCMSET, &saved_.modemBits);
+        Flush();
         usleep(1000);
-        Flush(fd);
-        ioctl(fd, TIOCNXCL);  // another holder of the device keeps it otherwise locked
+        Flush();
+        ioctl(fd_, TIOCNXCL);  // another holder of the device keeps it otherwise locked
+        int fd = fd_;
+        fd_ = -1;
         return close(fd) == 0;
+    }
+
+    long Id() const override { return fd_; }
+    std::string LastError() const override { return std::to_string(lastErrno_) + " (" + strerror(lastErrno_) + ")"; }
+};
+
+class LinuxDevice : public Device {
+public:
+    std::unique_ptr<Port> Open(const std::string& path, OpenFailure& failure) override {
+        // Waits of a few character times must end on time: at 921600 baud a character
+        // lasts 11 us, far below the default timer slack of 50 us.
+        prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
+        int fd = OpenExclusive(path);
+        if (fd < 0) {
+            failure = FailureOf(errno);
+            return nullptr;
+        }
+        SavedState saved{};
+        ioctl(fd, TCGETS2, &saved.settings);
+        saved.modemKnown = ioctl(fd, TIOCMGET, &saved.modemBits) == 0;
+
+        struct termios2 t = saved.settings;
+        MakeRaw(t);
+        ioctl(fd, TCSETS2, &t);
+        // Back to blocking writes: a write returns when the driver took every byte.
+        int flags = fcntl(fd, F_GETFL);
+        if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        return std::make_unique<LinuxPort>(fd, saved);
+    }
+
+    bool Probe(const std::string& path) override {
+        int fd = OpenExclusive(path);
+        if (fd < 0) return false;
+        close(fd);
+        return true;
     }
 };
 }  // namespace
 
 Device& System() {
-    static PosixDevice device;
+    static LinuxDevice device;
     return device;
 }
 
