@@ -39,19 +39,9 @@ void ReportToStarter(const char* text);
 // pipe. False when the copy ended or the time passed without a report.
 bool WaitStarterReport(int statusFd, std::string& text, uint32_t timeoutMs);
 
-// Starts a child process: `program` with the arguments (argv[0] included), standard
-// input on /dev/null, standard output and error into the given descriptors (-1:
-// /dev/null), this process's environment with `env` ("NAME=value") set on top. Returns
-// its pid, or -1.
-int SpawnProcess(const std::string& program, const std::vector<std::string>& args, int outFd, int errFd,
-                 const std::vector<std::string>& env = {});
-
 // The child's exit: true once it ended, with its exit code (or -1 - signal number when a
 // signal killed it). Does not wait.
 bool ChildEnded(int pid, int& code);
-
-// Sends the signal to the child (SIGTERM, SIGKILL ...).
-void SignalChild(int pid, int signal);
 
 // Leaves the terminal the process was started from: a session of its own, standard
 // input, output and error on /dev/null.

@@ -218,47 +218,12 @@ void DetachFromConsole() {
     StreamsToNull();
 }
 
-int SpawnProcess(const std::string& program, const std::vector<std::string>& args, int outFd, int errFd,
-                 const std::vector<std::string>& env) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    // Built before the fork: the child may not allocate.
-    std::vector<char*> envp;
-    for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    for (char** e = environ; *e; ++e) {
-        bool replaced = false;
-        for (const std::string& mine : env)
-            if (strncmp(*e, mine.c_str(), mine.find('=') + 1) == 0) replaced = true;
-        if (!replaced) envp.push_back(*e);
-    }
-    envp.push_back(nullptr);
-    pid_t child = fork();
-    if (child != 0) return child < 0 ? -1 : child;
-    // The child: its streams, the signals a parent's sigwait thread keeps blocked back on.
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(outFd >= 0 ? outFd : null, 1);
-    dup2(errFd >= 0 ? errFd : null, 2);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (close_range(3, ~0u, CLOSE_RANGE_CLOEXEC) != 0)
-        for (int fd = 3; fd < 1024; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
-}
-
 bool ChildEnded(int pid, int& code) {
     int status = 0;
     pid_t got = waitpid(pid, &status, WNOHANG);
     if (got != pid) return false;
     code = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -1 - WTERMSIG(status) : -1;
     return true;
-}
-
-void SignalChild(int pid, int signal) {
-    if (pid > 0) kill(pid, signal);
 }
 
 bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
