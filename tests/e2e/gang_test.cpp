@@ -59,8 +59,9 @@ TEST_F(Gang, ProgramsTheGoodTargetsAndReportsTheFaultedOne) {
     Targets t(4, {"--protocol=gen_iap", "--nak=15", "--target=3", "--fault=nak@W"});
     ASSERT_EQ(t.ports.size(), 4u);
     const std::string report = dir + "/report.json";
+    // A target that names no part has none in the summary, whatever the child prints next.
     RunResult r = RunVorlo({"--driver=GEN_IAP", "--connection=AUTO,115200,8,N,1", "--importcode=" + HexFile(records),
-                            "--gangreport=" + report, "--gang=" + t.List(), "--erase", "--write"},
+                            "--gangreport=" + report, "--gang=" + t.List(), "--deviceinfo", "--erase", "--write"},
                            Options());
     EXPECT_EQ(r.exitCode, 70) << r.out << r.err;
     EXPECT_EQ(r.err, "\nERROR: Gang: 1 of 4 ports failed: " + t.ports[2]);
