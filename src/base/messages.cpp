@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/exit.hpp"
+#include "base/status_report.hpp"
 #include "platform/files.hpp"
 
 namespace {
@@ -49,6 +50,7 @@ void Emit(unsigned level, const char* text) {
         fflush(stderr);
         fflush(stdout);
         if (g_msg.debugLog) fflush(g_msg.debugLog);
+        StatusNoteError(text);
         if (g_msg.errorHook) g_msg.errorHook(text);
         AppExit(70);
     }

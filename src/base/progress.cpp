@@ -5,6 +5,7 @@
 #include "base/exit.hpp"
 #include "base/messages.hpp"
 #include "base/run_flags.hpp"
+#include "base/status_report.hpp"
 #include "platform/process.hpp"
 
 namespace {
@@ -40,7 +41,10 @@ int ProgressBarColumns(long total, long done) {
     return static_cast<int>((((t / 200) + 100 * d) * kBarColumns / t) / 100);
 }
 
-void ProgressHook(int phase, long value) { g_progress.display(phase, value); }
+void ProgressHook(int phase, long value) {
+    StatusReportProgress(phase, value);
+    g_progress.display(phase, value);
+}
 void ProgressInstall(ProgressDisplay display) { g_progress.display = display; }
 int ProgressKibDone() { return g_progress.kibDone; }
 int ProgressKibTotal() { return g_progress.kibTotal; }

@@ -3,17 +3,10 @@
 // their supervisor. The commands before it ran here once: the children get the settings
 // they left (driver, connection fields, lines, key, time-out, ISP request) and the
 // prepared image as a file of its own, never the original code file, so that a file
-// changed during the run cannot give two fixtures different firmware.
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <climits>
-#include <csignal>
+// changed during the run cannot give two fixtures different firmware. The children tell
+// where they stand over a status channel each, never through the text they print.
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -23,12 +16,14 @@
 #include "base/messages.hpp"
 #include "base/progress.hpp"
 #include "base/run_flags.hpp"
+#include "base/status_report.hpp"
 #include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
 #include "drivers/registry.hpp"
 #include "image/code_formats.hpp"
 #include "image/code_image.hpp"
+#include "platform/files.hpp"
 #include "platform/process.hpp"
 #include "serial/line_control.hpp"
 #include "serial/port_list.hpp"
@@ -37,21 +32,27 @@ namespace {
 constexpr size_t kMaxPorts = 64;
 constexpr uint32_t kPollMs = 100;
 constexpr uint32_t kStopGraceMs = 5000;  // a child asked to stop restores its port in this time
+// A write shorter than this shows no steps between 0 and 100 %, as in a child's plain
+// progress: a log of the gang gets no line per percent of a short write.
+constexpr uint32_t kQuietProgressMs = 3000;
 
 struct Member {
     std::string port;
     int pid = -1;
-    std::string out, err;  // its standard output and error, files in the gang's folder
-    size_t outRead = 0;
+    StatusChannel channel;
+    std::string events;  // what came on the channel and is not a whole line yet
     std::string state = "starting";
     std::string target;   // what the target told at the connect
     std::string message;  // the error the run ended with
     bool ended = false;
     int code = 0;
     uint32_t start = 0, end = 0;
-    bool identifyNext = false;
+    bool reported = false;  // the child told how it ended
+    int reportedCode = 0;
+    std::string reportedError;
     uint32_t stopAsked = 0;  // when it was asked to stop after its time (0: not asked)
     long bytesDone = 0, bytesTotal = 0;
+    uint32_t progressStart = 0;
     std::string phase = "writing";
 };
 
@@ -92,8 +93,8 @@ std::vector<std::string> ResolvePorts(const std::string& value) {
     // opened by two children at once.
     std::vector<std::string> real;
     for (const std::string& port : ports) {
-        char resolved[PATH_MAX];
-        std::string canonical = realpath(port.c_str(), resolved) ? std::string(resolved) : port;
+        std::string canonical = CanonicalPath(port);
+        if (canonical.empty()) canonical = port;
         for (size_t i = 0; i < real.size(); ++i)
             if (real[i] == canonical) MsgError("Port %s is named twice in --gang (also as %s).", port.c_str(), ports[i].c_str());
         real.push_back(canonical);
@@ -172,7 +173,7 @@ void StopGang() {
     bool any = false;
     for (Member& m : g_gang.members)
         if (!m.ended && m.pid > 0) {
-            SignalChild(m.pid, SIGTERM);
+            StopChild(m.pid);
             any = true;
         }
     for (uint32_t start = TickCountMs(); any && TickCountMs() - start < kStopGraceMs;) {
@@ -181,72 +182,75 @@ void StopGang() {
             if (!m.ended && !(m.ended = ChildEnded(m.pid, m.code))) any = true;
         if (any) SleepMs(20);
     }
-    for (Member& m : g_gang.members)
+    for (Member& m : g_gang.members) {
         if (!m.ended) {
-            SignalChild(m.pid, SIGKILL);
+            KillChild(m.pid);
             ChildEnded(m.pid, m.code);
             m.ended = true;
         }
+        CloseStatusChannel(m.channel);
+    }
     RemoveDir(g_gang.dir);
     g_gang.dir.clear();
 }
 
-bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
-
-// What a child's plain output says about where it stands.
-void Follow(Member& m) {
-    FILE* file = fopen(m.out.c_str(), "rb");
-    if (!file) return;
-    fseek(file, static_cast<long>(m.outRead), SEEK_SET);
-    char chunk[4096];
-    std::string text;
-    while (size_t n = fread(chunk, 1, sizeof chunk, file)) text.append(chunk, n);
-    fclose(file);
-    size_t lineEnd = text.rfind('\n');
-    if (lineEnd == std::string::npos) return;
-    m.outRead += lineEnd + 1;
-    for (const std::string& raw : SplitFields(text.substr(0, lineEnd), '\n')) {
-        std::string line = Trimmed(raw);
-        if (line.empty()) continue;
-        if (m.identifyNext) {
-            m.identifyNext = false;
-            if (!StartsWith(line, "Erasing") && !StartsWith(line, "Writing") && !StartsWith(line, "Reading") &&
-                !StartsWith(line, "Verifying") && !StartsWith(line, "NOTE") && !StartsWith(line, "WARNING"))
-                m.target = line;
-        }
-        if (StartsWith(line, "Connecting .. OK")) {
-            m.state = "connected";
-            m.identifyNext = true;
-        } else if (StartsWith(line, "Connecting")) {
-            m.state = "connecting";
-        } else if (StartsWith(line, "Erasing device")) {
-            m.state = "erasing";
-        } else if (line == "Writing." || line == "Reading." || line == "Verifying.") {
-            m.phase = line == "Writing." ? "writing" : line == "Reading." ? "reading" : "verifying";
-            m.state = m.phase;
-        } else if (line.find(" % of ") != std::string::npos && isdigit(static_cast<unsigned char>(line[0]))) {
-            int percent = atoi(line.c_str());
-            m.bytesTotal = atol(line.c_str() + line.find(" % of ") + 6);
-            m.bytesDone = m.bytesTotal * percent / 100;
-            m.state = m.phase + " " + std::to_string(percent) + " %";
-        }
+// One event of a child (base/status_report.hpp lists them).
+void Apply(Member& m, const std::string& event) {
+    const size_t blank = event.find(' ');
+    const std::string word = event.substr(0, blank);
+    const std::string rest = blank == std::string::npos ? "" : Trimmed(event.substr(blank + 1));
+    if (word == kStatusResult) {
+        m.reported = true;
+        m.reportedCode = atoi(rest.c_str());
+        const size_t text = rest.find(' ');
+        m.reportedError = text == std::string::npos ? "" : Trimmed(rest.substr(text));
+        return;
+    }
+    if (m.stopAsked) return;  // it stops: what it still says does not change that
+    if (word == kStatusPhase) {
+        m.state = rest;
+        if (rest != "connecting" && rest != "erasing") m.phase = rest;
+    } else if (word == kStatusConnected) {
+        m.state = "connected";
+        if (!rest.empty()) m.target = rest;
+    } else if (word == kStatusProgress) {
+        long long done = 0, total = 0;
+        if (sscanf(rest.c_str(), "%lld %lld", &done, &total) != 2) return;
+        if (done == 0) m.progressStart = TickCountMs();
+        m.bytesDone = static_cast<long>(done);
+        m.bytesTotal = static_cast<long>(total);
+        int percent = done >= total ? 100 : static_cast<int>(done * 10 / total * 10);
+        if (percent < 100 && TickCountMs() - m.progressStart < kQuietProgressMs) percent = 0;
+        m.state = m.phase + " " + std::to_string(percent) + " %";
     }
 }
 
-std::string LastError(const Member& m) {
-    FILE* file = fopen(m.err.c_str(), "rb");
-    std::string text, last;
-    if (file) {
-        char chunk[4096];
-        while (size_t n = fread(chunk, 1, sizeof chunk, file)) text.append(chunk, n);
-        fclose(file);
+// What a child reported since the last look.
+void Follow(Member& m) {
+    ReadStatusChannel(m.channel, m.events);
+    for (size_t end; (end = m.events.find('\n')) != std::string::npos; m.events.erase(0, end + 1))
+        Apply(m, m.events.substr(0, end));
+}
+
+// How a child ended: as it reported, or, when it could not (it crashed or was killed),
+// as the system tells.
+void Finish(Member& m, int systemCode) {
+    m.ended = true;
+    m.end = TickCountMs();
+    Follow(m);
+    CloseStatusChannel(m.channel);
+    m.code = m.reported ? m.reportedCode : systemCode;
+    m.state = m.code == 0 ? "done" : "FAILED";
+    if (m.code != 0) {
+        m.message = m.reportedError;
+        if (!m.reported && m.code < 0) m.message = "killed by signal " + std::to_string(-1 - m.code);
+        if (m.message.empty()) m.message = "ended with exit code " + std::to_string(m.code);
     }
-    for (const std::string& line : SplitFields(text, '\n')) {
-        std::string l = Trimmed(line);
-        if (StartsWith(l, "ERROR: ")) last = l.substr(7);
-        else if (StartsWith(l, "FATAL ERROR: ")) last = l.substr(13);
+    if (m.stopAsked) {
+        m.state = "FAILED";
+        m.code = 70;
+        m.message = "did not end within " + std::to_string(g_gang.timeoutSeconds) + " s";
     }
-    return last;
 }
 
 double Seconds(const Member& m) { return ((m.ended ? m.end : TickCountMs()) - m.start) / 1000.0; }
@@ -259,7 +263,7 @@ std::string Row(const Member& m) {
 
 // A terminal gets one line per port redrawn in place; anything else a line per change.
 struct Display {
-    bool terminal = isatty(1) && !g_flags.daemonChild;
+    bool terminal = StdoutIsTerminal() && !g_flags.daemonChild;
     std::vector<std::string> shown;
     void Draw(std::vector<Member>& members, bool first) {
         if (terminal) {
@@ -341,25 +345,20 @@ void CmdGang(const char* value) {
     for (size_t i = 0; i < ports.size(); ++i) {
         Member& m = g_gang.members[i];
         m.port = ports[i];
-        m.out = g_gang.dir + "/" + std::to_string(i) + ".out";
-        m.err = g_gang.dir + "/" + std::to_string(i) + ".err";
-        std::vector<std::string> args = {SelfExecutablePath()};
+        const bool channel = OpenStatusChannel(m.channel);
+        std::vector<std::string> args = {SelfExecutablePath(), "--statuschannel=" + m.channel.childEnd};
         for (const std::string& a : SettingsArgs(m.port)) args.push_back(a);
         if (!image.empty()) {
             args.push_back("--format=MOTSREC32");
             args.push_back("--importcode=" + image);
         }
         args.insert(args.end(), commands.begin(), commands.end());
-        int outFd = open(m.out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        int errFd = open(m.err.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         // The child's temporary files go into the gang's folder: even a child killed
         // before its clean-up leaves nothing behind when the folder goes.
         const std::string tmp = g_gang.dir + "/" + std::to_string(i);
-        mkdir(tmp.c_str(), 0700);
+        MakeDirectory(tmp);
         m.start = TickCountMs();
-        m.pid = SpawnProcess(args[0], args, outFd, errFd, {"TMP=" + tmp, "TEMP=" + tmp, "TMPDIR=" + tmp});
-        close(outFd);
-        close(errFd);
+        if (channel) m.pid = StartReportingChild(args[0], args, {"TMP=" + tmp, "TEMP=" + tmp, "TMPDIR=" + tmp}, m.channel);
         if (m.pid < 0) {
             m.ended = true;
             m.code = 70;
@@ -381,29 +380,15 @@ void CmdGang(const char* value) {
             // Past its time: asked to stop (it restores its port), killed if it does not.
             if (g_gang.timeoutSeconds > 0 && !m.stopAsked &&
                 TickCountMs() - m.start >= static_cast<uint32_t>(g_gang.timeoutSeconds) * 1000u) {
-                SignalChild(m.pid, SIGTERM);
+                StopChild(m.pid);
                 m.stopAsked = TickCountMs();
                 m.state = "stopping";
             }
-            if (m.stopAsked && TickCountMs() - m.stopAsked >= kStopGraceMs) SignalChild(m.pid, SIGKILL);
-            if (ChildEnded(m.pid, m.code)) {
-                m.ended = true;
-                m.end = TickCountMs();
-                Follow(m);
-                m.state = m.code == 0 ? "done" : "FAILED";
-                if (m.code != 0) {
-                    m.message = LastError(m);
-                    if (m.code < 0) m.message = "killed by signal " + std::to_string(-1 - m.code);
-                    if (m.message.empty()) m.message = "ended with exit code " + std::to_string(m.code);
-                }
-                if (m.stopAsked) {
-                    m.state = "FAILED";
-                    m.code = 70;
-                    m.message = "did not end within " + std::to_string(g_gang.timeoutSeconds) + " s";
-                }
-            } else {
+            if (m.stopAsked && TickCountMs() - m.stopAsked >= kStopGraceMs) KillChild(m.pid);
+            if (int code = 0; ChildEnded(m.pid, code))
+                Finish(m, code);
+            else
                 running = true;
-            }
         }
         for (const Member& m : g_gang.members) {
             done += m.ended && m.code == 0 ? m.bytesTotal : m.bytesDone;

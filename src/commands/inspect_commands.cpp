@@ -9,6 +9,7 @@
 #include "base/messages.hpp"
 #include "base/progress.hpp"
 #include "base/run_flags.hpp"
+#include "base/status_report.hpp"
 #include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "commands/program_commands.hpp"
@@ -106,6 +107,7 @@ void CmdRead(const char* value) {
     if (driver.startReading) driver.startReading(ProgramCodeLoaded() ? &image : nullptr, false);
 
     MsgPrint(MSG_PLAIN, "Reading.\n");
+    StatusReportPhase("reading");
     StartProgress(total);
     CodeImage read;
     const uint32_t block = ReadBlock(driver);
@@ -157,6 +159,7 @@ void CmdVerify(const char* value) {
     const MemoryRanges hidden = driver.hidden ? driver.hidden() : MemoryRanges{};
 
     MsgPrint(MSG_PLAIN, "Verifying.\n");
+    StatusReportPhase("verifying");
     StartProgress(image.numBytes);
     const uint32_t block = VerifyBlock(driver);
     long done = 0;

@@ -10,6 +10,7 @@
 #include "base/messages.hpp"
 #include "base/progress.hpp"
 #include "base/run_flags.hpp"
+#include "base/status_report.hpp"
 #include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
@@ -97,11 +98,13 @@ bool DevConnectWait(const char* key) {
             else
                 MsgPrint(MSG_RAW, "\rConnecting .. OK   ");
             if (replyText[0]) MsgPrint(MSG_PLAIN, "%s", replyText);
+            StatusReportConnected(replyText);
             return true;
         }
         uint32_t elapsed = TickCountMs() - start;
         int64_t limit = static_cast<int64_t>(ConnectTimeout()) * 1000;
         int64_t remaining = elapsed < limit ? limit - elapsed : 0;
+        StatusReportPhase("connecting");
         if (plain)
             MsgPrint(MSG_PLAIN, "Connecting .. no answer, %is left", static_cast<int>(remaining / 1000));
         else
@@ -126,6 +129,7 @@ void CmdWrite(const char* value) {
     CodeImage& image = ProgramCode();
     ShapeForDriver(image);
     MsgPrint(MSG_PLAIN, "Writing.\n");
+    StatusReportPhase("writing");
     ProgressInstall(g_flags.daemonChild ? ProgressDaemonCounters : ProgressBar);
     ProgressHook(PROGRESS_START, image.numBytes);
     PrepareForDriver(image, true);
@@ -155,6 +159,7 @@ void CmdErase(const char* value) {
     ConnectTarget();
     CheckForDriver(false);
     MsgPrint(MSG_PLAIN, "Erasing device .. ");
+    StatusReportPhase("erasing");
 
     // Items are separated by commas; empty items between two commas name nothing and
     // are skipped. Without any item the driver erases what it erases by default.

@@ -9,6 +9,7 @@
 #include "base/messages.hpp"
 #include "base/progress.hpp"
 #include "base/run_flags.hpp"
+#include "base/status_report.hpp"
 #include "base/text.hpp"
 #include "base/version_info.hpp"
 #include "commands/dispatcher.hpp"
@@ -164,6 +165,12 @@ void TranslateArguments(int argc, char** argv, int first, FILE* commandFile) {
             }
             if (UpperCase(std::string(arg + 2).substr(0, 11)) == "SECRETFILE=") {
                 g_cmdFile.daemon.secretFile = arg + 13;
+                continue;
+            }
+            // The gang's child reports to its supervisor. Taken from the command line
+            // only: a command file or a daemon's client cannot point it elsewhere.
+            if (UpperCase(std::string(arg + 2).substr(0, 14)) == "STATUSCHANNEL=") {
+                if (!StatusReportTo(arg + 16)) MsgError("No status channel '%s'.", arg + 16);
                 continue;
             }
         }

@@ -163,7 +163,7 @@ void StartDaemonProcess(const char* argv0) {
     std::string secret = SecretFile();
     if (!secret.empty()) {
         CmdServerReadSecret(secret.c_str());
-        if (std::string full = FullPath(secret); !full.empty()) secret = full;
+        if (std::string full = CanonicalPath(secret); !full.empty()) secret = full;
     }
     std::vector<std::string> options = {"+D"};
     if (g_flags.serverBindAddress != 0) options.push_back("--localhostonly");

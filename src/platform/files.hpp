@@ -16,8 +16,10 @@ bool TruncateFile(FILE* stream);
 
 // Whether something exists under the path.
 bool PathExists(const std::string& path);
-// The absolute path, links resolved; "" when the path cannot be resolved.
-std::string FullPath(const std::string& path);
+// The path with every link, "." and ".." resolved, or "" when it names nothing.
+std::string CanonicalPath(const std::string& path);
+// Makes a folder that only this user may open; false when it cannot be made.
+bool MakeDirectory(const std::string& path);
 
 // A stream that reads the bytes (which must stay as they are while it is open); null
 // when it cannot be made. fclose ends it.

@@ -59,8 +59,9 @@ TEST_F(Gang, ProgramsTheGoodTargetsAndReportsTheFaultedOne) {
     Targets t(4, {"--protocol=gen_iap", "--nak=15", "--target=3", "--fault=nak@W"});
     ASSERT_EQ(t.ports.size(), 4u);
     const std::string report = dir + "/report.json";
+    // A target that names no part has none in the summary, whatever the child prints next.
     RunResult r = RunVorlo({"--driver=GEN_IAP", "--connection=AUTO,115200,8,N,1", "--importcode=" + HexFile(records),
-                            "--gangreport=" + report, "--gang=" + t.List(), "--erase", "--write"},
+                            "--gangreport=" + report, "--gang=" + t.List(), "--deviceinfo", "--erase", "--write"},
                            Options());
     EXPECT_EQ(r.exitCode, 70) << r.out << r.err;
     EXPECT_EQ(r.err, "\nERROR: Gang: 1 of 4 ports failed: " + t.ports[2]);
@@ -75,6 +76,31 @@ TEST_F(Gang, ProgramsTheGoodTargetsAndReportsTheFaultedOne) {
     t.sim->Stop();
     for (int n : {1, 2, 4}) EXPECT_EQ(t.Memory(n), MemoryImage(records, 2000)) << n;
     EXPECT_NE(t.Memory(3), MemoryImage(records, 2000));
+}
+
+// The children's own text goes nowhere the gang looks: silenced, they still tell it
+// their part, their progress and how they ended.
+TEST_F(Gang, SilencedChildrenStillReportTheirPartProgressAndResult) {
+    CodeRecords records = {{0x0, Pattern(8192, 6)}};
+    Targets t(2, {"--protocol=lpc_isp", "--part=LPC1768", "--baud=115200", "--target=2", "--fault=nak@checksum#3"});
+    const std::string report = dir + "/report.json";
+    RunResult r = RunVorlo({"--driver=LPC2000_ISP,12000", "--connection=AUTO,115200,8,N,1", "--importcode=" + HexFile(records),
+                            "--gangreport=" + report, "--gang=" + t.List(), "--silent", "--erase", "--write"},
+                           Options());
+    EXPECT_EQ(r.exitCode, 70) << r.out << r.err;
+    EXPECT_EQ(r.err, "\nERROR: Gang: 1 of 2 ports failed: " + t.ports[1]);
+    for (const char* state : {": writing 0 %", ": done"})
+        EXPECT_TRUE(Contains(r.out, "\n" + t.ports[0] + state)) << state << r.out;
+    const std::string json = ReadFile(report);
+    EXPECT_TRUE(Contains(json, "{\"port\": \"" + t.ports[0] +
+                                   "\", \"target\": \"LPC1768, 512 kiB ROM / 64 kiB SRAM\", \"result\": \"ok\", \"exit\": 0"))
+        << json;
+    EXPECT_TRUE(Contains(json, "\"result\": \"failed\", \"exit\": 70, \"seconds\": ")) << json;
+    EXPECT_TRUE(Contains(json, "\"message\": \"Programming failed.\"")) << json;
+    // Named by hand, the channel is never a standard stream.
+    r = RunVorlo({"--statuschannel=1", "--version"}, Options());
+    EXPECT_EQ(r.exitCode, 70);
+    EXPECT_EQ(r.err, "\nERROR: No status channel '1'.");
 }
 
 TEST_F(Gang, RefusesAPortNamedTwiceBeforeAnythingStarts) {

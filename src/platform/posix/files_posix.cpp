@@ -25,10 +25,12 @@ bool PathExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0;
 }
 
-std::string FullPath(const std::string& path) {
+std::string CanonicalPath(const std::string& path) {
     char resolved[PATH_MAX];
     return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
+
+bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0700) == 0; }
 
 FILE* OpenMemoryStream(const void* bytes, size_t size) { return fmemopen(const_cast<void*>(bytes), size, "rb"); }
 

@@ -1,5 +1,6 @@
 #include "platform/process.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -249,8 +250,46 @@ void DetachFromConsole() {
     StreamsToNull();
 }
 
-int SpawnProcess(const std::string& program, const std::vector<std::string>& args, int outFd, int errFd,
-                 const std::vector<std::string>& env) {
+bool ChildEnded(int pid, int& code) {
+    int status = 0;
+    pid_t got = waitpid(pid, &status, WNOHANG);
+    if (got != pid) return false;
+    code = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -1 - WTERMSIG(status) : -1;
+    return true;
+}
+
+bool StdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+void StopChild(int pid) {
+    if (pid > 0) kill(pid, SIGTERM);
+}
+
+void KillChild(int pid) {
+    if (pid > 0) kill(pid, SIGKILL);
+}
+
+bool OpenStatusChannel(StatusChannel& channel) {
+    // Both ends closed on exec: the child's end is opened up in that child alone, so no
+    // other child holds it and the reader sees its end when that child ends.
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    fcntl(ends[0], F_SETFL, fcntl(ends[0], F_GETFL) | O_NONBLOCK);
+    channel.readEnd = ends[0];
+    channel.writeEnd = ends[1];
+    channel.childEnd = std::to_string(ends[1]);
+    return true;
+}
+
+void CloseStatusChannel(StatusChannel& channel) {
+    for (intptr_t* end : {&channel.readEnd, &channel.writeEnd})
+        if (*end >= 0) {
+            close(static_cast<int>(*end));
+            *end = -1;
+        }
+}
+
+int StartReportingChild(const std::string& program, const std::vector<std::string>& args,
+                        const std::vector<std::string>& env, StatusChannel& channel) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -264,30 +303,84 @@ int SpawnProcess(const std::string& program, const std::vector<std::string>& arg
         if (!replaced) envp.push_back(*e);
     }
     envp.push_back(nullptr);
-    pid_t child = fork();
-    if (child != 0) return child < 0 ? -1 : child;
-    // The child: its streams, the signals a parent's sigwait thread keeps blocked back on.
-    int null = open("/dev/null", O_RDWR);
-    dup2(null, 0);
-    dup2(outFd >= 0 ? outFd : null, 1);
-    dup2(errFd >= 0 ? errFd : null, 2);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (close_range(3, ~0u, CLOSE_RANGE_CLOEXEC) != 0)
-        for (int fd = 3; fd < 1024; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
-    execve(program.c_str(), argv.data(), envp.data());
-    _exit(127);
+    const int statusEnd = static_cast<int>(channel.writeEnd);
+    pid_t child = statusEnd >= 0 ? fork() : -1;
+    if (child == 0) {
+        // The child: its streams, the signals a parent's sigwait thread keeps blocked
+        // back on, nothing of the parent's open files but its own status channel.
+        int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(null, 2);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        if (close_range(3, ~0u, CLOSE_RANGE_CLOEXEC) != 0)
+            for (int fd = 3; fd < 1024; ++fd) fcntl(fd, F_SETFD, FD_CLOEXEC);
+        fcntl(statusEnd, F_SETFD, 0);
+        execve(program.c_str(), argv.data(), envp.data());
+        _exit(127);
+    }
+    if (child < 0) {
+        CloseStatusChannel(channel);
+        return -1;
+    }
+    close(statusEnd);
+    channel.writeEnd = -1;
+    return child;
 }
 
-bool ChildEnded(int pid, int& code) {
-    int status = 0;
-    pid_t got = waitpid(pid, &status, WNOHANG);
-    if (got != pid) return false;
-    code = WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -1 - WTERMSIG(status) : -1;
+bool ReadStatusChannel(StatusChannel& channel, std::string& text) {
+    if (channel.readEnd < 0) return false;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(static_cast<int>(channel.readEnd), buffer, sizeof buffer);
+        if (n > 0) {
+            text.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        close(static_cast<int>(channel.readEnd));
+        channel.readEnd = -1;
+        return false;
+    }
+}
+
+namespace {
+std::atomic<int> g_statusFd{-1};  // this process's end of the channel to its parent
+}  // namespace
+
+bool AttachStatusChannel(const std::string& name) {
+    char* end = nullptr;
+    long fd = strtol(name.c_str(), &end, 10);
+    // Only a pipe opened for writing, never a standard stream: events must not land in
+    // a file or a socket that happens to have that number.
+    struct stat info {};
+    if (name.empty() || *end || fd <= 2 || fd > INT_MAX || fstat(static_cast<int>(fd), &info) != 0 ||
+        !S_ISFIFO(info.st_mode) || (fcntl(static_cast<int>(fd), F_GETFL) & O_ACCMODE) != O_WRONLY)
+        return false;
+    // Not passed on to the processes this one starts.
+    fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+    g_statusFd = static_cast<int>(fd);
     return true;
 }
 
-void SignalChild(int pid, int signal) {
-    if (pid > 0) kill(pid, signal);
+void SendStatusLine(const std::string& line) {
+    int fd = g_statusFd;
+    if (fd < 0) return;
+    const std::string text = line + "\n";
+    // A pipe takes up to PIPE_BUF bytes in one piece: lines of two threads do not mix.
+    for (size_t sent = 0; sent < text.size();) {
+        ssize_t n = write(fd, text.data() + sent, text.size() - sent);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // The parent has gone: the run goes on without it.
+            g_statusFd = -1;
+            return;
+        }
+        sent += static_cast<size_t>(n);
+    }
 }
+
+int ExitCodeSeenByParent(int code) { return code & 0xFF; }
