@@ -14,6 +14,7 @@
 #include "base/text.hpp"
 #include "commands/handlers.hpp"
 #include "context/run_context.hpp"
+#include "drivers/kit/serial_driver.hpp"
 #include "drivers/registry.hpp"
 #include "image/code_image.hpp"
 #include "platform/process.hpp"
@@ -85,35 +86,31 @@ namespace {
 }  // namespace
 
 bool DevConnectWait(const char* key) {
-    uint32_t start = TickCountMs();
     // A connect that did not succeed may leave its text for the one that does.
     char replyText[kDriverInfoSize] = "";
     // Plain progress: a line per attempt instead of the countdown redrawn in place.
     const bool plain = ProgressPlain();
     if (!plain) MsgPrint(MSG_RAW, "\n");
-    for (;;) {
-        if (DevConnect(CurrentDriver(), key, replyText)) {
-            if (plain)
-                MsgPrint(MSG_PLAIN, "Connecting .. OK");
-            else
-                MsgPrint(MSG_RAW, "\rConnecting .. OK   ");
-            if (replyText[0]) MsgPrint(MSG_PLAIN, "%s", replyText);
-            StatusReportConnected(replyText);
-            return true;
-        }
-        uint32_t elapsed = TickCountMs() - start;
-        int64_t limit = static_cast<int64_t>(ConnectTimeout()) * 1000;
-        int64_t remaining = elapsed < limit ? limit - elapsed : 0;
-        StatusReportPhase("connecting");
-        if (plain)
-            MsgPrint(MSG_PLAIN, "Connecting .. no answer, %is left", static_cast<int>(remaining / 1000));
-        else
-            MsgPrint(MSG_RAW, "\rConnecting .. %2is      ", static_cast<int>(remaining / 1000));
-        if (g_flags.abort || remaining == 0) {
-            if (!plain) MsgPrint(MSG_RAW, "\r%28s\r", "");
-            return false;
-        }
+    const bool connected = ConnectWait([&] { return DevConnect(CurrentDriver(), key, replyText); }, ConnectTimeout(),
+                                       [plain](int64_t remainingMs) {
+                                           const int seconds = static_cast<int>(remainingMs / 1000);
+                                           StatusReportPhase("connecting");
+                                           if (plain)
+                                               MsgPrint(MSG_PLAIN, "Connecting .. no answer, %is left", seconds);
+                                           else
+                                               MsgPrint(MSG_RAW, "\rConnecting .. %2is      ", seconds);
+                                       });
+    if (!connected) {
+        if (!plain) MsgPrint(MSG_RAW, "\r%28s\r", "");
+        return false;
     }
+    if (plain)
+        MsgPrint(MSG_PLAIN, "Connecting .. OK");
+    else
+        MsgPrint(MSG_RAW, "\rConnecting .. OK   ");
+    if (replyText[0]) MsgPrint(MSG_PLAIN, "%s", replyText);
+    StatusReportConnected(replyText);
+    return true;
 }
 
 void CmdWrite(const char* value) {

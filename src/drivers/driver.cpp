@@ -5,6 +5,7 @@
 
 #include "base/messages.hpp"
 #include "drivers/kit/serial_driver.hpp"
+#include "drivers/registry.hpp"
 
 namespace {
 const DriverDescriptor kNoDriver{};
@@ -40,7 +41,13 @@ bool DevCloseInterface(const DriverDescriptor& driver, int) {
 
 bool DevConnect(const DriverDescriptor& driver, const char* key, char* info) {
     RequireDriver(driver);
-    return SerialDriverConnect(driver, key, info);
+    ConnectCall call;
+    call.key = key ? key : "";
+    call.options = DriverOptions();
+    call.info = info;
+    if (!SerialDriverConnect(driver, call)) return false;
+    for (const ConnectCall::HandOver& next : call.handOvers) DriverHandOver(*next.driver, next.options.c_str());
+    return true;
 }
 
 bool DevDisconnect(const DriverDescriptor& driver) {

@@ -31,6 +31,22 @@
 
 constexpr unsigned kDriverInfoSize = 256;  // device text a connect may leave
 
+// What a connect is given, and what it leaves behind.
+struct ConnectCall {
+    const char* key = "";  // the connect key (SECKEY, BOOTLDR), or what a driver hands on
+    std::string options;   // the driver's option text (what followed its name in DRIVER)
+    char* info = nullptr;  // room for device text (kDriverInfoSize bytes); null: none wanted
+    // A connect that hands the line to another driver (a boot ROM that started a RAM
+    // routine speaking another protocol, an application that dropped into its boot ROM)
+    // names that driver and its option text: from then on it speaks to the target. A
+    // driver handed the line may hand it on in turn; they take it in this order.
+    struct HandOver {
+        const DriverDescriptor* driver;
+        std::string options;
+    };
+    std::vector<HandOver> handOvers;
+};
+
 // Target memory from `first` to `last`, both included.
 struct MemoryRange {
     uint32_t first;
@@ -62,7 +78,7 @@ struct DriverDescriptor {
 
     // The protocol on an open port. `argument` is the argument of the running command
     // (an ERASE item, the WRITE or EXEC value), null when it has none.
-    bool (*connect)(const char* key, char* info) = nullptr;
+    bool (*connect)(ConnectCall& call) = nullptr;
     bool (*erase)(const char* argument) = nullptr;
     bool (*write)(const char* argument, uint32_t address, const uint8_t* data, uint32_t length) = nullptr;
     bool (*exec)(const char* argument) = nullptr;
@@ -114,6 +130,8 @@ struct DriverDescriptor {
 // The operations on a driver, as the commands call them.
 bool DevOpenInterface(const DriverDescriptor& driver, const char* connection);
 bool DevCloseInterface(const DriverDescriptor& driver, int unused);
+// One connect with the run's driver options. The one place where a hand-over takes
+// effect: the driver the connect named becomes the current one.
 bool DevConnect(const DriverDescriptor& driver, const char* key, char* info);
 bool DevDisconnect(const DriverDescriptor& driver);
 bool DevRead(const DriverDescriptor& driver, uint32_t address, uint8_t* data, uint32_t length);

@@ -8,12 +8,12 @@
 
 #include "base/messages.hpp"
 #include "base/text.hpp"
+#include "drivers/descriptors.hpp"
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
 
-extern const DriverDescriptor g_drvGenIap;
 
 namespace {
 struct GenIapState {
@@ -22,7 +22,7 @@ struct GenIapState {
 };
 GenIapState g_gen;  // the routine the run talks to
 
-bool GenIapConnect(const char*, char*) {
+bool GenIapConnect(ConnectCall&) {
     g_gen.own = false;
     MsgPrint(MSG_DEBUG, "gen_iap: Connecting device.");
     ComPurge();

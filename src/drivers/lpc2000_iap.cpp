@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/messages.hpp"
+#include "drivers/descriptors.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/channel_framing.hpp"
 #include "drivers/kit/exchange.hpp"
@@ -14,7 +15,6 @@
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
 
-extern const DriverDescriptor g_drvLpc2000Iap;
 
 namespace {
 constexpr uint8_t kAck = 0x06;
@@ -42,7 +42,8 @@ bool EnterProgrammingMode() {
     return false;
 }
 
-bool IapConnect(const char*, char* info) {
+bool IapConnect(ConnectCall& call) {
+    char* info = call.info;
     MsgPrint(MSG_DEBUG, "Connecting device.");
     if (IspRequestGet().requestCount > 0) return LinkIspRequest() == IspOutcome::Answered;
     if (!EnterProgrammingMode()) return false;

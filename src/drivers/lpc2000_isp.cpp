@@ -12,20 +12,20 @@
 
 #include "base/messages.hpp"
 #include "base/text.hpp"
+#include "drivers/descriptors.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap.hpp"
 #include "drivers/kit/exchange.hpp"
+#include "drivers/kit/serial_driver.hpp"
 #include "drivers/lpc/code_prep.hpp"
 #include "drivers/lpc/images/images.hpp"
 #include "drivers/lpc/parts.hpp"
 #include "drivers/lpc/ram_routines.hpp"
 #include "drivers/lpc/uuencode.hpp"
-#include "drivers/registry.hpp"
 #include "platform/process.hpp"
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
 
-extern const DriverDescriptor g_drvLpc2000Isp;
 
 namespace {
 constexpr uint32_t kShortMs = 200;
@@ -244,7 +244,7 @@ uint32_t WritableLength(const char* ranges, uint32_t address, uint32_t length) {
 enum class FastStart { Unsupported, HandedOver, NoAnswer };
 std::vector<std::string> PartFacts();
 
-FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
+FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud, ConnectCall& call) {
     LpcRamRoutine routine;
     if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine)) {
         MsgPrint(MSG_WARNING,
@@ -266,15 +266,16 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
     ComSetBaudRate(baud);
     uint8_t drain[50];
     ComRead(drain, sizeof drain, 5);
-    const DriverDescriptor& routineDriver = DriverNamed("GEN_IAP");
-    if (DevConnect(routineDriver, "10000", nullptr)) {
+    ConnectCall routineCall;
+    routineCall.key = "10000";
+    if (SerialDriverConnect(g_drvGenIap, routineCall)) {
         // The routine is ours: it reads the part's flash and its CRC as well.
         OwnRoutine own;
         const LpcPart& part = LpcCurrentPart();
         for (int32_t n = 0; n < part.sectors; ++n) own.sectors.push_back({LpcSectorStart(part, n), LpcSectorEnd(part, n)});
         own.info = PartFacts();
         GenIapOwnRoutine(own);
-        DriverHandOver(routineDriver, nullptr);
+        call.handOvers.push_back({&g_drvGenIap, call.options});
         return FastStart::HandedOver;
     }
     // The next connect starts over with the boot ROM, at its rate.
@@ -282,9 +283,10 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
     return FastStart::NoAnswer;
 }
 
-bool IspConnect(const char*, char* info) {
+bool IspConnect(ConnectCall& call) {
+    char* info = call.info;
     // Options: crystal frequency in kHz, then an optional baud rate for fast mode.
-    const std::vector<std::string> options = SplitFields(DriverOptions());
+    const std::vector<std::string> options = SplitFields(call.options);
     int32_t crystalKHz = atoi(options[0].c_str());
     uint32_t fastBaud = options.size() < 2 ? 0 : static_cast<uint32_t>(strtoul(options[1].c_str(), nullptr, 10));
     if (crystalKHz == 0) MsgError("Crystall freq not specified..");
@@ -318,7 +320,7 @@ bool IspConnect(const char*, char* info) {
     }
 
     if (fastBaud != 0) {
-        switch (StartRamRoutine(crystalKHz, fastBaud)) {
+        switch (StartRamRoutine(crystalKHz, fastBaud, call)) {
         case FastStart::HandedOver: return true;
         case FastStart::NoAnswer: return false;
         case FastStart::Unsupported: break;

@@ -5,15 +5,13 @@
 #include <vector>
 
 #include "base/messages.hpp"
-#include "base/run_flags.hpp"
+#include "drivers/descriptors.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/channel_framing.hpp"
 #include "drivers/kit/exchange.hpp"
-#include "drivers/registry.hpp"
+#include "drivers/kit/serial_driver.hpp"
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
-
-extern const DriverDescriptor g_drvMecIap;
 
 namespace {
 constexpr int kEntryAttempts = 10;
@@ -21,12 +19,22 @@ constexpr uint32_t kBootRomRate = 38400;
 constexpr uint32_t kApplicationRate = 2400;
 constexpr uint8_t kEntry = 0x0A;  // on the programming channel: into the boot ROM
 
-// The LPC2000_ISP driver with a 10 MHz crystal and this driver's option as its fast-mode
-// rate becomes the current driver.
-const DriverDescriptor& SelectBootRomDriver(const std::string& options) {
-    const DriverDescriptor& bootRom = DriverNamed("LPC2000_ISP");
-    DriverSelect(bootRom, ("10000," + options).c_str());
-    return bootRom;
+// The boot-ROM driver's options: a 10 MHz crystal, and this driver's option as its
+// fast-mode rate.
+std::string BootRomOptions(const std::string& options) { return "10000," + options; }
+
+// One connect of the boot-ROM driver with those options. True: it owns the line now.
+bool ConnectBootRom(ConnectCall& call, const char* key) {
+    ConnectCall bootRom;
+    bootRom.key = key;
+    bootRom.options = BootRomOptions(call.options);
+    bootRom.info = call.info;
+    if (!SerialDriverConnect(g_drvLpc2000Isp, bootRom)) return false;
+    // The boot-ROM driver takes the line, and hands it on once more to a fast mode it
+    // started.
+    call.handOvers.push_back({&g_drvLpc2000Isp, bootRom.options});
+    call.handOvers.insert(call.handOvers.end(), bootRom.handOvers.begin(), bootRom.handOvers.end());
+    return true;
 }
 
 bool EnterBootRom() {
@@ -47,33 +55,23 @@ bool EnterBootRom() {
     return false;
 }
 
-bool MecConnect(const char*, char* info) {
+bool MecConnect(ConnectCall& call) {
     MsgPrint(MSG_DEBUG, "Connecting device.");
     ComPurge();
 
     // A target that is in its boot ROM already answers the LPC synchronisation at once.
-    const std::string options = DriverOptions();
-    const DriverDescriptor& bootRom = SelectBootRomDriver(options);
     ComSetBaudRate(kBootRomRate);
-    if (DevConnect(bootRom, "", info)) return true;
+    if (ConnectBootRom(call, "")) return true;
 
-    DriverSelect(g_drvMecIap, options.c_str());  // not the boot-ROM driver's options
     ComPurge();
     ComSetBaudRate(kApplicationRate);
     if (!EnterBootRom()) return false;
 
-    SelectBootRomDriver(options);
     ComPurge();
     ComSetBaudRate(kBootRomRate);
     ComPurge();
     SleepMs(200);
-    const uint32_t start = TickCountMs();
-    for (;;) {
-        if (DevConnect(bootRom, "10000", info)) return true;
-        if (g_flags.abort) return false;
-        if (TickCountMs() - start >= static_cast<uint32_t>(ConnectTimeout() > 0 ? ConnectTimeout() : 0) * 1000u)
-            return false;
-    }
+    return ConnectWait([&call] { return ConnectBootRom(call, "10000"); }, ConnectTimeout());
 }
 }  // namespace
 

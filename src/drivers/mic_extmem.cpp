@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/messages.hpp"
+#include "drivers/descriptors.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/channel_framing.hpp"
@@ -11,7 +12,6 @@
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
 
-extern const DriverDescriptor g_drvMicExtmem;
 
 namespace {
 constexpr uint8_t kEntry = 0x13;  // on the programming channel: external memory
@@ -47,9 +47,9 @@ bool NegotiateBaudRate(uint32_t rate) {
     return true;
 }
 
-bool MicConnect(const char*, char*) {
+bool MicConnect(ConnectCall& call) {
     // The first comma-separated field of the driver option: a baud rate to negotiate.
-    uint32_t baudRate = static_cast<uint32_t>(strtoul(DriverOptions(), nullptr, 10));
+    uint32_t baudRate = static_cast<uint32_t>(strtoul(call.options.c_str(), nullptr, 10));
     MsgPrint(MSG_DEBUG, "mic_extmem: Connecting device.");
     ComPurge();
     if (!EnterProgrammingMode()) return false;

@@ -8,13 +8,13 @@
 
 #include "base/messages.hpp"
 #include "base/text.hpp"
+#include "drivers/descriptors.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "drivers/modbus/frames.hpp"
 #include "platform/process.hpp"
 #include "serial/serial_port.hpp"
 
-extern const DriverDescriptor g_drvModbus;
 
 namespace {
 constexpr int kAttempts = 15;
@@ -36,9 +36,9 @@ ModbusState g_bus;
 
 // Options: slave number, P2, P3. A slave number of 0 keeps the slave; P2 switches
 // forwarding on; a missing P3 keeps the earlier one.
-void ReadOptions() {
+void ReadOptions(const std::string& options) {
     g_bus.forwarding = false;
-    const std::vector<std::string> fields = SplitFields(std::string(DriverOptions()).substr(0, 30));
+    const std::vector<std::string> fields = SplitFields(options.substr(0, 30));
     if (!fields[0].empty()) {
         uint8_t slave = static_cast<uint8_t>(strtoul(fields[0].c_str(), nullptr, 10));
         if (slave != 0) g_bus.slave = slave;
@@ -104,9 +104,10 @@ bool AnswerGood(uint32_t timeoutMs, bool* silent = nullptr) {
     return got == sizeof answer && !LinkMoreFollows() && ModbusBootloaderAnswerGood(g_bus.slave, answer, got);
 }
 
-bool MbConnect(const char*, char* info) {
+bool MbConnect(ConnectCall& call) {
+    char* info = call.info;
     if (info) info[0] = '\0';
-    ReadOptions();
+    ReadOptions(call.options);
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         MsgPrint(MSG_DEBUG, "Trying to connect to target system.");
         SendPayload({0x08});

@@ -11,6 +11,7 @@
 
 #include "base/messages.hpp"
 #include "base/text.hpp"
+#include "drivers/descriptors.hpp"
 #include "drivers/driver.hpp"
 #include "drivers/gen_iap_link.hpp"
 #include "drivers/kit/exchange.hpp"
@@ -21,7 +22,6 @@
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
 
-extern const DriverDescriptor g_drvMsp430Bsl;
 
 namespace {
 constexpr int kEvenParity = 2;
@@ -144,7 +144,7 @@ int RateCode(long baud) {
     }
 }
 
-bool BslConnect(const char*, char*) {
+bool BslConnect(ConnectCall&) {
     // The rate to move to is the second field of the connection string the port was
     // opened with.
     const std::vector<std::string> fields = SplitFields(OpenedConnection());

@@ -3,16 +3,10 @@
 #include <cstring>
 
 #include "base/messages.hpp"
+#include "drivers/descriptors.hpp"
 #include "serial/serial_port.hpp"
 
 // The descriptors, each defined in its driver's own file.
-extern const DriverDescriptor g_drvMecIap;
-extern const DriverDescriptor g_drvLpc2000Isp;
-extern const DriverDescriptor g_drvModbus;
-extern const DriverDescriptor g_drvGenIap;
-extern const DriverDescriptor g_drvMicExtmem;
-extern const DriverDescriptor g_drvMsp430Bsl;
-extern const DriverDescriptor g_drvLpc2000Iap;
 
 namespace {
 const DriverRow kRows[] = {

@@ -23,7 +23,7 @@ int g_closes = 0;
 
 const DriverDescriptor kFake = {
     .connect =
-        [](const char*, char*) {
+        [](ConnectCall&) {
             g_connects.push_back(ComDevicePath());
             return g_answering.count(ComDevicePath()) > 0;
         },
