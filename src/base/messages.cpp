@@ -99,9 +99,12 @@ void MsgError(const char* format, ...) {
 }
 
 FILE* FileOpen(const char* path, const char* mode) {
+    // Every file is read and written byte for byte, with the line ends its writer puts
+    // in: a "t" (text mode, where the C runtime has one) would double the CR of CR LF.
     std::string posixMode;
     for (const char* m = mode; *m; ++m)
         if (*m != 't') posixMode += *m;
+    if (posixMode.find('b') == std::string::npos) posixMode += 'b';
     FILE* file = fopen(path, posixMode.c_str());
     // A directory opens for reading on Linux but yields no data, only read errors: it is
     // no file, as it is not for the Windows runtime.

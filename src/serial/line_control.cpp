@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/exit.hpp"
 #include "base/messages.hpp"
 #include "base/text.hpp"
 #include "platform/gpio_cp210x.hpp"
@@ -172,6 +173,12 @@ uint8_t Cp210xLatchSet(uint8_t latch, uint8_t mask) {
     if (!cp210xgpio::Attached() || cp210xgpio::AttachedDevice() != device) {
         std::string lookedFor;
         if (!cp210xgpio::Attach(device, lookedFor)) {
+            // A library without one of its functions is a broken installation: the
+            // run ends rather than leave the target's reset line in doubt.
+            if (std::string missing = cp210xgpio::MissingFunction(); !missing.empty()) {
+                MsgPrint(MSG_RAW, "Unable to import function '%s'.", missing.c_str());
+                AppExit(1);
+            }
             g_lines.gpioMissingFor = device;
             if (!g_lines.gpioReported) MsgPrint(MSG_RAW, "Unable to load '%s'.", lookedFor.c_str());
             g_lines.gpioReported = true;

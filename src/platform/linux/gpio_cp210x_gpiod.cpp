@@ -60,6 +60,9 @@ bool Attach(const std::string& devicePath, std::string& lookedFor) {
     return true;
 }
 
+// The gpiochip needs no library of its own.
+std::string MissingFunction() { return ""; }
+
 bool Attached() { return g_bridge.chip != nullptr; }
 const std::string& AttachedDevice() { return g_bridge.device; }
 

@@ -1,0 +1,20 @@
+# Writes README.txt and vorlo-manual.txt (the man page formatted as plain text) into
+# OUT_DIR with CR LF line ends, for the Windows zip.
+file(MAKE_DIRECTORY ${OUT_DIR})
+file(READ ${SOURCE_DIR}/README.md readme)
+if(GROFF)
+  execute_process(COMMAND ${GROFF} -man -Tascii -P-cbou ${SOURCE_DIR}/docs/man/vorlo.1
+                  OUTPUT_VARIABLE manual RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "groff could not format docs/man/vorlo.1")
+  endif()
+else()
+  message(FATAL_ERROR "groff is needed to format the manual for the zip")
+endif()
+foreach(pair "readme;README.txt" "manual;vorlo-manual.txt")
+  list(GET pair 0 var)
+  list(GET pair 1 name)
+  string(REPLACE "\r\n" "\n" text "${${var}}")
+  string(REPLACE "\n" "\r\n" text "${text}")
+  file(WRITE ${OUT_DIR}/${name} "${text}")
+endforeach()

@@ -1,0 +1,168 @@
+// Sockets on Windows: Winsock 2, started once on first use.
+#include "platform/socket.hpp"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <mutex>
+
+#include "platform/win32/win32_text.hpp"
+
+namespace {
+struct SockErrorRow {
+    int error;
+    const char* text;
+};
+
+// The socket errors with their texts, in the order they are searched.
+const SockErrorRow kSockErrors[] = {
+    {WSAEACCES, "Permission denied"},
+    {WSAEADDRINUSE, "Address already in use"},
+    {WSAEADDRNOTAVAIL, "Cannot assign requested address"},
+    {WSAEAFNOSUPPORT, "Address family not supported by protocol family"},
+    {WSAEALREADY, "Operation already in progress"},
+    {WSAECONNABORTED, "Software caused connection abort"},
+    {WSAECONNREFUSED, "Connection refused"},
+    {WSAECONNRESET, "Connection reset by peer"},
+    {WSAEDESTADDRREQ, "Destination address required"},
+    {WSAEFAULT, "Bad address"},
+    {WSAEHOSTDOWN, "Host is down"},
+    {WSAEHOSTUNREACH, "No route to host"},
+    {WSAEINPROGRESS, "Operation now in progress"},
+    {WSAEINTR, "Interrupted function call"},
+    {WSAEINVAL, "Invalid argument"},
+    {WSAEISCONN, "Socket is already connected"},
+    {WSAEMFILE, "Too many open files"},
+    {WSAEMSGSIZE, "Message too long"},
+    {WSAENETDOWN, "Network is down"},
+    {WSAENETRESET, "Network dropped connection on reset"},
+    {WSAENETUNREACH, "Network is unreachable"},
+    {WSAENOBUFS, "No buffer space available"},
+    {WSAENOPROTOOPT, "Bad protocol option"},
+    {WSAENOTCONN, "Socket is not connected"},
+    {WSAENOTSOCK, "Socket operation on non-socket"},
+    {WSAEOPNOTSUPP, "Operation not supported"},
+    {WSAEPFNOSUPPORT, "Protocol family not supported"},
+    {WSAEPROCLIM, "Too many processes"},
+    {WSAEPROTONOSUPPORT, "Protocol not supported"},
+    {WSAEPROTOTYPE, "Protocol wrong type for socket"},
+    {WSAESHUTDOWN, "Cannot send after socket shutdown"},
+    {WSAESOCKTNOSUPPORT, "Socket type not supported"},
+    {WSAETIMEDOUT, "Connection timed out"},
+    {WSATYPE_NOT_FOUND, "Class type not found"},
+    {WSAEWOULDBLOCK, "Resource temporarily unavailable"},
+    {WSAHOST_NOT_FOUND, "Host not found"},
+    {WSANOTINITIALISED, "Successful WSAStartup not yet performed"},
+    {WSANO_DATA, "Valid name; no data record of requested type"},
+    {WSANO_RECOVERY, "Non-recoverable error"},
+    {WSASYSNOTREADY, "Network subsystem is unavailable"},
+    {WSATRY_AGAIN, "Non-authoritative host not found"},
+    {WSAVERNOTSUPPORTED, "WINSOCK.DLL version out of range"},
+    {WSAEDISCON, "Graceful shutdown in progress"},
+};
+
+SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
+
+bool Started() {
+    static std::once_flag once;
+    static bool started = false;
+    std::call_once(once, [] {
+        WSADATA data;
+        started = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    });
+    return started;
+}
+}  // namespace
+
+SocketHandle SocketCreate() {
+    if (!Started()) return kNoSocket;
+    // Not inherited: a gang child or the daemon copy must not hold the server's socket.
+    SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
+}
+
+bool SocketConnect(SocketHandle s, const char* host, uint16_t port) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found) return false;
+    sockaddr_in to{};
+    memcpy(&to, found->ai_addr, sizeof to);
+    freeaddrinfo(found);
+    to.sin_port = htons(port);
+    return connect(Sock(s), reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+}
+
+bool SocketBind(SocketHandle s, uint32_t address, uint16_t port) {
+    // SO_REUSEADDR on Windows would let a second server take the same port from the
+    // first; a port of a closed server is free again at once without it.
+    BOOL exclusive = TRUE;
+    setsockopt(Sock(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(address);
+    at.sin_port = htons(port);
+    return bind(Sock(s), reinterpret_cast<sockaddr*>(&at), sizeof at) == 0;
+}
+
+bool SocketListen(SocketHandle s, int backlog) { return listen(Sock(s), backlog) == 0; }
+
+AcceptOutcome SocketAccept(SocketHandle s, SocketHandle& connection) {
+    SOCKET c = accept(Sock(s), nullptr, nullptr);
+    if (c != INVALID_SOCKET) {
+        SetHandleInformation(reinterpret_cast<HANDLE>(c), HANDLE_FLAG_INHERIT, 0);
+        connection = static_cast<SocketHandle>(c);
+        return AcceptOutcome::Accepted;
+    }
+    switch (WSAGetLastError()) {
+    case WSAEMFILE:
+    case WSAENOBUFS: return AcceptOutcome::LacksResources;
+    case WSAEINTR:
+    case WSAEWOULDBLOCK:
+    case WSAECONNABORTED:
+    case WSAECONNRESET:
+    case WSAENETDOWN: return AcceptOutcome::Passing;
+    default: return AcceptOutcome::Failed;
+    }
+}
+
+long SocketSend(SocketHandle s, const void* bytes, size_t n) {
+    return send(Sock(s), static_cast<const char*>(bytes), static_cast<int>(n), 0);
+}
+
+long SocketReceive(SocketHandle s, void* bytes, size_t n) {
+    return recv(Sock(s), static_cast<char*>(bytes), static_cast<int>(n), 0);
+}
+
+bool SocketWaitReadable(SocketHandle s, uint32_t timeoutMs) {
+    WSAPOLLFD p{Sock(s), POLLRDNORM, 0};
+    return WSAPoll(&p, 1, static_cast<INT>(timeoutMs)) > 0;
+}
+
+void SocketClose(SocketHandle s) {
+    int error = WSAGetLastError();  // what failed before stays the reason
+    closesocket(Sock(s));
+    WSASetLastError(error);
+}
+
+bool SocketLocalAddress(SocketHandle s, uint32_t& address, uint16_t& port) {
+    sockaddr_in at{};
+    int length = sizeof at;
+    if (getsockname(Sock(s), reinterpret_cast<sockaddr*>(&at), &length) != 0) return false;
+    address = at.sin_addr.s_addr;
+    port = at.sin_port;
+    return true;
+}
+
+int SocketLastError() { return WSAGetLastError(); }
+void SocketSetLastError(int error) { WSASetLastError(error); }
+int SocketInvalidArgument() { return WSAEINVAL; }
+
+const char* SocketErrorText(int error) {
+    for (const SockErrorRow& row : kSockErrors)
+        if (row.error == error) return row.text;
+    return nullptr;
+}
+
+std::string SocketSystemText(int error) { return win32::ErrorText(static_cast<DWORD>(error)); }
