@@ -14,7 +14,7 @@ namespace serialdev {
 
 // Device path of a port name, as the system names its devices (on Linux: a name with
 // "/" is a path as it stands; "COMn" is /dev/ttyS(n-1); any other name is looked up
-// under /dev/).
+// under /dev/. On Windows: the name in the "\\.\" namespace, unless it has that form).
 std::string DevicePath(const char* portName);
 
 // Line parameters with the layer's codes: data bits 4..8, parity 0 none, 1 odd,
@@ -100,5 +100,18 @@ public:
 
 // The system's serial devices (termios on Linux).
 Device& System();
+
+// The system's calls behind the layer's steps, as the messages that report a failed one
+// name them: reading and applying the line settings, writing, gathered writing, closing,
+// and the label of the last error's code.
+struct CallNames {
+    const char* readLine;
+    const char* applyLine;
+    const char* write;
+    const char* writeGather;
+    const char* close;
+    const char* lastError;
+};
+const CallNames& SystemCallNames();
 
 }  // namespace serialdev

@@ -60,7 +60,8 @@ void CheckWritten(const char* call, const void* data, size_t expected, long writ
     if (written == static_cast<long>(expected)) return;
     MsgPrint(MSG_VERBOSE, "ERROR: %s(%ld, %p, %d) : %d, dwWrite=%ld", call, g_port.port ? g_port.port->Id() : -1L, data,
              static_cast<int>(expected), 0, written);
-    if (g_port.port) MsgPrint(MSG_VERBOSE, "errno : %s", g_port.port->LastError().c_str());
+    if (g_port.port)
+        MsgPrint(MSG_VERBOSE, "%s : %s", serialdev::SystemCallNames().lastError, g_port.port->LastError().c_str());
     MsgPrint(MSG_ERROR, "Comm write failed.");
 }
 
@@ -156,10 +157,11 @@ const char* ComDevicePath() { return g_port.port ? g_port.path.c_str() : ""; }
 namespace {
 // Applies the line and remembers it; `what` heads the level-5 report ("Com params set:").
 bool ApplyLine(const serialdev::LineSettings& line, const char* what) {
-    if (!g_port.port->CanReadLine()) MsgPrint(MSG_FATAL, "TCGETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
+    const serialdev::CallNames& calls = serialdev::SystemCallNames();
+    if (!g_port.port->CanReadLine()) MsgPrint(MSG_FATAL, "%s() failed at line %i in %s", calls.readLine, __LINE__, kModule);
     g_port.line.baud = line.baud;  // the current rate, even when the device refuses it
     if (!g_port.port->SetLine(line)) {
-        MsgPrint(MSG_DEBUG, "TCSETS2 ioctl() failed at line %i in %s", __LINE__, kModule);
+        MsgPrint(MSG_DEBUG, "%s() failed at line %i in %s", calls.applyLine, __LINE__, kModule);
         return false;
     }
     g_port.line = line;
@@ -205,7 +207,7 @@ void ComResetReadTimeouts() { ResetReadTimeouts(); }
 
 bool ComWrite(const void* data, size_t n) {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
-    CheckWritten("write", data, n, g_port.port ? g_port.port->WriteAll(bytes, n) : -1);
+    CheckWritten(serialdev::SystemCallNames().write, data, n, g_port.port ? g_port.port->WriteAll(bytes, n) : -1);
     TraceTx(bytes, n);
     return true;
 }
@@ -218,7 +220,7 @@ bool ComWriteParts(const ComPart* parts, int count) {
         pieces[i] = {parts[i].data, parts[i].size};
         total += parts[i].size;
     }
-    CheckWritten("writev", parts, total, g_port.port ? g_port.port->WriteGather(pieces, count) : -1);
+    CheckWritten(serialdev::SystemCallNames().writeGather, parts, total, g_port.port ? g_port.port->WriteGather(pieces, count) : -1);
     for (int i = 0; i < count; ++i) TraceTx(static_cast<const uint8_t*>(parts[i].data), parts[i].size);
     return true;
 }
@@ -314,5 +316,6 @@ void ComClose() {
     std::unique_ptr<serialdev::Port> port = std::move(g_port.port);
     g_port.path.clear();
     g_port.connected = false;
-    if (!port->RestoreAndClose()) MsgPrint(MSG_FATAL, "close() failed at line %i in %s", __LINE__, kModule);
+    if (!port->RestoreAndClose())
+        MsgPrint(MSG_FATAL, "%s() failed at line %i in %s", serialdev::SystemCallNames().close, __LINE__, kModule);
 }

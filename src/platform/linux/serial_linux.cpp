@@ -337,4 +337,9 @@ Device& System() {
     return device;
 }
 
+const CallNames& SystemCallNames() {
+    static const CallNames names{"TCGETS2 ioctl", "TCSETS2 ioctl", "write", "writev", "close", "errno"};
+    return names;
+}
+
 }  // namespace serialdev

@@ -278,6 +278,12 @@ Device& System() {
     return device;
 }
 
+const CallNames& SystemCallNames() {
+    static const CallNames names{"GetCommState", "SetCommState", "WriteFile", "WriteFile", "CloseHandle",
+                                 "GetLastError ()"};
+    return names;
+}
+
 }  // namespace serialdev
 
 namespace win32 {
