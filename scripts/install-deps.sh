@@ -16,6 +16,9 @@ packages=(
   libmodbus-dev        # an outside Modbus master: talks to the simulated Modbus slave in the tests
   gcc-arm-none-eabi    # builds the LPC RAM routines (target/lpc_routines) to check the committed arrays
   libunicorn-dev       # vorlo-sim's CPU emulator: runs code started in a simulated LPC part's RAM
+  g++-mingw-w64-x86-64 # cross-builds vorlo.exe (the posix thread model compilers)
+  googletest           # GoogleTest's sources, built for the Windows unit tests
+  wine wine64          # runs vorlo.exe and its tests
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 // The per-user configuration store of vendor "Kestramon", application "Vorlo".
-// On Linux a wxFileConfig: the file ~/.Vorlo ($HOME).
+// On Linux a wxFileConfig: the file ~/.Vorlo ($HOME); on Windows the registry key
+// HKEY_CURRENT_USER\Software\Kestramon\Vorlo.
 #pragma once
 
 #include <string>
