@@ -239,6 +239,51 @@ def check_modbus():
     expect(as_binary("mb.hex") == as_binary("blinky.hex"), "MODBUS memory differs")
 
 
+def check_gang():
+    # Two children, each in the job with its status channel on an inherited pipe.
+    with Sim("COM5", "--protocol=gen_iap", "--dump=gang-1.hex") as one, \
+            Sim("COM6", "--protocol=gen_iap", "--dump=gang-2.hex") as two:
+        r = vorlo("--driver=GEN_IAP", "--connection=COM5,115200,8,N,1", "--importcode=blinky.hex",
+                  "--gangreport=gang.json", "--gang=COM5,COM6", "--erase", "--write")
+    expect(one.code == 0 and two.code == 0 and r.code == 0 and "Gang: all 2 ports done." in r.out, "GANG run", r)
+    for dump in ("gang-1.hex", "gang-2.hex"):
+        expect(as_binary(dump) == as_binary("blinky.hex"), dump + " differs")
+    report = file_bytes("gang.json")
+    expect(report.count(b'"result": "ok"') == 2 and b"\r" not in report, f"report {report!r}")
+
+
+def vorlo_beside(library, *args):
+    """vorlo.exe run from a folder of its own, with a CP210xRuntime.dll stand-in beside
+    it (or none)."""
+    import shutil
+    folder = os.path.join(WORK, "gpio-" + (library or "none"))
+    os.makedirs(folder, exist_ok=True)
+    shutil.copy(EXE, folder)
+    if library:
+        shutil.copy(os.path.join(os.path.dirname(EXE), "fake-cp210x", library, "CP210xRuntime.dll"), folder)
+    return Run(wine(os.path.join(folder, "vorlo.exe"), *args, cwd=WORK))
+
+
+def check_cp2103_gpio():
+    log = os.path.join(WORK, "latch.log")
+    if os.path.exists(log):
+        os.remove(log)
+    ENV["FAKE_CP210X_LOG"] = "Z:" + log.replace("/", "\\")
+    lines = ("--resetctrl=CP2103GPIO_2,0", "--pgmenctrl=CP2103GPIO_1,0", "--driver=LPC2000_ISP,12000",
+             "--connection=COM5,115200,8,N,1", "--deviceinfo")
+    with Sim("COM5", "--protocol=lpc_isp", "--part=LPC1768"):
+        r = vorlo_beside("whole", *lines)
+        # The reset line on GPIO 2, active low: mask 04, latch 00 while active, 04 after.
+        expect(r.code == 0 and "LPC1768" in r.out, "GPIO lines through the library", r)
+        written = open(log).read().split("\n")
+        expect(written[:4] == ["W 02 00", "W 04 00", "W 04 04", "W 02 02"], f"latch writes {written}")
+        r = vorlo_beside(None, *lines)
+        expect(r.code == 0 and r.out.count("Unable to load 'CP210xRuntime.dll'.") == 1, "without the library", r)
+        r = vorlo_beside("partial", *lines)
+    expect(r.code == 1 and "Unable to import function 'CP210xRT_GetDeviceSerialNumber'." in r.out,
+           "a library without a function", r)
+
+
 def check_silent_and_missing_ports():
     master, slave = os.openpty()  # nobody answers on it
     link = os.path.join(PREFIX, "dosdevices", "com8")
@@ -349,8 +394,9 @@ def check_ctrl_c():
 
 
 CHECKS = [check_version_resource, check_conversion_byte_for_byte, check_elf_input, check_gen_iap,
-          check_lpc_boot_rom_read_verify, check_lpc_fast_mode, check_modbus, check_silent_and_missing_ports,
-          check_auto_search_and_remembered_port, check_daemon_over_winsock, check_ctrl_c]
+          check_lpc_boot_rom_read_verify, check_lpc_fast_mode, check_modbus, check_gang, check_cp2103_gpio,
+          check_silent_and_missing_ports, check_auto_search_and_remembered_port, check_daemon_over_winsock,
+          check_ctrl_c]
 
 
 def main():
