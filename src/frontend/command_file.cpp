@@ -15,6 +15,7 @@
 #include "commands/dispatcher.hpp"
 #include "drivers/registry.hpp"
 #include "frontend/help_topics.hpp"
+#include "platform/files.hpp"
 
 namespace {
 constexpr size_t kLineBuffer = 256;      // lines of at most 255 characters
@@ -113,7 +114,7 @@ bool RunLongOption(const char* line) {
         MsgSetDebugLog(FileOpen(value.c_str(), "w+t"));
         return true;
     }
-    if (name == "SILENT") return RedirectStdout("/dev/null", "w");
+    if (name == "SILENT") return RedirectStdout(NullDevicePath(), "w");
     if (name == "CMDFILE") {
         RequireFileName(value.c_str(), "cmdfile");
         RunNestedCommandFile(value.c_str());

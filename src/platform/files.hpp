@@ -14,6 +14,9 @@ bool RegularFileSize(FILE* stream, uint64_t& size);
 // Cuts the file open as `stream` to nothing.
 bool TruncateFile(FILE* stream);
 
+// The system's null device, which takes any output and gives none ("/dev/null", "NUL").
+const char* NullDevicePath();
+
 // Whether something exists under the path.
 bool PathExists(const std::string& path);
 // The path with every link, "." and ".." resolved, or "" when it names nothing.

@@ -20,6 +20,8 @@ bool RegularFileSize(FILE* stream, uint64_t& size) {
 
 bool TruncateFile(FILE* stream) { return ftruncate(fileno(stream), 0) == 0; }
 
+const char* NullDevicePath() { return "/dev/null"; }
+
 bool PathExists(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0;

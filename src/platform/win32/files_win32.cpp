@@ -21,6 +21,8 @@ bool RegularFileSize(FILE* stream, uint64_t& size) {
 
 bool TruncateFile(FILE* stream) { return _chsize_s(_fileno(stream), 0) == 0; }
 
+const char* NullDevicePath() { return "NUL"; }
+
 bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string CanonicalPath(const std::string& path) {
