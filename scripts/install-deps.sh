@@ -12,6 +12,7 @@ packages=(
   socat python3 time
   bash-completion      # the completion test loads the completion as an interactive bash does
   groff-base           # the man page test formats the pages
+  ser2net              # a real serial server: the tests open rfc2217:// and socket:// ports through it
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
   libmodbus-dev        # an outside Modbus master: talks to the simulated Modbus slave in the tests
   gcc-arm-none-eabi    # builds the LPC RAM routines (target/lpc_routines) to check the committed arrays
