@@ -21,6 +21,11 @@ void CloseWritten(FILE* file, const char* path) {
     if (failed) MsgError("Can't write file %s.", path);
 }
 
+[[noreturn]] void RefuseExport(int status) {
+    MsgPrint(MSG_PLAIN, "Exporting code.");
+    MsgError("%s", CodeStatusText(status));
+}
+
 // Records that carry fewer than 32 address bits (S1, S2): refuse what they cannot hold
 // rather than write a cut-off address.
 void RequireAddressRange(const CodeImage& image, const CodeFileFormat& written) {
@@ -110,6 +115,8 @@ void CmdExportCode(const char* value) {
     // Checked before the file is created, so a refused export leaves no file behind.
     CodeCompact(image);
     CodeRejectOverlaps(image);
+    // A format that is only read must not cost the file of that name its contents.
+    if (!written.writer) RefuseExport(CODE_ERR_READ_ONLY);
     RequireAddressRange(image, written);
 
     FILE* file = FileOpen(value, "wb");
@@ -121,8 +128,7 @@ void CmdExportCode(const char* value) {
     int status = written.writer(file, image, format);
     if (status != CODE_OK) {
         fclose(file);
-        MsgPrint(MSG_PLAIN, "Exporting code.");
-        MsgError("%s", CodeStatusText(status));
+        RefuseExport(status);
     }
     CloseWritten(file, value);
 }

@@ -46,7 +46,6 @@ int SRecordExport(FILE* stream, CodeImage& image, int format);
 int XmlContainerImport(FILE* stream, CodeImage& image, int format);
 int XmlContainerExport(FILE* stream, CodeImage& image, int format);
 int ElfImport(FILE* stream, CodeImage& image, int format);
-int ElfExport(FILE* stream, CodeImage& image, int format);  // refuses: ELF is read only
 // Whether the bytes start with the ELF magic (7F 'E' 'L' 'F').
 bool IsElf(const uint8_t* bytes, size_t size);
 
@@ -62,7 +61,7 @@ struct CodeFileFormat {
     const char* keyword = nullptr;  // FORMAT's keyword; none: only detection reaches it
     int code = FORMAT_NONE;         // the format code FORMAT sets
     CodeFormatFunc reader = nullptr;
-    CodeFormatFunc writer = nullptr;
+    CodeFormatFunc writer = nullptr;  // none: the format is read, not written
     CodeDetection detection = DETECT_NEVER;
     const char* signature = "";    // DETECT_SIGNATURE: the bytes every file begins with
     int detectedAs = FORMAT_NONE;  // the format code a detected file leaves for a later export

@@ -23,8 +23,8 @@ const CodeFileFormat kFormats[] = {
     {.keyword = "MOTBREC", .code = FORMAT_MOTBREC, .reader = MotBRecImport, .writer = MotBRecExport},
     {.keyword = "BINARY", .code = FORMAT_BINARY, .reader = BinaryImport, .writer = BinaryExport},
     // ELF addresses are 32-bit: a detected ELF file is written back as S3 records.
-    {.keyword = "ELF", .code = FORMAT_ELF, .reader = ElfImport, .writer = ElfExport, .detection = DETECT_SIGNATURE,
-     .signature = "\x7F" "ELF", .detectedAs = FORMAT_MOTSREC32, .name = "ELF"},
+    {.keyword = "ELF", .code = FORMAT_ELF, .reader = ElfImport, .detection = DETECT_SIGNATURE, .signature = "\x7F" "ELF",
+     .detectedAs = FORMAT_MOTSREC32, .name = "ELF"},
 };
 constexpr size_t kFormatCount = std::size(kFormats);
 
