@@ -86,12 +86,14 @@ _vorlo_sim() {
     local cur
     _vorlo_word
     cur=$_vorlo_cur
-    local options
-    options=$(vorlo-sim --help 2>/dev/null | grep -oE '^ +--[a-z0-9-]+=?' | tr -d ' ')
+    # The options and the protocols ("Protocol NAME:" sections) from its help.
+    local help options
+    help=$(vorlo-sim --help 2>/dev/null </dev/null)
+    options=$(grep -oE '^ +--[a-z0-9-]+=?' <<<"$help" | tr -d ' ')
     compopt -o nospace 2>/dev/null
     case "$cur" in
     --protocol=*)
-        COMPREPLY=($(compgen -P "--protocol=" -W "gen_iap mic_extmem lpc_isp modbus lpc_iap mec_iap msp430_bsl" \
+        COMPREPLY=($(compgen -P "--protocol=" -W "$(sed -n 's/^Protocol \([a-z0-9_]*\):$/\1/p' <<<"$help")" \
             -- "${cur#--protocol=}"))
         ;;
     --dump=* | --dump-bin=* | --log=* | --load=* | --link=*)
