@@ -1,6 +1,6 @@
 #include "fault_plan.hpp"
 
-#include "options.hpp"
+#include "text.hpp"
 
 namespace {
 
