@@ -125,14 +125,8 @@ public:
             got += took;
             if (took) lastByte = NowMs();
             if (got == n) break;
-            const uint64_t now = NowMs();
-            int64_t wait = -1;
-            if (totalMs) wait = static_cast<int64_t>(start + totalMs) - static_cast<int64_t>(now);
-            if (intervalMs && got > 0) {
-                int64_t gap = static_cast<int64_t>(lastByte + intervalMs) - static_cast<int64_t>(now);
-                if (wait < 0 || gap < wait) wait = gap;
-            }
-            if (wait == 0 || (wait < 0 && (totalMs || (intervalMs && got > 0)))) break;
+            const int64_t wait = serialdev::ReadWaitMs(start, lastByte, NowMs(), got, intervalMs, totalMs);
+            if (wait == 0) break;
             if (!Pump(wait < 0 ? 3600000u : static_cast<uint32_t>(wait)) && closed_) break;
         }
         return got;

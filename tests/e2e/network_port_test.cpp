@@ -4,8 +4,6 @@
 // socket:// (bytes only) URLs.
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <memory>
@@ -13,23 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "e2e/daemon_harness.hpp"
 #include "support/process.hpp"
 #include "support/sim_upload.hpp"
 
 namespace {
-// A TCP port nobody listens on now.
-int FreePort() {
-    int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t n = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-    close(s);
-    return ntohs(a.sin_port);
-}
-
 // Where the package puts it (the test environment's PATH may leave out sbin).
 const char* kSer2net = "/usr/sbin/ser2net";
 bool HaveSer2net() { return access(kSer2net, X_OK) == 0; }
@@ -50,28 +36,20 @@ public:
             kSer2net, std::vector<std::string>{"-n", "-d", "-c", dir + "/ser2net.yaml", "-P", dir + "/pid"},
             ProcessOptions{{}, "", "", dir + "/ser2net.out", dir + "/ser2net.err"});
         // Listening once its accepters are up.
-        for (int i = 0; i < 100 && !Listening(rfc2217); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (!Listening(rfc2217)) ADD_FAILURE() << "ser2net does not listen: " << ReadFile(dir + "/ser2net.err");
+        bool up = false;
+        for (int i = 0; i < 100 && !(up = CanConnect("127.0.0.1", rfc2217)); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (!up) ADD_FAILURE() << "ser2net does not listen: " << ReadFile(dir + "/ser2net.err");
     }
     void Stop() { process_->Stop(1000); }
     std::string Url(const char* scheme, int baud = 115200, const char* format = "8,N,1") const {
         return std::string(scheme) + "://127.0.0.1:" + std::to_string(scheme[0] == 'r' ? rfc2217 : raw) + "," +
                std::to_string(baud) + "," + format;
     }
-    const int rfc2217;
-    const int raw;
+    const uint16_t rfc2217;
+    const uint16_t raw;
 
 private:
-    static bool Listening(int port) {
-        int s = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<uint16_t>(port));
-        bool up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        close(s);
-        return up;
-    }
     std::unique_ptr<ChildProcess> process_;
 };
 
