@@ -88,8 +88,8 @@ TEST_F(NetworkPort, EveryDriverThroughRfc2217AndRawSockets) {
         {"gen_iap", {"--protocol=gen_iap"}, "GEN_IAP", "rfc2217", 115200, "8,N,1", 0, 6000, {"--erase", "--write"}, ""},
         {"lpc boot ROM", {"--protocol=lpc_isp", "--part=LPC2148"}, "LPC2000_ISP,12000", "rfc2217", 115200, "8,N,1", 0,
          9000, {"--erase", "--write", "--verify"}, "\nVerify OK."},
-        // The routine takes over at 921600: the server sets the rate before the host uses it.
-        {"lpc fast mode", {"--protocol=lpc_isp", "--part=LPC1768"}, "LPC2000_ISP,12000,921600", "rfc2217", 115200,
+        // The routine takes over at 230400: the server sets the rate before the host uses it.
+        {"lpc fast mode", {"--protocol=lpc_isp", "--part=LPC1768"}, "LPC2000_ISP,12000,230400", "rfc2217", 115200,
          "8,N,1", 0, 9000, {"--erase", "--write", "--verify"}, "\nVerify OK."},
         // The BSL starts at 9600 8E1 and moves to 115200.
         {"msp430", {"--protocol=msp430_bsl"}, "MSP430BSL", "rfc2217", 115200, "8,E,1", 0x8000, 3000,
