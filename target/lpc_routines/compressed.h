@@ -1,0 +1,269 @@
+/* The packed-block routines (built with -DCOMPRESSED): gen_iap.c's commands, less 'W',
+ * plus 'Z', a frame of packed data that the routine unpacks into its buffer and
+ * programs. Every byte the routine takes comes through a ring in RAM, which the host
+ * names in the parameter block:
+ *
+ *   - on the LPC17xx the GPDMA fills it from UART0's receive FIFO, so bytes keep coming
+ *     in while the CPU sits in an IAP call (the flash cannot be read then, and the
+ *     routine is polled: without the DMA, UART0's 16-byte FIFO would overrun within
+ *     a fraction of a millisecond at these rates). The host keeps sending while a
+ *     block is programmed, as long as what it sent past the last answer fits the ring;
+ *   - on the ARM7 parts, whose GPDMA does not serve the UART, the CPU moves the bytes
+ *     whenever it waits for input, and the host sends a frame only once the one before
+ *     it is answered.
+ *
+ *   'Z' address LE32, length LE16, size LE16, CRC-16 of those eight bytes (high byte
+ *       first, so that the CRC over ten bytes is 0), `size` packed bytes (size equal to
+ *       length: the bytes as they are), CRC-16 LE of the packed bytes
+ *       -> ACK once the flash holds the unpacked block; NAK for a damaged frame, a block
+ *          that does not unpack to exactly `length` bytes, a range outside sectors 0 to
+ *          the last one, an address not on a 256-byte page, an IAP error or a read-back
+ *          that differs; CAN when the header's own CRC fails
+ *
+ * After a CAN the frame's length is unknown, so nothing that follows can be trusted to
+ * start a frame: the routine answers nothing more until it finds the resync frame,
+ * 'Z' FFFFFFFF 0000 0000 with its CRC and the CRC of no bytes (FF FF), which it
+ * answers with ACK. The host sends that frame behind enough filler to complete any
+ * frame the routine may still be reading. */
+#ifndef LPC_COMPRESSED_H
+#define LPC_COMPRESSED_H
+
+#include "unpack.h"
+
+#define CAN 0x18
+#define RESYNC_ADDRESS 0xFFFFFFFFu
+#define PARAM_DMA 0x01u /* the GPDMA fills the ring */
+
+/* Where the routine keeps its input state (it has no data section): placed by the
+ * linker script behind the buffer. */
+struct lpc_input {
+    uint8_t *ring;
+    uint32_t mask; /* ring size - 1, a power of two less one */
+    uint32_t head; /* bytes received, counted from the start */
+    uint32_t tail; /* bytes taken */
+    uint32_t dma;
+};
+extern struct lpc_input lpc_input;
+
+#if defined(__thumb__) && !defined(__thumb2__)
+/* Thumb code on an ARM7 has no divide instruction; the clock set-up divides once. */
+unsigned __aeabi_uidiv(unsigned n, unsigned d);
+unsigned __aeabi_uidiv(unsigned n, unsigned d)
+{
+    unsigned q = 0;
+    for (int bit = 31; bit >= 0; bit--)
+        if ((n >> bit) >= d) {
+            n -= d << bit;
+            q |= 1u << bit;
+        }
+    return q;
+}
+#endif
+
+#ifdef HAS_UART_DMA
+#define PCONP_PCGPDMA (1u << 29)
+#define DMAC_BASE 0x50004000u
+#define DMACINTTCCLEAR REG(DMAC_BASE + 0x008)
+#define DMACINTERRCLR REG(DMAC_BASE + 0x010)
+#define DMACCONFIG REG(DMAC_BASE + 0x030)
+#define DMACC0SRCADDR REG(DMAC_BASE + 0x100)
+#define DMACC0DESTADDR REG(DMAC_BASE + 0x104)
+#define DMACC0LLI REG(DMAC_BASE + 0x108)
+#define DMACC0CONTROL REG(DMAC_BASE + 0x10C)
+#define DMACC0CONFIG REG(DMAC_BASE + 0x110)
+#define DMAREQSEL REG(SC_BASE + 0x1C4)
+#define DMA_UART0_RX 9u
+#define DMA_SEGMENT 2048u /* a transfer counts 12 bits: the ring is a loop of segments */
+
+/* One segment of the loop, as the GPDMA reads it from RAM. */
+struct lpc_lli {
+    uint32_t source, destination, next, control;
+};
+extern struct lpc_lli lpc_lli[];
+
+static void dma_setup(uint8_t *ring, uint32_t size)
+{
+    PCONP |= PCONP_PCGPDMA;
+    DMACCONFIG = 1;                   /* on, little-endian */
+    DMAREQSEL &= ~(1u << 1);          /* request 9 is UART0's receiver, not timer 0 match 1 */
+    DMACINTTCCLEAR = 0xFF;
+    DMACINTERRCLR = 0xFF;
+    /* Bytes from the receive buffer register, single transfers, the destination
+     * counting up. */
+    const uint32_t control = DMA_SEGMENT | 1u << 27;
+    const uint32_t segments = size / DMA_SEGMENT;
+    for (uint32_t i = 0; i < segments; i++) {
+        lpc_lli[i].source = UART0_BASE;
+        lpc_lli[i].destination = (uint32_t)ring + i * DMA_SEGMENT;
+        lpc_lli[i].next = (uint32_t)&lpc_lli[(i + 1) % segments];
+        lpc_lli[i].control = control;
+    }
+    DMACC0SRCADDR = UART0_BASE;
+    DMACC0DESTADDR = (uint32_t)ring;
+    DMACC0LLI = lpc_lli[0].next;
+    DMACC0CONTROL = control;
+    U0FCR = 0x0F; /* FIFOs on and emptied, DMA mode: the receiver asks for every byte */
+    DMACC0CONFIG = 1u | DMA_UART0_RX << 1 | 2u << 11; /* enabled, peripheral to memory */
+}
+#endif
+
+static void input_setup(void)
+{
+    uint32_t size = lpc_params.ring_size;
+    lpc_input.ring = (uint8_t *)lpc_params.ring;
+    lpc_input.head = lpc_input.tail = 0;
+    lpc_input.dma = 0;
+    /* Not a power of two: no ring, and every frame is refused. */
+    lpc_input.mask = (size & (size - 1)) == 0 && size >= 256 ? size - 1 : 0;
+#ifndef HAS_UART_DMA
+    /* The Ethernet RAM of the LPC23xx/24xx (the LPC2364's 8 KiB of local RAM hold no
+     * ring) is reached with the Ethernet block powered. */
+    if (((uint32_t)lpc_input.ring >> 20) == 0x7FE) PCONP |= 1u << 30;
+#else
+    if ((lpc_params.flags & PARAM_DMA) && lpc_input.mask >= DMA_SEGMENT - 1) {
+        dma_setup(lpc_input.ring, size);
+        lpc_input.dma = 1;
+    }
+#endif
+}
+
+/* Takes in what has arrived since the last look. */
+static void input_update(void)
+{
+    struct lpc_input *in = &lpc_input;
+#ifdef HAS_UART_DMA
+    if (in->dma) {
+        const uint32_t at = (DMACC0DESTADDR - (uint32_t)in->ring) & in->mask;
+        in->head += (at - in->head) & in->mask;
+        return;
+    }
+#endif
+    while (U0LSR & LSR_RDR) in->ring[in->head++ & in->mask] = (uint8_t)U0RBR;
+}
+
+/* The number of bytes waiting, after a look at the line. */
+static uint32_t input_waiting(void)
+{
+    input_update();
+    return lpc_input.head - lpc_input.tail;
+}
+
+static uint8_t input_at(uint32_t k)
+{
+    return lpc_input.ring[(lpc_input.tail + k) & lpc_input.mask];
+}
+
+static uint32_t get(void)
+{
+    while (input_waiting() == 0) {
+    }
+    return lpc_input.ring[lpc_input.tail++ & lpc_input.mask];
+}
+
+static int32_t get_within(uint32_t polls)
+{
+    do {
+        if (input_waiting() != 0) return lpc_input.ring[lpc_input.tail++ & lpc_input.mask];
+    } while (--polls != 0);
+    return -1;
+}
+
+static void wait_for(uint32_t n)
+{
+    while (input_waiting() < n) {
+    }
+}
+
+/* A run of 0xFF needs no programming: the erased flash already reads so. */
+static int blank(const uint8_t *bytes, uint32_t n)
+{
+    for (uint32_t i = 0; i < n; i++)
+        if (bytes[i] != 0xFF) return 0;
+    return 1;
+}
+
+/* The resync frame: 'Z', address FFFFFFFF, length and size 0, their CRC, the CRC of
+ * nothing. Looks at the bytes from `k` on; 1 when they are that frame. */
+static int resync_at(uint32_t k)
+{
+    static const uint8_t frame[13] = {'Z', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0x0E, 0x10, 0xFF, 0xFF};
+    for (uint32_t i = 0; i < sizeof frame; i++)
+        if (input_at(k + i) != frame[i]) return 0;
+    return 1;
+}
+
+/* After a damaged header: skip everything up to and including the resync frame. */
+static void hunt_resync(void)
+{
+    for (;;) {
+        wait_for(13);
+        if (resync_at(0)) {
+            lpc_input.tail += 13;
+            return;
+        }
+        lpc_input.tail++;
+    }
+}
+
+/* The rest of a 'Z' frame, read, checked, unpacked and programmed; the answer. */
+static uint32_t packed_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_khz)
+{
+    uint8_t *const buffer = (uint8_t *)lpc_buffer;
+    struct lpc_input *in = &lpc_input;
+    wait_for(10);
+    uint32_t crc = 0xFFFF;
+    for (uint32_t i = 0; i < 10; i++) crc = crc16(crc, input_at(i));
+    if (crc != 0 || in->mask == 0) {
+        /* A header that cannot be trusted, or no ring to read the frame from. */
+        hunt_resync();
+        return CAN;
+    }
+    const uint32_t address = input_at(0) | input_at(1) << 8 | input_at(2) << 16 | (uint32_t)input_at(3) << 24;
+    const uint32_t length = input_at(4) | input_at(5) << 8;
+    const uint32_t size = input_at(6) | input_at(7) << 8;
+    in->tail += 10;
+
+    /* The frame's bytes must fit the ring at once; one that cannot is read past. */
+    if (size + 2 > in->mask + 1) {
+        for (uint32_t i = 0; i < size + 2; i++) get();
+        return NAK;
+    }
+    wait_for(size + 2);
+    crc = 0xFFFF;
+    for (uint32_t i = 0; i < size; i++) crc = crc16(crc, input_at(i));
+    const uint32_t sent = input_at(size) | input_at(size + 1) << 8;
+    const uint32_t at = in->tail;
+    in->tail += size + 2;
+    if (address == RESYNC_ADDRESS && length == 0 && size == 0) return crc == sent ? ACK : NAK;
+    /* A length of 0 wraps round and fails the bounds. */
+    if (crc != sent || length - 1u >= block || address % PAGE != 0 || address >= flash_end ||
+        length - 1u >= flash_end - address || size > length)
+        return NAK;
+    if (size == length) {
+        for (uint32_t i = 0; i < length; i++) buffer[i] = in->ring[(at + i) & in->mask];
+    } else if (!unpack(in->ring, in->mask, at, size, buffer, length)) {
+        return NAK;
+    }
+
+    const uint32_t total = (length + PAGE - 1) & ~(PAGE - 1);
+    for (uint32_t i = length; i < total; i++) buffer[i] = 0xFF;
+    /* Copies of 4096, 1024, 512 or 256 bytes, each aligned to its size, so that none
+     * crosses a sector. */
+    for (uint32_t done = 0, n; done < total; done += n) {
+        n = 4096;
+        while (n > total - done || ((address + done) & (n - 1)) != 0) n = n == 4096 ? 1024 : n / 2;
+        if (blank(buffer + done, n)) continue;
+        const uint32_t sector = flash_sector(address + done);
+        if (iap(IAP_PREPARE, sector, sector, 0, 0) != IAP_SUCCESS ||
+            iap(IAP_COPY, address + done, (uint32_t)(buffer + done), n, cclk_khz) != IAP_SUCCESS)
+            return NAK;
+    }
+    /* Read back: a cell that was not erased, or a blank run over programmed cells,
+     * reads differently. */
+    const volatile uint8_t *flash = (const volatile uint8_t *)address;
+    for (uint32_t i = 0; i < length; i++)
+        if (flash[i] != buffer[i]) return NAK;
+    return ACK;
+}
+
+#endif
