@@ -62,6 +62,7 @@ const CommandEntry g_commandTable[] = {
     {"GANG", CmdGang},
     {"GANGREPORT", CmdGangReport},
     {"GANGTIMEOUT", CmdGangTimeout},
+    {"COMPRESS", CmdCompress},
     {nullptr, nullptr},
 };
 

@@ -24,6 +24,11 @@ void CmdContOut(const char* value) {
     MsgPrint(MSG_DEBUG, "Connect timeout set to %i", ConnectTimeout());
 }
 
+void CmdCompress(const char*) {
+    Run().compress = true;
+    MsgPrint(MSG_DEBUG, "Fast mode sends packed blocks where the routine takes them");
+}
+
 void CmdStoreCtx(const char*) { MsgPrint(MSG_PLAIN, "Store contect."); }
 void CmdRestoreCtx(const char*) { MsgPrint(MSG_PLAIN, "Restore context."); }
 

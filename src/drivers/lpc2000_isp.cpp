@@ -246,13 +246,16 @@ std::vector<std::string> PartFacts();
 
 FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
     LpcRamRoutine routine;
-    if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine)) {
+    if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine, Run().compress)) {
         MsgPrint(MSG_WARNING,
                  "Use of external drive to enable faster programming requested but not supported by the current device.");
         MsgPrint(MSG_NOTE, "Falling back to using internal bootloader only.");
         MsgPrint(MSG_RAW, "\n\n");
         return FastStart::Unsupported;
     }
+    if (Run().compress && !routine.packed)
+        MsgPrint(MSG_NOTE, "The LPC%d's routine takes no packed blocks: they go as they are.",
+                 static_cast<int>(LpcCurrentPart().number));
     MsgPrint(MSG_DEBUG, "Loading driver.");
     if (!RamWrite(routine.loadAddress, routine.image.data(), routine.image.size())) MsgError("Driver loading failed.");
     MsgPrint(MSG_DEBUG, "Starting program %i.", static_cast<int>(routine.entryAddress));
@@ -273,6 +276,7 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
         const LpcPart& part = LpcCurrentPart();
         for (int32_t n = 0; n < part.sectors; ++n) own.sectors.push_back({LpcSectorStart(part, n), LpcSectorEnd(part, n)});
         own.info = PartFacts();
+        if (routine.packed) own.packed = PackedLink{routine.ringSize, routine.window};
         GenIapOwnRoutine(own);
         DriverHandOver(routineDriver, nullptr);
         return FastStart::HandedOver;

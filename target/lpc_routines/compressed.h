@@ -12,19 +12,23 @@
  *     whenever it waits for input, and the host sends a frame only once the one before
  *     it is answered.
  *
- *   'Z' address LE32, length LE16, size LE16, CRC-16 of those eight bytes (high byte
- *       first, so that the CRC over ten bytes is 0), `size` packed bytes (size equal to
- *       length: the bytes as they are), CRC-16 LE of the packed bytes
- *       -> ACK once the flash holds the unpacked block; NAK for a damaged frame, a block
- *          that does not unpack to exactly `length` bytes, a range outside sectors 0 to
- *          the last one, an address not on a 256-byte page, an IAP error or a read-back
- *          that differs; CAN when the header's own CRC fails
+ *   'Z' sequence number, address LE32, length LE16, size LE16, CRC-16 of those nine
+ *       bytes (high byte first, so that the CRC over eleven bytes is 0), `size` packed
+ *       bytes (size equal to length: the bytes as they are), CRC-16 LE of the packed
+ *       bytes
+ *       -> ACK and the sequence number once the flash holds the unpacked block; NAK and
+ *          the sequence number for a damaged frame, a block that does not unpack to
+ *          exactly `length` bytes, a range outside sectors 0 to the last one, an address
+ *          not on a 256-byte page, an IAP error or a read-back that differs; CAN and
+ *          whatever stood in the sequence number's place when the header's own CRC
+ *          fails
  *
- * After a CAN the frame's length is unknown, so nothing that follows can be trusted to
- * start a frame: the routine answers nothing more until it finds the resync frame,
- * 'Z' FFFFFFFF 0000 0000 with its CRC and the CRC of no bytes (FF FF), which it
- * answers with ACK. The host sends that frame behind enough filler to complete any
- * frame the routine may still be reading. */
+ * The sequence number lets a host that has several frames on their way tell which one
+ * an answer is for. After a CAN the frame's length is unknown, so nothing that follows
+ * can be trusted to start a frame: the routine answers nothing more until it finds the
+ * resync frame, 'Z' 00 FFFFFFFF 0000 0000 with its CRC and the CRC of no bytes (FF FF),
+ * which it answers with ACK 00. The host sends that frame behind enough filler to
+ * complete any frame the routine may still be reading. */
 #ifndef LPC_COMPRESSED_H
 #define LPC_COMPRESSED_H
 
@@ -182,11 +186,12 @@ static int blank(const uint8_t *bytes, uint32_t n)
     return 1;
 }
 
-/* The resync frame: 'Z', address FFFFFFFF, length and size 0, their CRC, the CRC of
- * nothing. Looks at the bytes from `k` on; 1 when they are that frame. */
+/* The resync frame: 'Z', sequence number 0, address FFFFFFFF, length and size 0, their
+ * CRC, the CRC of nothing. Looks at the bytes from `k` on; 1 when they are that frame. */
+#define RESYNC_BYTES 14u
 static int resync_at(uint32_t k)
 {
-    static const uint8_t frame[13] = {'Z', 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0x0E, 0x10, 0xFF, 0xFF};
+    static const uint8_t frame[RESYNC_BYTES] = {'Z', 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0x27, 0x5C, 0xFF, 0xFF};
     for (uint32_t i = 0; i < sizeof frame; i++)
         if (input_at(k + i) != frame[i]) return 0;
     return 1;
@@ -196,37 +201,38 @@ static int resync_at(uint32_t k)
 static void hunt_resync(void)
 {
     for (;;) {
-        wait_for(13);
+        wait_for(RESYNC_BYTES);
         if (resync_at(0)) {
-            lpc_input.tail += 13;
+            lpc_input.tail += RESYNC_BYTES;
             return;
         }
         lpc_input.tail++;
     }
 }
 
-/* The rest of a 'Z' frame, read, checked, unpacked and programmed; the answer. */
+/* The rest of a 'Z' frame, read, checked, unpacked and programmed. Returns the answer:
+ * the sequence number in bits 15:8, the status below; after CAN the caller hunts for
+ * the resync frame. */
 static uint32_t packed_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_khz)
 {
     uint8_t *const buffer = (uint8_t *)lpc_buffer;
     struct lpc_input *in = &lpc_input;
-    wait_for(10);
+    uint8_t h[11];
+    wait_for(sizeof h);
     uint32_t crc = 0xFFFF;
-    for (uint32_t i = 0; i < 10; i++) crc = crc16(crc, input_at(i));
-    if (crc != 0 || in->mask == 0) {
-        /* A header that cannot be trusted, or no ring to read the frame from. */
-        hunt_resync();
-        return CAN;
-    }
-    const uint32_t address = input_at(0) | input_at(1) << 8 | input_at(2) << 16 | (uint32_t)input_at(3) << 24;
-    const uint32_t length = input_at(4) | input_at(5) << 8;
-    const uint32_t size = input_at(6) | input_at(7) << 8;
-    in->tail += 10;
+    for (uint32_t i = 0; i < sizeof h; i++) crc = crc16(crc, h[i] = input_at(i));
+    const uint32_t seq = (uint32_t)h[0] << 8;
+    /* A header that cannot be trusted, or no ring to read the frame from. */
+    if (crc != 0 || in->mask == 0) return seq | CAN;
+    const uint32_t address = h[1] | h[2] << 8 | h[3] << 16 | (uint32_t)h[4] << 24;
+    const uint32_t length = h[5] | h[6] << 8;
+    const uint32_t size = h[7] | h[8] << 8;
+    in->tail += sizeof h;
 
     /* The frame's bytes must fit the ring at once; one that cannot is read past. */
     if (size + 2 > in->mask + 1) {
         for (uint32_t i = 0; i < size + 2; i++) get();
-        return NAK;
+        return seq | NAK;
     }
     wait_for(size + 2);
     crc = 0xFFFF;
@@ -234,15 +240,15 @@ static uint32_t packed_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_k
     const uint32_t sent = input_at(size) | input_at(size + 1) << 8;
     const uint32_t at = in->tail;
     in->tail += size + 2;
-    if (address == RESYNC_ADDRESS && length == 0 && size == 0) return crc == sent ? ACK : NAK;
+    if (address == RESYNC_ADDRESS && length == 0 && size == 0) return seq | (crc == sent ? ACK : NAK);
     /* A length of 0 wraps round and fails the bounds. */
     if (crc != sent || length - 1u >= block || address % PAGE != 0 || address >= flash_end ||
         length - 1u >= flash_end - address || size > length)
-        return NAK;
+        return seq | NAK;
     if (size == length) {
         for (uint32_t i = 0; i < length; i++) buffer[i] = in->ring[(at + i) & in->mask];
     } else if (!unpack(in->ring, in->mask, at, size, buffer, length)) {
-        return NAK;
+        return seq | NAK;
     }
 
     const uint32_t total = (length + PAGE - 1) & ~(PAGE - 1);
@@ -256,14 +262,14 @@ static uint32_t packed_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_k
         const uint32_t sector = flash_sector(address + done);
         if (iap(IAP_PREPARE, sector, sector, 0, 0) != IAP_SUCCESS ||
             iap(IAP_COPY, address + done, (uint32_t)(buffer + done), n, cclk_khz) != IAP_SUCCESS)
-            return NAK;
+            return seq | NAK;
     }
     /* Read back: a cell that was not erased, or a blank run over programmed cells,
      * reads differently. */
     const volatile uint8_t *flash = (const volatile uint8_t *)address;
     for (uint32_t i = 0; i < length; i++)
-        if (flash[i] != buffer[i]) return NAK;
-    return ACK;
+        if (flash[i] != buffer[i]) return seq | NAK;
+    return seq | ACK;
 }
 
 #endif

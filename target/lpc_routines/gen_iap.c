@@ -194,9 +194,11 @@ void lpc_main(void)
         case 'Z': {
             const uint32_t answer = packed_frame(block, flash_end, cclk_khz);
             put(answer);
-            if (answer == CAN) {
+            put(answer >> 8);
+            if ((answer & 0xFF) == CAN) {
                 hunt_resync();
                 put(ACK);
+                put(0);
             }
             break;
         }
