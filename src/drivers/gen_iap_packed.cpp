@@ -13,7 +13,6 @@
 namespace {
 constexpr uint8_t kCan = 0x18;  // the routine lost the frames' start: it hunts for the resync frame
 constexpr uint8_t kResyncSeq = 0;
-constexpr size_t kFrameOverhead = 14;  // 'Z', header, its CRC, the data's CRC
 constexpr size_t kMostInFlight = 64;   // sequence numbers 1 to 255 stay unique on the way
 constexpr int kAttempts = 3;
 
@@ -121,52 +120,67 @@ void Answered(size_t index, uint8_t status) {
     }
 }
 
-// Back to the frames' start: filler that completes any frame the routine may still be
-// reading, then the resync frame, until it is answered. Answers that come before it
-// still count for their frames; the frames left unanswered go out again.
+const std::vector<uint8_t>& ResyncFrame() {
+    static const std::vector<uint8_t> kResync = FrameBytes(kResyncSeq, 0xFFFFFFFF, 0, {});
+    return kResync;
+}
+
+// An answer is the status, the sequence number and the complement of the two XORed.
+bool GoodAnswer(const uint8_t* answer) { return answer[2] == static_cast<uint8_t>(~(answer[0] ^ answer[1])); }
+
+// Sends the resync frame (behind filler) and reads until its answer comes: the routine
+// then takes commands again. Every other answer on the way is set aside: the frames on
+// their way go out again, which the routine takes in its stride (it leaves flash that
+// already holds the data alone).
+bool SendResync(size_t filler, uint32_t timeoutMs) {
+    if (filler) {
+        const std::vector<uint8_t> zeros(filler, 0);
+        ComWrite(zeros.data(), zeros.size());
+    }
+    ComWrite(ResyncFrame().data(), ResyncFrame().size());
+    uint8_t last[3] = {0xFF, 0xFF, 0xFF};
+    uint8_t byte = 0;
+    while (LinkReadFrame(&byte, 1, timeoutMs) == 1) {
+        last[0] = last[1];
+        last[1] = last[2];
+        last[2] = byte;
+        if (last[0] == kIapAck && last[1] == kResyncSeq && GoodAnswer(last)) return true;
+    }
+    return false;
+}
+
+// Back to the frames' start after an answer that fits no frame, or none: filler that
+// completes any frame the routine may still be reading, then the resync frame; the
+// frames still on their way go out again.
 void Resync(const PackedLink& link) {
-    static const std::vector<uint8_t> kResync = [] {
-        std::vector<uint8_t> wire = FrameBytes(kResyncSeq, 0xFFFFFFFF, 0, {});
-        return wire;
-    }();
-    const std::vector<uint8_t> filler(link.ring, 0);
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         MsgPrint(MSG_DEBUG, "gen_iap: resync, try %i", attempt);
-        ComWrite(filler.data(), filler.size());
-        ComWrite(kResync.data(), kResync.size());
         const uint32_t timeoutMs = static_cast<uint32_t>(
-            (uint64_t{filler.size() + g_packed.bytesInFlight} * ComCharTimeUs() + 999) / 1000 + 2000);
-        uint8_t answer[2];
-        while (LinkReadFrame(answer, 2, timeoutMs) == 2) {
-            if (answer[0] == kIapAck && answer[1] == kResyncSeq) {
-                while (!g_packed.inFlight.empty()) Answered(g_packed.inFlight.size() - 1, kCan);
-                return;
-            }
-            auto it = std::find_if(g_packed.inFlight.begin(), g_packed.inFlight.end(),
-                                   [&](const Frame& f) { return f.seq == answer[1]; });
-            if (answer[0] == kIapAck && it != g_packed.inFlight.end())
-                Answered(static_cast<size_t>(it - g_packed.inFlight.begin()), kIapAck);
+            (uint64_t{link.ring + g_packed.bytesInFlight} * ComCharTimeUs() + 999) / 1000 + 2000);
+        if (SendResync(link.ring, timeoutMs)) {
+            while (!g_packed.inFlight.empty()) Answered(g_packed.inFlight.size() - 1, kCan);
+            return;
         }
         ComDiscardInput();
     }
     MsgError("gen_iap: The routine does not find the start of the frames again.");
 }
 
-// Waits for one answer (status and sequence number) and acts on it.
+// Waits for one answer and acts on it.
 void Collect(const PackedLink& link) {
-    uint8_t answer[2];
-    if (LinkReadFrame(answer, 2, AnswerTimeMs()) < 2) {
+    uint8_t answer[3];
+    if (LinkReadFrame(answer, 3, AnswerTimeMs()) < 3) {
         MsgPrint(MSG_DEBUG, "gen_iap: no answer to the packed block at %X", g_packed.inFlight.front().address);
         Resync(link);
         return;
     }
     auto it = std::find_if(g_packed.inFlight.begin(), g_packed.inFlight.end(),
                            [&](const Frame& f) { return f.seq == answer[1]; });
-    if (answer[0] == kCan || (answer[0] != kIapAck && answer[0] != kIapNak) ||
-        (it == g_packed.inFlight.end())) {
-        // A damaged header, or an answer that belongs to no frame: the routine's thread
-        // and the host's no longer agree.
-        MsgPrint(MSG_DEBUG, "gen_iap: answer %02X %02X to the packed blocks: resync", answer[0], answer[1]);
+    if (!GoodAnswer(answer) || (answer[0] != kIapAck && answer[0] != kIapNak) || it == g_packed.inFlight.end()) {
+        // A damaged header, a frame cut short, or an answer that belongs to no frame:
+        // the routine's thread and the host's no longer agree.
+        MsgPrint(MSG_DEBUG, "gen_iap: answer %02X %02X %02X to the packed blocks: resync", answer[0], answer[1],
+                 answer[2]);
         Resync(link);
         return;
     }
@@ -197,8 +211,12 @@ bool Pump(const PackedLink& link, bool all) {
 bool PackedWrite(const PackedLink& link, uint32_t address, const uint8_t* data, uint32_t length) {
     if (length > kIapMaxBlock) MsgError("gen_iap: Block size >%i not supported.", static_cast<int>(kIapMaxBlock));
     if (length != 0) Queue(link, address, data, length);
-    bool ok = Pump(link, length == 0);
-    if (length == 0 || !ok) PackedReset();
+    const bool ok = Pump(link, length == 0);
+    if (length != 0 && ok) return true;
+    // The end of the frames: the resync frame takes the routine back to its commands.
+    PackedReset();
+    if (!SendResync(0, kIapWriteTimeoutMs) && !SendResync(link.ring, kIapWriteTimeoutMs))
+        MsgError("gen_iap: The routine does not take commands again after the packed blocks.");
     return ok;
 }
 

@@ -143,7 +143,7 @@ emit cortex_m3_packed "$work/cortex_m3_packed.bin" kLpcRoutineCortexM3Packed \
 # Thumb code behind the ARM entry: ARM code would not leave the LPC2364's 8 KiB room for
 # the buffer and the stack.
 routine arm7_lpc23xx_packed "-mcpu=arm7tdmi -mthumb -mthumb-interwork ${packed[*]}" v4T lpc23xx.h start_arm7.S \
-  0x40000200 0x20 2112 0x40000B00 0x40001EE0
+  0x40000200 0x20 2176 0x40000B00 0x40001EE0
 emit arm7_lpc23xx_packed "$work/arm7_lpc23xx_packed.bin" kLpcRoutineArm7Lpc23xxPacked \
   "ARM7 routine for the LPC2364/2366/2378/2388/2478 that takes packed blocks." \
   "gen_iap.c, compressed.h, unpack.h, lpc23xx.h, irc_pll0.h, start_arm7.S and routine.ld"

@@ -16,19 +16,25 @@
  *       bytes (high byte first, so that the CRC over eleven bytes is 0), `size` packed
  *       bytes (size equal to length: the bytes as they are), CRC-16 LE of the packed
  *       bytes
- *       -> ACK and the sequence number once the flash holds the unpacked block; NAK and
- *          the sequence number for a damaged frame, a block that does not unpack to
- *          exactly `length` bytes, a range outside sectors 0 to the last one, an address
- *          not on a 256-byte page, an IAP error or a read-back that differs; CAN and
- *          whatever stood in the sequence number's place when the header's own CRC
- *          fails
+ *       -> ACK once the flash holds the unpacked block; NAK for a damaged frame, a block
+ *          that does not unpack to exactly `length` bytes, a range outside sectors 0 to
+ *          the last one, an address not on a 256-byte page, an IAP error or a read-back
+ *          that differs; CAN when the header's own CRC fails
  *
- * The sequence number lets a host that has several frames on their way tell which one
- * an answer is for. After a CAN the frame's length is unknown, so nothing that follows
- * can be trusted to start a frame: the routine answers nothing more until it finds the
- * resync frame, 'Z' 00 FFFFFFFF 0000 0000 with its CRC and the CRC of no bytes (FF FF),
- * which it answers with ACK 00. The host sends that frame behind enough filler to
- * complete any frame the routine may still be reading. */
+ * Each answer is three bytes: the status, the frame's sequence number (whatever stood
+ * in its place after a damaged header) and the complement of the two XORed, so that a
+ * host with several frames on their way knows which one an answer is for, and a byte
+ * lost or damaged on the way back does not pass for an answer.
+ *
+ * From the first 'Z' on the routine takes frames only: any other byte where a frame
+ * should start (a lost 'Z', a frame cut short) is answered with CAN and starts the
+ * hunt below, so that no byte of a damaged frame is ever run as a command (an 'E' in
+ * the data would erase the flash). After a CAN the frame's length is unknown, so
+ * nothing that follows can be trusted to start a frame: the routine answers nothing
+ * more until it finds the resync frame, 'Z' 00 FFFFFFFF 0000 0000 with its CRC and the
+ * CRC of no bytes (FF FF), which it answers with ACK. The host sends that frame behind
+ * enough filler to complete any frame the routine may still be reading, and once more
+ * at the end of its frames: the routine then takes commands again. */
 #ifndef LPC_COMPRESSED_H
 #define LPC_COMPRESSED_H
 
@@ -142,7 +148,8 @@ static void input_update(void)
         return;
     }
 #endif
-    while (U0LSR & LSR_RDR) in->ring[in->head++ & in->mask] = (uint8_t)U0RBR;
+    /* One byte a look: the loops around look again. */
+    if (U0LSR & LSR_RDR) in->ring[in->head++ & in->mask] = (uint8_t)U0RBR;
 }
 
 /* The number of bytes waiting, after a look at the line. */
@@ -178,11 +185,12 @@ static void wait_for(uint32_t n)
     }
 }
 
-/* A run of 0xFF needs no programming: the erased flash already reads so. */
-static int blank(const uint8_t *bytes, uint32_t n)
+/* 1 when the flash holds these bytes already (an erased cell reads 0xFF). */
+static int same_as_flash(uint32_t address, const uint8_t *bytes, uint32_t n)
 {
+    const volatile uint8_t *flash = (const volatile uint8_t *)address;
     for (uint32_t i = 0; i < n; i++)
-        if (bytes[i] != 0xFF) return 0;
+        if (flash[i] != bytes[i]) return 0;
     return 1;
 }
 
@@ -210,9 +218,8 @@ static void hunt_resync(void)
     }
 }
 
-/* The rest of a 'Z' frame, read, checked, unpacked and programmed. Returns the answer:
- * the sequence number in bits 15:8, the status below; after CAN the caller hunts for
- * the resync frame. */
+/* The rest of a 'Z' frame, read, checked, unpacked and programmed. Returns the status,
+ * the sequence number in bits 15:8, and bit 16 for the resync frame. */
 static uint32_t packed_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_khz)
 {
     uint8_t *const buffer = (uint8_t *)lpc_buffer;
@@ -229,18 +236,16 @@ static uint32_t packed_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_k
     const uint32_t size = h[7] | h[8] << 8;
     in->tail += sizeof h;
 
-    /* The frame's bytes must fit the ring at once; one that cannot is read past. */
-    if (size + 2 > in->mask + 1) {
-        for (uint32_t i = 0; i < size + 2; i++) get();
-        return seq | NAK;
-    }
+    /* The frame's bytes must fit the ring at once: for one that cannot, the routine
+     * hunts for the resync frame. */
+    if (size + 2 > in->mask + 1) return seq | CAN;
     wait_for(size + 2);
     crc = 0xFFFF;
     for (uint32_t i = 0; i < size; i++) crc = crc16(crc, input_at(i));
     const uint32_t sent = input_at(size) | input_at(size + 1) << 8;
     const uint32_t at = in->tail;
     in->tail += size + 2;
-    if (address == RESYNC_ADDRESS && length == 0 && size == 0) return seq | (crc == sent ? ACK : NAK);
+    if (address == RESYNC_ADDRESS && length == 0 && size == 0) return crc == sent ? 1u << 16 | seq | ACK : seq | NAK;
     /* A length of 0 wraps round and fails the bounds. */
     if (crc != sent || length - 1u >= block || address % PAGE != 0 || address >= flash_end ||
         length - 1u >= flash_end - address || size > length)
@@ -258,18 +263,39 @@ static uint32_t packed_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_k
     for (uint32_t done = 0, n; done < total; done += n) {
         n = 4096;
         while (n > total - done || ((address + done) & (n - 1)) != 0) n = n == 4096 ? 1024 : n / 2;
-        if (blank(buffer + done, n)) continue;
+        /* Nothing to do where the flash already holds the data: blank runs, and a block
+         * sent again after its answer was lost. */
+        if (same_as_flash(address + done, buffer + done, n)) continue;
         const uint32_t sector = flash_sector(address + done);
         if (iap(IAP_PREPARE, sector, sector, 0, 0) != IAP_SUCCESS ||
             iap(IAP_COPY, address + done, (uint32_t)(buffer + done), n, cclk_khz) != IAP_SUCCESS)
             return seq | NAK;
     }
-    /* Read back: a cell that was not erased, or a blank run over programmed cells,
-     * reads differently. */
-    const volatile uint8_t *flash = (const volatile uint8_t *)address;
-    for (uint32_t i = 0; i < length; i++)
-        if (flash[i] != buffer[i]) return seq | NAK;
-    return seq | ACK;
+    /* Read back: a cell that was not erased reads differently. */
+    return seq | (same_as_flash(address, buffer, length) ? ACK : NAK);
+}
+
+static void answer(uint32_t status, uint32_t seq)
+{
+    put(status);
+    put(seq);
+    put(~(status ^ seq));
+}
+
+/* A byte where a frame may start, and what follows it. Returns 1 while the routine
+ * takes frames only. */
+static uint32_t packed_command(uint32_t command, uint32_t block, uint32_t flash_end, uint32_t cclk_khz)
+{
+    if (command == 'Z') {
+        const uint32_t result = packed_frame(block, flash_end, cclk_khz);
+        answer(result & 0xFF, (result >> 8) & 0xFF);
+        if ((result & 0xFF) != CAN) return !(result >> 16);
+    } else {
+        answer(CAN, command);
+    }
+    hunt_resync();
+    answer(ACK, 0);
+    return 0;
 }
 
 #endif

@@ -177,8 +177,17 @@ void lpc_main(void)
      * seconds of waiting for the acknowledge, far above any gap between its bytes. */
     const uint32_t polls = cclk_khz << 8;
 
+#ifdef COMPRESSED
+    uint32_t framing = 0;
+#endif
     for (;;) {
         const uint32_t command = get();
+#ifdef COMPRESSED
+        if (command == 'Z' || framing) {
+            framing = packed_command(command, block, flash_end, cclk_khz);
+            continue;
+        }
+#endif
         switch (command) {
         case 'C':
             put(ACK);
@@ -190,19 +199,7 @@ void lpc_main(void)
             put(block & 0xFF);
             put(block >> 8);
             break;
-#ifdef COMPRESSED
-        case 'Z': {
-            const uint32_t answer = packed_frame(block, flash_end, cclk_khz);
-            put(answer);
-            put(answer >> 8);
-            if ((answer & 0xFF) == CAN) {
-                hunt_resync();
-                put(ACK);
-                put(0);
-            }
-            break;
-        }
-#else
+#ifndef COMPRESSED
         case 'W':
             put(write_frame(block, flash_end, cclk_khz, polls) ? ACK : NAK);
             break;
