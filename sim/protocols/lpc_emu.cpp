@@ -468,6 +468,7 @@ private:
             busyUntil_ = now + busy;
             stallStart_ = RealSeconds(now);
             stalled_ = true;
+            soc_.StallStarted();
             Stop();
         }
     }

@@ -507,6 +507,7 @@ bool LpcSoc::ServiceDma() {
         moved = true;
         uint8_t byte = rx_.front().first;
         rx_.pop_front();
+        if (stalled_) ++dmaDuringStall_;
         if (!events_.DmaWrite(c->destination, byte)) {
             ViolationOnce(Format("GPDMA: a write to %08X, where no RAM is", c->destination));
             c->config &= ~1u;
@@ -537,7 +538,14 @@ bool LpcSoc::ServiceDma() {
 }
 
 void LpcSoc::StallEnded(double start, double end) {
-    if (UartDmaChannel()) return;
+    stalled_ = false;
+    if (UartDmaChannel()) {
+        size_t taken = dmaDuringStall_;
+        dmaDuringStall_ = 0;
+        if (taken)
+            events_.Note(Format("GPDMA: %zu byte(s) from UART0 came in while the CPU was in the IAP", taken));
+        return;
+    }
     size_t arrived = 0, lost = 0;
     for (auto it = rx_.begin(); it != rx_.end() && it->second <= end;) {
         if (arrived++ >= kRxFifo && it->second > start) {

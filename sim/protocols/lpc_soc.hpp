@@ -80,6 +80,7 @@ public:
     // the bytes that arrived meanwhile, those beyond the 16 the receive FIFO holds are
     // lost (overrun), unless the GPDMA took them.
     void StallEnded(double start, double end);
+    void StallStarted() { stalled_ = true; }
     // The arrival time of the next byte that has not been read yet; none when none.
     std::optional<double> NextArrival() const;
     void SetRealTime(double seconds) { realTime_ = seconds; }
@@ -188,6 +189,8 @@ private:
     Uart uart_;
     bool overrun_ = false;  // LSR OE, cleared by reading LSR
     Dma dma_;
+    bool stalled_ = false;        // the CPU is in an IAP call
+    size_t dmaDuringStall_ = 0;   // bytes the GPDMA took meanwhile
     Watchdog wdt_;
     std::deque<std::pair<uint8_t, double>> rx_;
     double realTime_ = 0;

@@ -205,16 +205,17 @@ static int resync_at(uint32_t k)
     return 1;
 }
 
-/* After a damaged header: skip everything up to and including the resync frame. */
+/* After a damaged header: skip everything up to and including the resync frame. The
+ * line is looked at again only when what came is used up. */
 static void hunt_resync(void)
 {
     for (;;) {
-        wait_for(RESYNC_BYTES);
-        if (resync_at(0)) {
-            lpc_input.tail += RESYNC_BYTES;
-            return;
+        for (uint32_t waiting = input_waiting(); waiting >= RESYNC_BYTES; waiting--, lpc_input.tail++) {
+            if (resync_at(0)) {
+                lpc_input.tail += RESYNC_BYTES;
+                return;
+            }
         }
-        lpc_input.tail++;
     }
 }
 
