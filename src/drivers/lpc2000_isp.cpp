@@ -262,7 +262,9 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud) {
     std::string go = routine.thumb ? Format("G %i T\r", static_cast<int>(routine.entryAddress & ~1u))
                                    : Format("G %i A\r", static_cast<int>(routine.entryAddress));
     if (!Exchange(go, "0")) MsgError("Failed to start driver.");
-    SleepMs(100);
+    // The packed-block routine is at its rate within a millisecond (the boot ROM's answer
+    // out, the PLL locked); a late start costs one more synchronisation attempt.
+    SleepMs(routine.packed ? 10 : 100);
     // Only the rate changes: a board whose reset hangs on DTR or RTS must not reset the
     // routine that has just started.
     const uint32_t bootRomRate = ComBaudRate();
