@@ -23,48 +23,60 @@
 
 #include <stdint.h>
 
-struct unpack_bits {
+/* The bit reader: the bit byte shifted left as its bits are taken, with a marker bit
+ * behind the last one, so that one test tells when it is used up. Kept in locals: the
+ * per-byte work is most of the routine's time per block after the flash's own. */
+#define UNPACK_BIT(bit)                                 \
+    do {                                                \
+        if ((byte & 0x7F) == 0) {                       \
+            byte = (uint32_t)ring[at++ & mask] << 1 | 1; \
+        } else {                                        \
+            byte <<= 1;                                 \
+        }                                               \
+        (bit) = byte >> 8 & 1;                          \
+        byte &= 0xFF;                                   \
+    } while (0)
+
+struct unpack_state {
     const uint8_t *ring;
-    uint32_t mask;
-    uint32_t at;    /* next stream byte */
-    uint32_t byte;  /* the bit byte, its used bits shifted out at the top */
-    uint32_t left;  /* bits left in it */
+    uint32_t mask, at, byte;
 };
 
-static uint32_t unpack_bit(struct unpack_bits *s)
-{
-    if (s->left == 0) {
-        s->byte = s->ring[s->at++ & s->mask];
-        s->left = 8;
-    }
-    s->left--;
-    return (s->byte >> s->left) & 1u;
-}
-
 /* Elias gamma; 0 for a code longer than any the packer writes (a damaged stream). */
-static uint32_t unpack_gamma(struct unpack_bits *s)
+static uint32_t unpack_gamma(struct unpack_state *s)
 {
-    uint32_t zeros = 0;
-    while (!unpack_bit(s))
+    const uint8_t *ring = s->ring;
+    uint32_t mask = s->mask, at = s->at, byte = s->byte, bit, zeros = 0, value = 1;
+    for (;;) {
+        UNPACK_BIT(bit);
+        if (bit) break;
         if (++zeros > 12) return 0;
-    uint32_t value = 1;
-    while (zeros--) value = value << 1 | unpack_bit(s);
+    }
+    while (zeros--) {
+        UNPACK_BIT(bit);
+        value = value << 1 | bit;
+    }
+    s->at = at;
+    s->byte = byte;
     return value;
 }
 
-/* 1 when the `size` stream bytes at `at` make exactly `length` output bytes. */
-static int unpack(const uint8_t *ring, uint32_t mask, uint32_t at, uint32_t size, uint8_t *out, uint32_t length)
+/* 1 when the `size` stream bytes at `start` make exactly `length` output bytes. */
+static int unpack(const uint8_t *ring, uint32_t mask, uint32_t start, uint32_t size, uint8_t *out, uint32_t length)
 {
-    struct unpack_bits s = {ring, mask, at, 0, 0};
-    uint32_t done = 0;
+    uint32_t at = start, byte = 0, bit, done = 0;
     while (done < length) {
-        if (!unpack_bit(&s)) {
-            out[done++] = ring[s.at++ & mask];
+        UNPACK_BIT(bit);
+        if (!bit) {
+            out[done++] = ring[at++ & mask];
             continue;
         }
+        struct unpack_state s = {ring, mask, at, byte};
         const uint32_t hi = unpack_gamma(&s);
         const uint32_t offset = ((hi - 1) << 8 | ring[s.at++ & mask]) + 1;
         uint32_t n = unpack_gamma(&s) + 1;
+        at = s.at;
+        byte = s.byte;
         /* hi 0 or n 1: a damaged code; the copy must start inside the output so far
          * and end inside the block. */
         if (hi == 0 || n == 1 || offset > done || n > length - done) return 0;
@@ -73,7 +85,7 @@ static int unpack(const uint8_t *ring, uint32_t mask, uint32_t at, uint32_t size
         done += n;
         while (n--) *to++ = *from++; /* byte by byte: an offset below n repeats */
     }
-    return s.at - at == size;
+    return at - start == size;
 }
 
 #endif

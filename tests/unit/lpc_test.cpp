@@ -161,7 +161,7 @@ TEST(LpcRamRoutines, PackedRoutinesNameTheirRingAndFallBackToThePlainOne) {
     };
     const Case cases[] = {
         {0x26013F37, 12000, 0x10000221, 0x2007C000, 16384, true},  // LPC1768: AHB SRAM, by DMA
-        {0x25001121, 12000, 0x10000221, 0x10001D00, 8192, true},   // LPC1752: local SRAM only
+        {0x25001121, 12000, 0x10000221, 0x10001D40, 8192, true},   // LPC1752: local SRAM only
         {0x0603FB02, 12000, 0x40000220, 0x7FE00000, 8192, false},  // LPC2364: Ethernet RAM
         {0x1700FD25, 12000, 0x40000220, 0x40002000, 8192, false},  // LPC2378
         {0x0002FF12, 10000, 0x40000220, 0, 0, false},              // LPC2134: the plain routine
