@@ -12,7 +12,7 @@ _vorlo_ports() {
 _vorlo() {
     local cur=${COMP_WORDS[COMP_CWORD]}
     local commands="--version --help --history --redirout= --cmdfile= --silent --debug --debuglog= --daemon
-        --localhostonly --persistent --secretfile= --progress= --driver= --drvlist --connection= --contout=
+        --localhostonly --persistent --secretfile= --progress= --driver= --drvlist --connection= --contout= --compress
         --seckey= --bootldr= --reqisp= --erase --write --verify --read --blankcheck --deviceinfo --exec
         --disconnect --resetctrl= --pgmenctrl= --resettime= --ispholdtime= --cp210xtest --looptest --portlist
         --importcode= --exportcode= --format= --listcode --listdata --compactcode --codeinfo --getentryaddr
