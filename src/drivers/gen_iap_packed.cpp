@@ -18,8 +18,8 @@ constexpr int kAttempts = 3;
 
 struct Frame {
     uint32_t address = 0;
-    std::vector<uint8_t> block;  // the bytes to program
-    std::vector<uint8_t> wire;   // the frame as last sent
+    uint32_t length = 0;        // of the block
+    std::vector<uint8_t> wire;  // the frame as last sent
     uint8_t seq = 0;
     int attempts = 0;
 };
@@ -73,7 +73,7 @@ void Queue(const PackedLink& link, uint32_t address, const uint8_t* data, uint32
     }
     Frame frame;
     frame.address = address;
-    frame.block.assign(data, data + length);
+    frame.length = length;
     frame.wire = FrameBytes(0, address, length, payload);
     g_packed.waiting.push_back(std::move(frame));
 }
@@ -99,7 +99,7 @@ void Again(Frame frame) {
     }
     MsgExplain("gen_iap: the routine refused the packed block at %08X, %u bytes, %i times: flash not erased, "
                "outside its memory, or not programmed as sent.",
-               frame.address, static_cast<unsigned>(frame.block.size()), kAttempts);
+               frame.address, static_cast<unsigned>(frame.length), kAttempts);
     g_packed.failed = true;
 }
 
