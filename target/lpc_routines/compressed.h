@@ -179,17 +179,19 @@ static uint8_t input_at(uint32_t k)
     return lpc_input.ring[(lpc_input.tail + k) & lpc_input.mask];
 }
 
+/* A byte at a time: the line is looked at only when what came is used up, so that a
+ * request read byte by byte does not look at it for every byte. */
 static uint32_t get(void)
 {
-    while (input_waiting() == 0) {
-    }
+    while (lpc_input.head == lpc_input.tail) input_update();
     return lpc_input.ring[lpc_input.tail++ & lpc_input.mask];
 }
 
 static int32_t get_within(uint32_t polls)
 {
     do {
-        if (input_waiting() != 0) return lpc_input.ring[lpc_input.tail++ & lpc_input.mask];
+        if (lpc_input.head == lpc_input.tail) input_update();
+        if (lpc_input.head != lpc_input.tail) return lpc_input.ring[lpc_input.tail++ & lpc_input.mask];
     } while (--polls != 0);
     return -1;
 }

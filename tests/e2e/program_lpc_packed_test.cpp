@@ -88,8 +88,9 @@ TEST_P(LpcPackedBlocks, EachRoutineProgramsPackedBlocksAtTheRate) {
     CodeRecords records = MixedImage();
     SimTarget sim(Sim(c.part, {"--exit-after-exec", "--baud=115200"}));
     RunResult r = Program(sim, "LPC2000_ISP,12000," + std::to_string(c.rate), HexFile(records),
-                          {"--compress", "--erase", "--write", "--exec"});
+                          {"--compress", "--erase", "--write", "--verify", "--exec"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_TRUE(Contains(r.out, "\nVerify OK.")) << r.out;  // the routine's own 'S' and 'R' after the frames
     EXPECT_EQ(sim.WaitExit(5000), 0);
     EXPECT_EQ(Flash(sim), Expected(records, c.cortex));
     EXPECT_EQ(sim.NotesStartingWith(std::string("lpc_isp: write to RAM ") + c.routineLoad).size(), 1u);
