@@ -131,7 +131,7 @@ public:
         if (now < busyUntil_) return busyUntil_;
         if (stalled_) {
             stalled_ = false;
-            soc_.StallEnded(stallStart_, RealSeconds(busyUntil_));
+            soc_.StallEnded(RealSeconds(busyUntil_));
         }
         std::optional<double> next = soc_.NextArrival();
         if (waiting_ && !dmaMoved_ && !(next && *next <= real)) return NextWake(now);
@@ -464,9 +464,7 @@ private:
         for (uint32_t i = 1; i <= count; ++i) params += Format(p[i] > 0xFFFF ? "%s0x%X" : "%s%u", i > 1 ? ", " : "", p[i]);
         t_->Note(Format("lpc_isp: emu: IAP command %u (%s): status %u", p[0], params.c_str(), out[0]));
         if (busy.count()) {
-            SimTime now = SimClock::now();
-            busyUntil_ = now + busy;
-            stallStart_ = RealSeconds(now);
+            busyUntil_ = SimClock::now() + busy;
             stalled_ = true;
             soc_.StallStarted();
             Stop();
@@ -586,8 +584,7 @@ private:
     std::optional<double> idleSince_;     // real time since which the CPU waits
     bool waiting_ = false;                // for input
     SimTime busyUntil_{};                 // the IAP works on the flash
-    double stallStart_ = 0;               // real time the CPU entered that IAP call
-    bool stalled_ = false;
+    bool stalled_ = false;                // the CPU is in an IAP call that takes time
     bool dmaMoved_ = false;               // input the CPU has not seen yet came by DMA
     bool stopAtBlock_ = false;            // a register access asked the CPU to stop
     uint64_t slice_ = 0;

@@ -537,7 +537,7 @@ bool LpcSoc::ServiceDma() {
     return moved;
 }
 
-void LpcSoc::StallEnded(double start, double end) {
+void LpcSoc::StallEnded(double end) {
     stalled_ = false;
     if (UartDmaChannel()) {
         size_t taken = dmaDuringStall_;
@@ -548,7 +548,7 @@ void LpcSoc::StallEnded(double start, double end) {
     }
     size_t arrived = 0, lost = 0;
     for (auto it = rx_.begin(); it != rx_.end() && it->second <= end;) {
-        if (arrived++ >= kRxFifo && it->second > start) {
+        if (arrived++ >= kRxFifo) {
             it = rx_.erase(it);
             ++lost;
         } else {

@@ -76,10 +76,10 @@ public:
     // The GPDMA moves what has arrived (real time as last set) into memory, where a
     // channel takes UART0's receiver; true when it moved a byte.
     bool ServiceDma();
-    // The CPU sat in an IAP call from `start` to `end` (real time) and read nothing: of
-    // the bytes that arrived meanwhile, those beyond the 16 the receive FIFO holds are
-    // lost (overrun), unless the GPDMA took them.
-    void StallEnded(double start, double end);
+    // The CPU sat in an IAP call until `end` (real time) and read nothing: of the bytes
+    // that had arrived by then and were not read, those beyond the 16 the receive FIFO
+    // holds are lost (overrun), unless the GPDMA took them.
+    void StallEnded(double end);
     void StallStarted() { stalled_ = true; }
     // The arrival time of the next byte that has not been read yet; none when none.
     std::optional<double> NextArrival() const;
