@@ -17,6 +17,9 @@
 namespace {
 
 constexpr uint64_t kSliceInstructions = 200'000;
+// ... or this much real time, whichever comes first: on a loaded host (or in a sanitizer
+// build) the replies the code queued must still go out about when they are due.
+constexpr auto kSliceTime = std::chrono::milliseconds(5);
 // A routine that neither talks, nor programs the flash, nor feeds the watchdog for this
 // long (at its CPU clock) or this many instructions has run away.
 constexpr double kRunawaySeconds = 2.0;
@@ -187,6 +190,7 @@ private:
         slice_ = 0;
         stopAtBlock_ = false;
         sliceStart_ = seconds_;
+        sliceDeadline_ = SimClock::now() + kSliceTime;
         Peripherals();
         uc_err err = uc_emu_start(uc_, pc_, 0xFFFFFFFF, 0, 0);
         uint32_t pc = 0;
@@ -304,7 +308,8 @@ private:
         uint64_t n = std::max<uint64_t>(1, size / (e.chip_.Cortex() ? 2 : 4));
         e.seconds_ += n * e.period_;  // about one instruction per clock
         e.slice_ += n;
-        if (e.slice_ >= kSliceInstructions) e.stopAtBlock_ = true;
+        if (e.slice_ >= kSliceInstructions || ((++e.blocks_ & 0x3FF) == 0 && SimClock::now() >= e.sliceDeadline_))
+            e.stopAtBlock_ = true;
         if (e.seconds_ >= e.watchdogDue_) {
             e.soc_.CheckWatchdog(e.seconds_);
             e.Peripherals();
@@ -588,6 +593,8 @@ private:
     bool dmaMoved_ = false;               // input the CPU has not seen yet came by DMA
     bool stopAtBlock_ = false;            // a register access asked the CPU to stop
     uint64_t slice_ = 0;
+    uint64_t blocks_ = 0;
+    SimTime sliceDeadline_{};
     double sliceStart_ = 0;
     double period_ = 0;                   // of the CPU clock
     double watchdogDue_ = 0;
