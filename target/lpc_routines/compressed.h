@@ -56,7 +56,7 @@ struct lpc_input {
 extern struct lpc_input lpc_input;
 
 /* CRC-16/CCITT-FALSE a byte at a time from a table, built in RAM at the start rather
- * than loaded with the image: a frame's CRC is most of the routine's work per block,
+ * than loaded with the image: a frame's CRC is a good part of the routine's work per block,
  * and the CPU's time adds to the flash's. */
 extern uint16_t lpc_crc_table[256];
 
