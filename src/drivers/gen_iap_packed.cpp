@@ -193,8 +193,8 @@ bool Pump(const PackedLink& link, bool all) {
     while (!g_packed.failed && (!g_packed.waiting.empty() || (all && !g_packed.inFlight.empty()))) {
         if (!g_packed.waiting.empty()) {
             const size_t next = g_packed.waiting.front().wire.size();
-            const bool room = g_packed.inFlight.empty() ||
-                              (g_packed.bytesInFlight + next <= link.window && g_packed.inFlight.size() < kMostInFlight);
+            const bool room = g_packed.inFlight.empty() || (g_packed.bytesInFlight + next <= link.window &&
+                                                            g_packed.inFlight.size() < kMostInFlight);
             if (room) {
                 Frame frame = std::move(g_packed.waiting.front());
                 g_packed.waiting.pop_front();

@@ -56,8 +56,8 @@ struct lpc_input {
 extern struct lpc_input lpc_input;
 
 /* CRC-16/CCITT-FALSE a byte at a time from a table, built in RAM at the start rather
- * than loaded with the image: a frame's CRC is a good part of the routine's work per block,
- * and the CPU's time adds to the flash's. */
+ * than loaded with the image: a frame's CRC is a good part of the routine's work per
+ * block, and the CPU's time adds to the flash's. */
 extern uint16_t lpc_crc_table[256];
 
 static void crc_table_setup(void)

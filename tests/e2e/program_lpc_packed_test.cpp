@@ -21,7 +21,10 @@ CodeRecords MixedImage() {
         code.insert(code.end(), kLpcRoutineArm7Lpc23xx, kLpcRoutineArm7Lpc23xx + sizeof kLpcRoutineArm7Lpc23xx);
     }
     code.resize(12288);
-    return {{0x0, code}, {0x3000, Pattern(4096, 3)}, {0x4000, Pattern(1024, 5)}, {0x5000, std::vector<uint8_t>(4096, 0xFF)}};
+    return {{0x0, code},
+            {0x3000, Pattern(4096, 3)},
+            {0x4000, Pattern(1024, 5)},
+            {0x5000, std::vector<uint8_t>(4096, 0xFF)}};
 }
 constexpr size_t kImageEnd = 0x6000;
 
