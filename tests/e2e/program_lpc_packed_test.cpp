@@ -106,12 +106,12 @@ TEST_P(LpcPackedBlocks, EachRoutineProgramsPackedBlocksAtTheRate) {
     const PackedRun& c = GetParam();
     if (!VORLO_SIM_EMULATION) GTEST_SKIP() << "vorlo-sim is built without the CPU emulator";
     CodeRecords records = MixedImage();
-    SimTarget sim(Sim(c.part, {"--exit-after-exec", "--baud=115200"}));
+    SimTarget sim(Sim(c.part, {"--baud=115200"}));
     RunResult r = Program(sim, "LPC2000_ISP,12000," + std::to_string(c.rate), HexFile(records),
-                          {"--compress", "--erase", "--write", "--verify", "--exec"});
+                          {"--compress", "--erase", "--write", "--verify"});
     ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_TRUE(Contains(r.out, "\nVerify OK.")) << r.out;  // the routine's own 'S' and 'R' after the frames
-    EXPECT_EQ(sim.WaitExit(5000), 0);
+    sim.Stop();
     EXPECT_EQ(Flash(sim), Expected(records, c.cortex));
     EXPECT_EQ(sim.NotesStartingWith(std::string("lpc_isp: write to RAM ") + c.routineLoad).size(), 1u);
     EXPECT_EQ(sim.NotesStartingWith(std::string("lpc_isp: emu: UART0 at ") + c.made + " baud").size(), 1u);
