@@ -16,6 +16,8 @@ packages=(
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
   libmodbus-dev        # an outside Modbus master: talks to the simulated Modbus slave in the tests
   gcc-arm-none-eabi    # builds the LPC RAM routines (target/lpc_routines) to check the committed arrays
+  libnewlib-arm-none-eabi  # the C library of the fast-mode benchmark's firmware (bench/fast)
+  zlib1g-dev           # deflate, the packing's rival in bench/fast/formats
   libunicorn-dev       # vorlo-sim's CPU emulator: runs code started in a simulated LPC part's RAM
 )
 missing=()

@@ -64,6 +64,7 @@ const CommandEntry g_commandTable[] = {
     {"GANGTIMEOUT", CmdGangTimeout, WITH_VALUE},
     {"BSLPASSWORD", CmdBslPassword, WITH_VALUE},
     {"ALLOWLOCK", CmdAllowLock},
+    {"COMPRESS", CmdCompress},
     {nullptr, nullptr},
 };
 
