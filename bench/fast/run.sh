@@ -31,17 +31,7 @@ echo "firmware: $(stat -c %s "$work/firmware.bin") bytes"
 run() {
   local name=$1
   shift
-  rm -f "$work/sim.out" "$work/wire.log" "$work/flash.bin"
-  "$build/vorlo-sim" --protocol=lpc_isp --part=LPC1768 --baud=115200 --timeout=120 \
-      --log="$work/wire.log" --dump-bin="$work/flash.bin" > "$work/sim.out" 2> "$work/sim.err" &
-  local sim=$!
-  while ! grep -q . "$work/sim.out" 2>/dev/null; do sleep 0.01; done
-  PORT=$(head -1 "$work/sim.out")
-  local start end
-  start=$(date +%s.%N)
-  "${@//PORT/$PORT}" > "$work/run.out" 2>&1 || { cat "$work/run.out" >&2; kill "$sim"; exit 1; }
-  end=$(date +%s.%N)
-  kill "$sim"; wait "$sim" || true
+  sim_run --protocol=lpc_isp --part=LPC1768 --baud=115200 -- "$@"
   python3 - "$name" "$work/wire.log" "$work/flash.bin" "$work/firmware.bin" "$start" "$end" "${reference:-0}" "$root/bench" <<'PY'
 import sys
 sys.path.insert(0, sys.argv[8])

@@ -21,17 +21,7 @@ random_hex "$kib" "$work/image.hex"
 run() {
   local name=$1 part=$2 baud=$3
   shift 3
-  rm -f "$work/sim.out" "$work/wire.log"
-  "$build/vorlo-sim" --protocol=lpc_isp --part="$part" --baud=115200 --timeout=120 \
-      --log="$work/wire.log" > "$work/sim.out" 2> "$work/sim.err" &
-  local sim=$!
-  while ! grep -q . "$work/sim.out" 2>/dev/null; do sleep 0.01; done
-  PORT=$(head -1 "$work/sim.out")
-  local start end
-  start=$(date +%s.%N)
-  "${@//PORT/$PORT}" > "$work/run.out" 2>&1 || { cat "$work/run.out" >&2; kill "$sim"; exit 1; }
-  end=$(date +%s.%N)
-  kill "$sim"; wait "$sim" || true
+  sim_run --protocol=lpc_isp --part="$part" --baud=115200 -- "$@"
   python3 - "$name" "$part" "$work/wire.log" "$start" "$end" "$root/bench" <<'PY'
 import sys
 sys.path.insert(0, sys.argv[6])
