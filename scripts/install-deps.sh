@@ -12,9 +12,12 @@ packages=(
   socat python3 time
   bash-completion      # the completion test loads the completion as an interactive bash does
   groff-base           # the man page test formats the pages
+  ser2net              # a real serial server: the tests open rfc2217:// and socket:// ports through it
   lpc21isp             # an outside ISP client: programs the simulated LPC boot ROM in the tests
   libmodbus-dev        # an outside Modbus master: talks to the simulated Modbus slave in the tests
   gcc-arm-none-eabi    # builds the LPC RAM routines (target/lpc_routines) to check the committed arrays
+  libnewlib-arm-none-eabi  # the C library of the fast-mode benchmark's firmware (bench/fast)
+  zlib1g-dev           # deflate, the packing's rival in bench/fast/formats
   libunicorn-dev       # vorlo-sim's CPU emulator: runs code started in a simulated LPC part's RAM
   g++-mingw-w64-x86-64 # cross-builds vorlo.exe (the posix thread model compilers)
   googletest           # GoogleTest's sources, built for the Windows unit tests

@@ -1,6 +1,8 @@
 #include "fault_plan.hpp"
 
-#include "options.hpp"
+#include <algorithm>
+
+#include "text.hpp"
 
 namespace {
 
@@ -130,6 +132,17 @@ bool FaultPlan::Planned(std::string_view key, FaultKind kind) const {
     for (const FaultItem& item : items_)
         if (item.kind == kind && Hits(item, key, keyCount, total_ + 1)) return true;
     return false;
+}
+
+uint32_t FaultPlan::CountReceived(std::string_view key, std::vector<const FaultItem*>& hits) {
+    hits.clear();
+    if (std::none_of(items_.begin(), items_.end(), [&](const FaultItem& item) { return item.key == key; })) return 0;
+    auto it = perKey_.find(key);
+    if (it == perKey_.end()) it = perKey_.emplace(std::string(key), 0).first;
+    uint32_t keyCount = ++it->second;
+    for (const FaultItem& item : items_)
+        if (item.key == key && keyCount >= item.first && keyCount <= item.last) hits.push_back(&item);
+    return keyCount;
 }
 
 uint32_t FaultPlan::Count(std::string_view key, std::vector<const FaultItem*>& hits) {

@@ -41,6 +41,9 @@ public:
     bool Planned(std::string_view key, FaultKind kind) const;
     // Counts one reply for `key`; returns its number for that key and the items hitting it.
     uint32_t Count(std::string_view key, std::vector<const FaultItem*>& hits);
+    // The same for a byte the target receives: counted for `key` only, not for "*", and
+    // hit only by items that name `key`.
+    uint32_t CountReceived(std::string_view key, std::vector<const FaultItem*>& hits);
 
 private:
     bool Hits(const FaultItem& item, std::string_view key, uint32_t keyCount, uint32_t total) const;

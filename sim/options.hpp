@@ -81,8 +81,3 @@ enum class ParseResult { Run, Help, Error };
 ParseResult ParseOptions(int argc, char** argv, SimOptions& options, std::string& error);
 
 std::string HelpText();
-
-// Value parsers for option rows. Numbers: decimal, 0x hexadecimal or 0 octal, sizes with
-// a K or M suffix. Hexadecimal bytes: "A2050B", "A2 05 0B", "A2:05:0B", "0xA2,0x05".
-bool ParseU32(const std::string& text, uint32_t& value, uint64_t max = 0xFFFFFFFFu);
-bool ParseHexBytes(const std::string& text, std::vector<uint8_t>& bytes);

@@ -42,6 +42,15 @@ public:
     // The target changes its UART rate once the bytes queued so far have gone out.
     virtual void SwitchLineRate(uint32_t rate) = 0;
 
+    // A byte from the host reaching the target's receiver under `key`, through the fault
+    // plan (a corrupt item changes it, a drop item loses it: noise on the line): false
+    // when it is lost.
+    virtual bool Received(std::string_view key, uint8_t& byte) {
+        (void)key;
+        (void)byte;
+        return true;
+    }
+
     // Ends the simulation once the queued bytes are out (the dump is written).
     virtual void Exit() = 0;
     // A line in the wire log (and on standard error with --verbose).

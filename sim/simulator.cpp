@@ -151,6 +151,29 @@ void Simulator::Reply(std::string_view key, std::span<const uint8_t> bytes, std:
     Queue(reply, delay);
 }
 
+bool Simulator::Received(std::string_view key, uint8_t& byte) {
+    std::vector<const FaultItem*> hits;
+    uint32_t number = faults_.CountReceived(key, hits);
+    bool kept = true;
+    for (const FaultItem* fault : hits) {
+        std::string detail;
+        if (fault->kind == FaultKind::Corrupt) {
+            uint8_t before = byte;
+            byte = fault->hasArg ? static_cast<uint8_t>(fault->arg) : static_cast<uint8_t>(~before);
+            char text[40];
+            std::snprintf(text, sizeof text, " (%02X received as %02X)", before, byte);
+            detail = text;
+        } else if (fault->kind == FaultKind::Drop) {
+            kept = false;
+        } else {
+            continue;  // nak, short, dup and late are about replies
+        }
+        Note("fault: " + std::string(FaultKindName(fault->kind)) + " of " + std::string(key) + "#" +
+             std::to_string(number) + detail);
+    }
+    return kept;
+}
+
 void Simulator::Note(const std::string& text) {
     log_.Note(now_, text);
     if (options_.verbose) std::fprintf(stderr, "vorlo-sim: %s\n", text.c_str());

@@ -24,6 +24,7 @@ public:
     const SimOptions& Options() const override { return options_; }
     void Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::milliseconds delay = {}) override;
     bool Refuses(std::string_view key) override { return faults_.Planned(key, FaultKind::Nak); }
+    bool Received(std::string_view key, uint8_t& byte) override;
     uint32_t LineRate() const override { return RateAt(now_); }
     uint32_t HostRate() const override { return host_.rate; }
     void SwitchLineRate(uint32_t rate) override;

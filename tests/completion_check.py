@@ -28,6 +28,13 @@ os.makedirs(os.path.join(user_dir, "completions"))
 for name in ("vorlo", "vorlo-sim"):
     shutil.copy(completion_file, os.path.join(user_dir, "completions", name))
 open(os.path.join(home, "app.hex"), "w").close()
+# A program that answers the completion's question with a word of its own: the lists
+# come from the program completed, not from the completion file.
+stub = os.path.join(home, "stub", "vorlo")
+os.makedirs(os.path.dirname(stub))
+with open(stub, "w") as f:
+    f.write('#!/bin/sh\n[ "$1" = --complete=formats ] && echo FROM_THE_PROGRAM\n')
+os.chmod(stub, 0o755)
 os.mkdir(os.path.join(home, "by-path:pci-0000:00"))
 
 env = {
@@ -73,6 +80,10 @@ cases = [
     ("vorlo --importcode=ap", "vorlo --importcode=app.hex"),
     ("vorlo --importcode=by-path:pci", "vorlo --importcode=by-path:pci-0000:00"),
     ("vorlo --erase --write --driver=mod", "vorlo --erase --write --driver=modbus,"),
+    ("vorlo --gangrep", "vorlo --gangreport="),
+    ("vorlo --loc", "vorlo --localhostonly"),
+    ("vorlo --help=msp", "vorlo --help=msp430bsl"),
+    ("stub/vorlo --format=FROM", "stub/vorlo --format=FROM_THE_PROGRAM"),
     ("vorlo-sim --protocol=msp", "vorlo-sim --protocol=msp430_bsl"),
     ("vorlo-sim --proto", "vorlo-sim --protocol="),
 ]

@@ -30,33 +30,31 @@ _vorlo_trim() {
     for i in "${!COMPREPLY[@]}"; do COMPREPLY[i]=${COMPREPLY[i]:_vorlo_kept}; done
 }
 
+# The program's own lists: "vorlo --complete=WHAT" (commands, drivers, formats, topics)
+# prints the words to offer, one a line, so a new command, driver or format needs no edit
+# here. $1 is the program as typed; one run per TAB. Nothing when it cannot tell.
+_vorlo_words() {
+    local words
+    words=$("${1/#\~/$HOME}" --complete="$2" 2>/dev/null </dev/null) && printf '%s\n' "$words"
+}
+
 _vorlo() {
     local cur
     _vorlo_word
     cur=$_vorlo_cur
-    local commands="--version --help --history --redirout= --cmdfile= --silent --debug --debuglog= --daemon
-        --localhostonly --persistent --secretfile= --progress= --driver= --drvlist --connection= --contout=
-        --seckey= --bootldr= --reqisp= --erase --write --verify --read --blankcheck --deviceinfo --exec
-        --disconnect --resetctrl= --pgmenctrl= --resettime= --ispholdtime= --cp210xtest --looptest --portlist
-        --importcode= --exportcode= --format= --listcode --listdata --compactcode --codeinfo --getentryaddr
-        --driverbin= --testfunc --sleep= --echo= --exit --device --devtype --clockfreq= --nolocalecho
-        --usermode --extmem --noexec --storectx --restorectx --gang= --gangreport= --gangtimeout= --bslpassword=
-        --allowlock"
     compopt -o nospace 2>/dev/null
     case "$cur" in
     --driver=*)
-        local names="lpc2000_isp, lpc2000_iap gen_iap mic_extmem msp430bsl modbus, mec_iap"
-        COMPREPLY=($(compgen -P "--driver=" -W "$names" -- "${cur#--driver=}"))
+        COMPREPLY=($(compgen -P "--driver=" -W "$(_vorlo_words "$1" drivers)" -- "${cur#--driver=}"))
         ;;
     --format=*)
-        COMPREPLY=($(compgen -P "--format=" -W "INTELHEX MOTSREC MOTSREC24 MOTSREC32 MOTBREC BINARY ELF" -- "${cur#--format=}"))
+        COMPREPLY=($(compgen -P "--format=" -W "$(_vorlo_words "$1" formats)" -- "${cur#--format=}"))
         ;;
     --progress=*)
         COMPREPLY=($(compgen -P "--progress=" -W "plain bar" -- "${cur#--progress=}"))
         ;;
     --help=*)
-        COMPREPLY=($(compgen -P "--help=" -W "commands connection drivers formats daemon exit-codes lpc2000_isp gen_iap
-            mic_extmem msp430bsl modbus lpc2000_iap mec_iap" -- "${cur#--help=}"))
+        COMPREPLY=($(compgen -P "--help=" -W "$(_vorlo_words "$1" topics)" -- "${cur#--help=}"))
         ;;
     --resetctrl=* | --pgmenctrl=*)
         local option=${cur%%=*}
@@ -78,7 +76,7 @@ _vorlo() {
         COMPREPLY=($(compgen -P "$option=" -f -- "${cur#*=}"))
         ;;
     *)
-        COMPREPLY=($(compgen -W "$commands" -- "$cur"))
+        COMPREPLY=($(compgen -W "$(_vorlo_words "$1" commands)" -- "$cur"))
         ;;
     esac
     _vorlo_trim
@@ -88,12 +86,14 @@ _vorlo_sim() {
     local cur
     _vorlo_word
     cur=$_vorlo_cur
-    local options
-    options=$(vorlo-sim --help 2>/dev/null | grep -oE '^ +--[a-z0-9-]+=?' | tr -d ' ')
+    # The options and the protocols ("Protocol NAME:" sections) from its help.
+    local help options
+    help=$(vorlo-sim --help 2>/dev/null </dev/null)
+    options=$(grep -oE '^ +--[a-z0-9-]+=?' <<<"$help" | tr -d ' ')
     compopt -o nospace 2>/dev/null
     case "$cur" in
     --protocol=*)
-        COMPREPLY=($(compgen -P "--protocol=" -W "gen_iap mic_extmem lpc_isp modbus lpc_iap mec_iap msp430_bsl" \
+        COMPREPLY=($(compgen -P "--protocol=" -W "$(sed -n 's/^Protocol \([a-z0-9_]*\):$/\1/p' <<<"$help")" \
             -- "${cur#--protocol=}"))
         ;;
     --dump=* | --dump-bin=* | --log=* | --load=* | --link=*)

@@ -17,6 +17,9 @@
 namespace {
 
 constexpr uint64_t kSliceInstructions = 200'000;
+// ... or this much real time, whichever comes first: on a loaded host (or in a sanitizer
+// build) the replies the code queued must still go out about when they are due.
+constexpr auto kSliceTime = std::chrono::milliseconds(5);
 // A routine that neither talks, nor programs the flash, nor feeds the watchdog for this
 // long (at its CPU clock) or this many instructions has run away.
 constexpr double kRunawaySeconds = 2.0;
@@ -73,8 +76,8 @@ public:
         // The boot ROM: its IAP entry returns at once with BX LR (Thumb); the rest is not
         // modelled.
         romBase_ = cortex ? 0x1FFF0000u : 0x7FFFD000u;
-        uint32_t romSize = cortex ? 0x2000u : 0x3000u;
-        ok = ok && uc_mem_map(uc_, romBase_, romSize, UC_PROT_READ | UC_PROT_EXEC) == UC_ERR_OK;
+        romSize_ = cortex ? 0x2000u : 0x3000u;
+        ok = ok && uc_mem_map(uc_, romBase_, romSize_, UC_PROT_READ | UC_PROT_EXEC) == UC_ERR_OK;
         const uint8_t bxLr[] = {0x70, 0x47};
         ok = ok && uc_mem_write(uc_, chip_.IapEntry() & ~1u, bxLr, sizeof bxLr) == UC_ERR_OK;
         returnAddress_ = romBase_ + 0x100;
@@ -92,8 +95,6 @@ public:
         }
         uc_hook hook;
         ok = ok && uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(OnBlock), this, 1, 0) == UC_ERR_OK;
-        ok = ok && uc_hook_add(uc_, &hook, UC_HOOK_CODE, reinterpret_cast<void*>(OnRom), this, romBase_,
-                               romBase_ + romSize - 1) == UC_ERR_OK;
         ok = ok && uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(OnInvalid), this, 1, 0) == UC_ERR_OK;
         ok = ok && uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(OnException), this, 1, 0) == UC_ERR_OK;
         if (!ok) {
@@ -113,6 +114,7 @@ public:
 
     void Receive(uint8_t byte, Target& t) override {
         t_ = &t;
+        if (!t.Received("uart0", byte)) return;
         soc_.Receive(byte, RealSeconds(t.Now()));
     }
 
@@ -122,6 +124,7 @@ public:
         SimTime now = SimClock::now();
         double real = RealSeconds(now);
         soc_.SetRealTime(real);
+        if (soc_.ServiceDma()) dmaMoved_ = true;
         if (idleSince_) {  // the CPU waited for input or for the flash: that time passed for it too
             seconds_ += real - *idleSince_;
             idleSince_ = real;
@@ -129,9 +132,14 @@ public:
         soc_.CheckWatchdog(seconds_);
         if (TakeReset()) return SimTime::max();
         if (now < busyUntil_) return busyUntil_;
+        if (stalled_) {
+            stalled_ = false;
+            soc_.StallEnded(RealSeconds(busyUntil_));
+        }
         std::optional<double> next = soc_.NextArrival();
-        if (waiting_ && !(next && *next <= real)) return NextWake(now);
+        if (waiting_ && !dmaMoved_ && !(next && *next <= real)) return NextWake(now);
         waiting_ = false;
+        dmaMoved_ = false;
         idleSince_.reset();
 
         RunSlice();
@@ -180,7 +188,9 @@ private:
 
     void RunSlice() {
         slice_ = 0;
+        stopAtBlock_ = false;
         sliceStart_ = seconds_;
+        sliceDeadline_ = SimClock::now() + kSliceTime;
         Peripherals();
         uc_err err = uc_emu_start(uc_, pc_, 0xFFFFFFFF, 0, 0);
         uint32_t pc = 0;
@@ -260,6 +270,12 @@ private:
         UpdateRate();
         tx_.push_back(byte);
     }
+    bool DmaWrite(uint32_t address, uint8_t byte) override {
+        return InRam(address, 1) && uc_mem_write(uc_, address, &byte, 1) == UC_ERR_OK;
+    }
+    bool DmaRead(uint32_t address, uint32_t* words, size_t count) override {
+        return InRam(address, 4 * count) && uc_mem_read(uc_, address, words, 4 * count) == UC_ERR_OK;
+    }
 
     // ---- hooks --------------------------------------------------------------------
 
@@ -267,7 +283,7 @@ private:
         auto* r = static_cast<MmioRegion*>(user);
         Emulator& e = *r->self;
         uint32_t value = e.soc_.Read(r->base + static_cast<uint32_t>(offset), size, e.seconds_);
-        if (e.soc_.StopWanted()) e.Stop();
+        if (e.soc_.StopWanted()) e.stopAtBlock_ = true;
         return value;
     }
 
@@ -276,21 +292,40 @@ private:
         Emulator& e = *r->self;
         e.soc_.Write(r->base + static_cast<uint32_t>(offset), size, static_cast<uint32_t>(value), e.seconds_);
         e.Peripherals();
-        if (e.soc_.StopWanted()) e.Stop();
+        if (e.soc_.StopWanted()) e.stopAtBlock_ = true;
     }
 
     // Called for every block of code the CPU runs: kept short, it sets the emulation's pace.
-    static void OnBlock(uc_engine*, uint64_t, uint32_t size, void* user) {
+    // The CPU stops only here, at the start of a block: stopped inside a register access,
+    // it would report the start of the access's block as its PC with the block's earlier
+    // instructions (a push) already done, and do them again; and never inside a Thumb-2
+    // IT block (a block may start there at a page boundary), whose state a restart loses.
+    static void OnBlock(uc_engine* uc, uint64_t address, uint32_t size, void* user) {
         Emulator& e = *static_cast<Emulator*>(user);
+        // The boot ROM is seen block by block, not through a hook on each instruction:
+        // with such a hook in place, the engine does not stop cleanly in a block hook.
+        if (address - e.romBase_ < e.romSize_) OnRom(uc, address, size, user);
         uint64_t n = std::max<uint64_t>(1, size / (e.chip_.Cortex() ? 2 : 4));
         e.seconds_ += n * e.period_;  // about one instruction per clock
         e.slice_ += n;
-        if (e.slice_ >= kSliceInstructions) e.Stop();
+        if (e.slice_ >= kSliceInstructions || ((++e.blocks_ & 0x3FF) == 0 && SimClock::now() >= e.sliceDeadline_))
+            e.stopAtBlock_ = true;
         if (e.seconds_ >= e.watchdogDue_) {
             e.soc_.CheckWatchdog(e.seconds_);
             e.Peripherals();
+            e.stopAtBlock_ = true;
+        }
+        if (e.stopAtBlock_ && !e.InItBlock()) {
+            e.stopAtBlock_ = false;
             e.Stop();
         }
+    }
+
+    bool InItBlock() const {
+        if (!chip_.Cortex()) return false;
+        uint32_t xpsr = 0;
+        uc_reg_read(uc_, UC_ARM_REG_XPSR, &xpsr);
+        return (xpsr & 0x0600FC00u) != 0;
     }
 
     // After the peripherals may have changed: the CPU clock and the watchdog's time-out.
@@ -435,6 +470,8 @@ private:
         t_->Note(Format("lpc_isp: emu: IAP command %u (%s): status %u", p[0], params.c_str(), out[0]));
         if (busy.count()) {
             busyUntil_ = SimClock::now() + busy;
+            stalled_ = true;
+            soc_.StallStarted();
             Stop();
         }
     }
@@ -536,6 +573,7 @@ private:
     std::vector<uint8_t> ram_;
     std::vector<uint8_t> flashImage_;
     uint32_t romBase_ = 0;
+    uint32_t romSize_ = 0;
     uint32_t returnAddress_ = 0;
     uint8_t top32_[32] = {};
     std::set<std::string> violations_;
@@ -551,7 +589,12 @@ private:
     std::optional<double> idleSince_;     // real time since which the CPU waits
     bool waiting_ = false;                // for input
     SimTime busyUntil_{};                 // the IAP works on the flash
+    bool stalled_ = false;                // the CPU is in an IAP call that takes time
+    bool dmaMoved_ = false;               // input the CPU has not seen yet came by DMA
+    bool stopAtBlock_ = false;            // a register access asked the CPU to stop
     uint64_t slice_ = 0;
+    uint64_t blocks_ = 0;
+    SimTime sliceDeadline_{};
     double sliceStart_ = 0;
     double period_ = 0;                   // of the CPU clock
     double watchdogDue_ = 0;

@@ -238,7 +238,7 @@ const ProtocolEntry& LpcIspProtocol() {
         "with return codes, UU-encoded data; code started in RAM with 'G'\n"
         "runs on an emulated CPU with the part's clocks, UART0, watchdog\n"
         "and IAP",
-        "sync synced clock echo checksum invalid U B A W R P C E I J K N M G emu iap.C iap.I iap.W iap.E iap.X",
+        "sync synced clock echo checksum invalid U B A W R P C E I J K N M G emu uart0 iap.C iap.I iap.W iap.E iap.X",
         nullptr, kOptions);
     return entry;
 }

@@ -12,6 +12,10 @@ constexpr double kRtcHz = 32768;
 constexpr double kPllLockSeconds = 100e-6;  // the data sheets give a few hundred microseconds at most
 constexpr double kOscStartSeconds = 500e-6;
 constexpr uint32_t kWdtBlock = 0x00000, kUartBlock = 0x0C000, kPinselBlock = 0x2C000;
+constexpr uint32_t kGpdmaBase = 0x50004000;  // LPC17xx
+constexpr uint32_t kDmaReqSel = 0x1C4;       // in the system control block
+constexpr uint32_t kUartDmaRequest = 9;      // UART0 receive (DMAREQSEL bit 1 clear)
+constexpr size_t kRxFifo = 16;
 constexpr uint32_t kScsBase = 0xE000E000;  // Cortex-M system control space
 constexpr uint32_t kCpuid = 0x412FC230;    // Cortex-M3 r2p0
 
@@ -385,7 +389,9 @@ uint32_t LpcSoc::UartRead(uint32_t offset) {
         } else if (++uart_.emptyPolls >= 2) {
             waitForInput_ = true;  // polled twice with nothing to read: it waits for the host
         }
-        return (ready ? 1u : 0u) | 0x60;
+        uint32_t oe = overrun_ ? 2u : 0u;
+        overrun_ = false;
+        return (ready ? 1u : 0u) | oe | 0x60;
     }
     uart_.emptyPolls = 0;
     switch (offset) {
@@ -471,6 +477,150 @@ void LpcSoc::UartWrite(uint32_t offset, uint32_t value) {
     default: break;
     }
     StoredQuiet(chip_.PeripheralBase() + kUartBlock + offset) = value;
+}
+
+// ---- GPDMA (LPC17xx) ------------------------------------------------------------------
+
+LpcSoc::DmaChannel* LpcSoc::UartDmaChannel() {
+    if (!chip_.Cortex() || !(dma_.config & 1) || !(pconp_ & (1u << 29))) return nullptr;
+    for (DmaChannel& c : dma_.channel) {
+        if (!(c.config & 1)) continue;
+        const uint32_t peripheral = (c.config >> 1) & 0x1F, type = (c.config >> 11) & 7;
+        const bool timerRequest = StoredQuiet(0x400FC000 + kDmaReqSel) & 2;
+        if (peripheral != kUartDmaRequest || type != 2 || timerRequest || c.source != 0x4000C000 ||
+            ((c.control >> 18) & 0x3F) != 0) {
+            NoteOnce("GPDMA: a channel runs that does not move bytes from UART0's receiver into memory: "
+                     "only that is modelled");
+            continue;
+        }
+        // The receiver asks for DMA only with its FIFOs on and DMA mode selected.
+        if ((uart_.fcr & 0x09) != 0x09) return nullptr;
+        return &c;
+    }
+    return nullptr;
+}
+
+bool LpcSoc::ServiceDma() {
+    DmaChannel* c = UartDmaChannel();
+    bool moved = false;
+    while (c && RxReady()) {
+        moved = true;
+        uint8_t byte = rx_.front().first;
+        rx_.pop_front();
+        if (stalled_) ++dmaDuringStall_;
+        if (!events_.DmaWrite(c->destination, byte)) {
+            ViolationOnce(Format("GPDMA: a write to %08X, where no RAM is", c->destination));
+            c->config &= ~1u;
+            dma_.intErr |= 1;
+            return moved;
+        }
+        if (c->control & (1u << 27)) ++c->destination;
+        uint32_t count = (c->control & 0xFFF) - 1;
+        c->control = (c->control & ~0xFFFu) | count;
+        if (count != 0) continue;
+        dma_.intTc |= 1;
+        uint32_t next[4];
+        if (c->lli == 0) {
+            c->config &= ~1u;  // the list ends: the channel stops
+        } else if (!events_.DmaRead(c->lli, next, 4)) {
+            ViolationOnce(Format("GPDMA: the linked list item at %08X is not in RAM", c->lli));
+            c->config &= ~1u;
+            dma_.intErr |= 1;
+        } else {
+            c->source = next[0];
+            c->destination = next[1];
+            c->lli = next[2] & ~3u;
+            c->control = next[3];
+        }
+        c = UartDmaChannel();
+    }
+    return moved;
+}
+
+void LpcSoc::StallEnded(double end) {
+    stalled_ = false;
+    if (UartDmaChannel()) {
+        size_t taken = dmaDuringStall_;
+        dmaDuringStall_ = 0;
+        if (taken)
+            events_.Note(Format("GPDMA: %zu byte(s) from UART0 came in while the CPU was in the IAP", taken));
+        return;
+    }
+    size_t arrived = 0, lost = 0;
+    for (auto it = rx_.begin(); it != rx_.end() && it->second <= end;) {
+        if (arrived++ >= kRxFifo) {
+            it = rx_.erase(it);
+            ++lost;
+        } else {
+            ++it;
+        }
+    }
+    if (lost == 0) return;
+    overrun_ = true;
+    events_.Note(Format("UART0 receive FIFO overrun: %zu byte(s) that arrived while the CPU was in the IAP are "
+                        "lost (the FIFO holds 16)", lost));
+}
+
+uint32_t LpcSoc::DmaRegisterRead(uint32_t offset, double seconds) {
+    progress_ = true;
+    switch (offset) {
+    case 0x000: return dma_.intTc | dma_.intErr;
+    case 0x004: return dma_.intTc;
+    case 0x00C: return dma_.intErr;
+    case 0x01C: {
+        uint32_t enabled = 0;
+        for (int i = 0; i < 8; ++i) enabled |= (dma_.channel[i].config & 1) << i;
+        return enabled;
+    }
+    case 0x030: return dma_.config;
+    default: break;
+    }
+    if (offset >= 0x100 && offset < 0x200) {
+        DmaChannel& c = dma_.channel[(offset - 0x100) / 0x20];
+        switch (offset % 0x20) {
+        case 0x00: return c.source;
+        case 0x04:
+            // The code polls the destination for input. Unlike LSR, the register cannot
+            // tell whether the code has taken all there is: only reads in quick
+            // succession (a poll loop), unchanged and with nothing arrived, mean that it
+            // waits for the host.
+            if (c.destination == dma_.lastDestination && !RxReady() && seconds - dma_.lastReadAt < 2e-6) {
+                if (++dma_.unchangedReads >= 3) waitForInput_ = true;
+            } else {
+                dma_.unchangedReads = 0;
+            }
+            dma_.lastDestination = c.destination;
+            dma_.lastReadAt = seconds;
+            return c.destination;
+        case 0x08: return c.lli;
+        case 0x0C: return c.control;
+        case 0x10: return c.config;
+        default: break;
+        }
+    }
+    return StoredQuiet(kGpdmaBase + offset);
+}
+
+void LpcSoc::DmaRegisterWrite(uint32_t offset, uint32_t value) {
+    progress_ = true;
+    switch (offset) {
+    case 0x008: dma_.intTc &= ~value; return;
+    case 0x010: dma_.intErr &= ~value; return;
+    case 0x030: dma_.config = value & 3; return;
+    default: break;
+    }
+    if (offset >= 0x100 && offset < 0x200) {
+        DmaChannel& c = dma_.channel[(offset - 0x100) / 0x20];
+        switch (offset % 0x20) {
+        case 0x00: c.source = value; return;
+        case 0x04: c.destination = value; return;
+        case 0x08: c.lli = value & ~3u; return;
+        case 0x0C: c.control = value; return;
+        case 0x10: c.config = value; return;
+        default: break;
+        }
+    }
+    StoredQuiet(kGpdmaBase + offset) = value;
 }
 
 // ---- watchdog -------------------------------------------------------------------------
@@ -586,6 +736,7 @@ uint32_t LpcSoc::ReadWord(uint32_t address, double seconds) {
     if (address - (base + kUartBlock) < 0x1000) return UartRead(address - base - kUartBlock);
     if (address == base + kPinselBlock) return pinsel0_;
     if (address - sc < 0x1000) return ClockRead(address - sc, seconds);
+    if (chip_.Cortex() && address - kGpdmaBase < 0x1000) return DmaRegisterRead(address - kGpdmaBase, seconds);
     if (chip_.Cortex() && address - kScsBase < 0x1000) {
         if (address == kScsBase + 0xD00) return kCpuid;
         if (address == kScsBase + 0xD0C) return 0xFA050000 | stored_[address];
@@ -609,6 +760,7 @@ void LpcSoc::WriteWord(uint32_t address, uint32_t value, uint32_t mask, double s
     }
     if (address - sc < 0x1000) return ClockWrite(address - sc, value, seconds);
     if (chip_.Cortex() && address - kScsBase < 0x1000) return SystemControlWrite(address - kScsBase, value);
+    if (chip_.Cortex() && address - kGpdmaBase < 0x1000) return DmaRegisterWrite(address - kGpdmaBase, value);
     uint32_t& reg = Stored(address);
     reg = (reg & ~mask) | (value & mask);
 }

@@ -1,7 +1,8 @@
 // The on-chip peripherals of an NXP LPC part as code running on its CPU sees them: the
 // clock generation (oscillators, PLL, CPU and peripheral clock dividers), UART0, the pin
 // function select of its pins, the watchdog and, on the Cortex-M3 parts, the reset
-// request of the system control block. Registers that are not modelled read back what
+// request of the system control block and the GPDMA as far as it serves UART0's
+// receiver. Registers that are not modelled read back what
 // was written. The model knows nothing of the CPU: the emulator feeds it the register
 // accesses and the passing of time, and acts on what it asks for (a stop of the CPU while
 // the code waits for input, a reset, the UART's rate).
@@ -55,6 +56,9 @@ public:
     virtual void Note(const std::string& text) = 0;       // the wire log
     virtual void Violation(const std::string& text) = 0;  // the wire log and standard error
     virtual void Transmit(uint8_t byte) = 0;              // UART0 sends a byte
+    // The GPDMA's bus accesses: false where no RAM answers.
+    virtual bool DmaWrite(uint32_t address, uint8_t byte) = 0;
+    virtual bool DmaRead(uint32_t address, uint32_t* words, size_t count) = 0;
 };
 
 class LpcSoc {
@@ -69,6 +73,14 @@ public:
 
     // A host byte reached the UART0 pin at `arrival` (real time, seconds since the start).
     void Receive(uint8_t byte, double arrival);
+    // The GPDMA moves what has arrived (real time as last set) into memory, where a
+    // channel takes UART0's receiver; true when it moved a byte.
+    bool ServiceDma();
+    // The CPU sat in an IAP call until `end` (real time) and read nothing: of the bytes
+    // that had arrived by then and were not read, those beyond the 16 the receive FIFO
+    // holds are lost (overrun), unless the GPDMA took them.
+    void StallEnded(double end);
+    void StallStarted() { stalled_ = true; }
     // The arrival time of the next byte that has not been read yet; none when none.
     std::optional<double> NextArrival() const;
     void SetRealTime(double seconds) { realTime_ = seconds; }
@@ -108,6 +120,17 @@ private:
         bool divisorWritten = false;
         int emptyPolls = 0;
     };
+    struct DmaChannel {
+        uint32_t source = 0, destination = 0, lli = 0, control = 0, config = 0;
+    };
+    struct Dma {
+        uint32_t config = 0;  // DMACConfig: bit 0 enables the controller
+        uint32_t intTc = 0, intErr = 0;
+        DmaChannel channel[8];
+        uint32_t lastDestination = 0;  // as the CPU last read it
+        double lastReadAt = -1;        // CPU time of that read
+        int unchangedReads = 0;
+    };
     struct Watchdog {
         uint32_t mod = 0, tc = 0xFF, clksel = 0;
         bool running = false;
@@ -122,6 +145,10 @@ private:
     uint32_t ClockRead(uint32_t offset, double seconds);
     void ClockWrite(uint32_t offset, uint32_t value, double seconds);
     void Feed(double seconds);
+    uint32_t DmaRegisterRead(uint32_t offset, double seconds);
+    void DmaRegisterWrite(uint32_t offset, uint32_t value);
+    // The channel that takes UART0's received bytes now, or null.
+    DmaChannel* UartDmaChannel();
     uint32_t WatchdogRead(uint32_t offset, double seconds);
     void WatchdogWrite(uint32_t offset, uint32_t value, double seconds);
     void WatchdogEvent(const std::string& why);
@@ -160,6 +187,10 @@ private:
     bool pinselWritten_ = false;
     bool pinselNoted_ = false;
     Uart uart_;
+    bool overrun_ = false;  // LSR OE, cleared by reading LSR
+    Dma dma_;
+    bool stalled_ = false;        // the CPU is in an IAP call
+    size_t dmaDuringStall_ = 0;   // bytes the GPDMA took meanwhile
     Watchdog wdt_;
     std::deque<std::pair<uint8_t, double>> rx_;
     double realTime_ = 0;

@@ -21,44 +21,33 @@ void CloseWritten(FILE* file, const char* path) {
     if (failed) MsgError("Can't write file %s.", path);
 }
 
-// Every format but these three, the unset one included, is written as S-records.
-bool WritesSRecords(int format) {
-    return format != FORMAT_INTELHEX && format != FORMAT_MOTBREC && format != FORMAT_BINARY;
+[[noreturn]] void RefuseExport(int status) {
+    MsgPrint(MSG_PLAIN, "Exporting code.");
+    MsgError("%s", CodeStatusText(status));
 }
 
-// S1 and S2 records carry 16 and 24 address bits: refuse what they cannot hold
+// Records that carry fewer than 32 address bits (S1, S2): refuse what they cannot hold
 // rather than write a cut-off address.
-void RequireSRecordRange(const CodeImage& image, int format) {
-    uint32_t limit = SRecordAddressLimit(format);
+void RequireAddressRange(const CodeImage& image, const CodeFileFormat& written) {
+    const uint32_t limit = written.addressLimit;
     if (limit == 0xFFFFFFFF) return;
-    const char* type = limit == 0xFFFF ? "S1" : "S2";
     for (const CodeRecord& r : image.records) {
         uint64_t last = uint64_t{r.address} + r.length - 1;
         if (last > limit)
             MsgError("Address %08X is beyond the range of %s records; use --format=MOTSREC32.",
-                     static_cast<uint32_t>(r.address > limit ? r.address : limit + 1), type);
+                     static_cast<uint32_t>(r.address > limit ? r.address : limit + 1), written.records);
     }
     if (image.entryAddress > limit)
         MsgError("Entry address %08X is beyond the range of %s records; use --format=MOTSREC32.",
-                 image.entryAddress, type);
+                 image.entryAddress, written.records);
 }
 }  // namespace
 
 void CmdFormat(const char* value) {
     std::string keyword = UpperCase(value);
-    static const struct {
-        const char* keyword;
-        int format;
-    } kKeywords[] = {
-        {"MOTSREC", FORMAT_MOTSREC}, {"MOTSREC24", FORMAT_MOTSREC24}, {"MOTSREC32", FORMAT_MOTSREC32},
-        {"MOTBREC", FORMAT_MOTBREC}, {"INTELHEX", FORMAT_INTELHEX},   {"BINARY", FORMAT_BINARY},
-        {"ELF", FORMAT_ELF},
-    };
-    for (const auto& k : kKeywords) {
-        if (keyword == k.keyword) {
-            SetCodeFormat(k.format);
-            return;
-        }
+    if (const CodeFileFormat* format = CodeFormatNamed(keyword)) {
+        SetCodeFormat(format->code);
+        return;
     }
     MsgError("Unsupported file format \"%s\"", keyword.c_str());
 }
@@ -69,64 +58,20 @@ namespace {
 // later export should use, or FORMAT_NONE to keep the one set.
 int ReadCodeFile(const char* path, CodeImage& image) {
     FILE* file = FileOpen(path, "rb");
-    int format = CodeFormat();
-    if (format != FORMAT_NONE) {
-        CodeSetImportLine(0);
-        int status = CodeImporterFor(format)(file, image, format);
-        if (status != CODE_OK) {
-            fclose(file);
-            if (CodeImportLine() > 0) MsgPrint(MSG_NOTE, "%s: line %zu.", path, CodeImportLine());
-            MsgError("%s", CodeStatusText(status));
-        }
-        fclose(file);
-        return FORMAT_NONE;
-    }
-    // Detection: the container first (it says so in its first byte), then S-records,
-    // then Intel HEX. Binary and MOTBREC have no signature.
-    static const struct {
-        int slot;
-        int formatAfter;
-    } kTries[] = {
-        {SLOT_XML_IMPORT, FORMAT_MOTSREC32},
-        {SLOT_SRECORD_IMPORT, FORMAT_NONE},
-        {SLOT_INTELHEX_IMPORT, FORMAT_INTELHEX},
-    };
-    int statusOf[SLOT_COUNT] = {};
-    size_t lineOf[SLOT_COUNT] = {};
-    // An ELF file says so in its first four bytes: only the ELF reader looks at it.
-    uint8_t magic[4] = {};
-    if (fread(magic, 1, sizeof magic, file) == sizeof magic && IsElf(magic, sizeof magic)) {
-        rewind(file);
-        statusOf[SLOT_ELF_IMPORT] = ElfImport(file, image, FORMAT_NONE);
-        fclose(file);
-        if (statusOf[SLOT_ELF_IMPORT] != CODE_OK) {
-            CodeFree(image);
-            MsgPrint(MSG_NOTE, "%s, read as ELF: %s", path, CodeStatusText(statusOf[SLOT_ELF_IMPORT]));
-            MsgError("Unknown file format or damaged file.");
-        }
-        // Written as S3 records unless another format is chosen: ELF addresses are 32-bit.
-        return FORMAT_MOTSREC32;
-    }
-    for (const auto& t : kTries) {
-        rewind(file);
-        CodeSetImportLine(0);
-        statusOf[t.slot] = kCodeFormatTable[t.slot](file, image, FORMAT_NONE);
-        lineOf[t.slot] = CodeImportLine();
-        if (statusOf[t.slot] == CODE_OK) {
-            fclose(file);
-            return t.formatAfter;
-        }
-        CodeFree(image);
-    }
-    // The first byte tells which reader the file was meant for: its finding is what
-    // went wrong.
-    rewind(file);
-    int first = fgetc(file);
+    const int format = CodeFormat();
+    const CodeFileRead read = CodeReadFile(file, image, format);
     fclose(file);
-    int slot = first == ':' ? SLOT_INTELHEX_IMPORT : first == 'S' ? SLOT_SRECORD_IMPORT : -1;
-    if (slot >= 0)
-        MsgPrint(MSG_NOTE, "%s, read as %s: line %zu: %s", path, slot == SLOT_INTELHEX_IMPORT ? "Intel HEX" : "S-records",
-                 lineOf[slot], CodeStatusText(statusOf[slot]));
+    if (read.status == CODE_OK) return read.formatAfter;
+    if (format != FORMAT_NONE) {
+        if (read.line > 0) MsgPrint(MSG_NOTE, "%s: line %zu.", path, read.line);
+        MsgError("%s", CodeStatusText(read.status));
+    }
+    // Detection failed: the reader the file was meant for says what is wrong with it.
+    if (read.format && read.format->detection == DETECT_SIGNATURE)
+        MsgPrint(MSG_NOTE, "%s, read as %s: %s", path, read.format->name, CodeStatusText(read.status));
+    else if (read.format)
+        MsgPrint(MSG_NOTE, "%s, read as %s: line %zu: %s", path, read.format->name, read.line,
+                 CodeStatusText(read.status));
     MsgError("Unknown file format or damaged file.");
 }
 }  // namespace
@@ -166,10 +111,13 @@ void CmdBslPassword(const char* value) {
 void CmdExportCode(const char* value) {
     CodeImage& image = ProgramCode();
     int format = CodeFormat();
+    const CodeFileFormat& written = CodeFormatOf(format);
     // Checked before the file is created, so a refused export leaves no file behind.
     CodeCompact(image);
     CodeRejectOverlaps(image);
-    if (WritesSRecords(format)) RequireSRecordRange(image, format);
+    // A format that is only read must not cost the file of that name its contents.
+    if (!written.writer) RefuseExport(CODE_ERR_READ_ONLY);
+    RequireAddressRange(image, written);
 
     FILE* file = FileOpen(value, "wb");
     // A code file's records start on whole blocks, the bytes in front filled with FF, the
@@ -177,11 +125,10 @@ void CmdExportCode(const char* value) {
     // byte the target did not give.
     if (!image.fromTarget) CodeAlignBlocks(image, kExportBlock, 0xFF);
     CodeSplit(image, kExportBlock);
-    int status = CodeExporterFor(format)(file, image, format);
-    if (status != CODE_OK && WritesSRecords(format)) {
+    int status = written.writer(file, image, format);
+    if (status != CODE_OK) {
         fclose(file);
-        MsgPrint(MSG_PLAIN, "Exporting code.");
-        MsgError("%s", CodeStatusText(status));
+        RefuseExport(status);
     }
     CloseWritten(file, value);
 }

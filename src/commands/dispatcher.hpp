@@ -3,9 +3,14 @@
 
 using CommandHandler = void (*)(const char* value);
 
+// Whether a command is written with a value, --name=VALUE (the completion offers the
+// '='); an optional value, as READ's ranges, does not count.
+enum CommandValue : bool { NO_VALUE = false, WITH_VALUE = true };
+
 struct CommandEntry {
     const char* name;  // upper case
     CommandHandler handler;
+    CommandValue value = NO_VALUE;
 };
 
 // Looks the command name up (the line's first two characters are skipped) and runs

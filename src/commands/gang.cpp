@@ -136,6 +136,7 @@ std::vector<std::string> SettingsArgs(const std::string& port) {
         if (key.size() > 17) args.push_back("--bootldr=" + key.substr(17));
     }
     if (ConnectTimeout() != 0) args.push_back("--contout=" + std::to_string(ConnectTimeout()));
+    if (Run().compress) args.push_back("--compress");
     for (const std::string& line : {LineArg("--resetctrl", ResetLine()), LineArg("--pgmenctrl", PgmEnLine())})
         if (!line.empty()) args.push_back(line);
     args.push_back("--resettime=" + std::to_string(ResetTimeMs()));

@@ -10,6 +10,7 @@ void CmdClockFreq(const char* value);
 void CmdHistory(const char* value);
 void CmdBootLdr(const char* value);
 void CmdContOut(const char* value);
+void CmdCompress(const char* value);
 void CmdStoreCtx(const char* value);
 void CmdRestoreCtx(const char* value);
 void CmdSleep(const char* value);

@@ -26,6 +26,11 @@ void CmdContOut(const char* value) {
 
 void CmdAllowLock(const char*) { Run().allowLock = true; }
 
+void CmdCompress(const char*) {
+    Run().compress = true;
+    MsgPrint(MSG_DEBUG, "Fast mode sends packed blocks where the routine takes them");
+}
+
 void CmdStoreCtx(const char*) { MsgPrint(MSG_PLAIN, "Store contect."); }
 void CmdRestoreCtx(const char*) { MsgPrint(MSG_PLAIN, "Restore context."); }
 

@@ -60,6 +60,8 @@ struct RunContext {
     // follows says so.
     char unknownDriver[64] = "";
     bool connectionGiven = false;  // CONNECTION was used (else the default string stands)
+    // COMPRESS: fast mode sends packed blocks to a routine that takes them.
+    bool compress = false;
 };
 
 // The run's context (one per process: the program runs one target at a time).

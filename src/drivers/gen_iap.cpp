@@ -10,6 +10,7 @@
 #include "base/text.hpp"
 #include "drivers/descriptors.hpp"
 #include "drivers/gen_iap_link.hpp"
+#include "drivers/gen_iap_packed.hpp"
 #include "drivers/kit/exchange.hpp"
 #include "serial/line_control.hpp"
 #include "serial/serial_port.hpp"
@@ -24,6 +25,7 @@ GenIapState g_gen;  // the routine the run talks to
 
 bool GenIapConnect(ConnectCall&) {
     g_gen.own = false;
+    PackedReset();
     MsgPrint(MSG_DEBUG, "gen_iap: Connecting device.");
     ComPurge();
     if (IspRequestGet().requestCount > 0) {
@@ -55,6 +57,7 @@ bool GenIapErase(const char* argument) {
 }
 
 bool GenIapWrite(const char*, uint32_t address, const uint8_t* data, uint32_t length) {
+    if (g_gen.own && g_gen.routine.packed) return PackedWrite(*g_gen.routine.packed, address, data, length);
     return IapWriteBlock("gen_iap", address, data, length);
 }
 
@@ -129,13 +132,8 @@ bool GenIapExec(const char*) {
 }  // namespace
 
 const DriverDescriptor g_drvGenIap = {
-    .classCode = 0,
-    .blockSize = 256,
-    .lengthMultiple = 16,
-    .connect = GenIapConnect,
-    .erase = GenIapErase,
-    .write = GenIapWrite,
-    .exec = GenIapExec,
+    .classCode = 0, .blockSize = 256, .lengthMultiple = 16,
+    .connect = GenIapConnect, .erase = GenIapErase, .write = GenIapWrite, .exec = GenIapExec,
     .read = GenIapRead,
     .verify = OwnVerify,
     .memory =

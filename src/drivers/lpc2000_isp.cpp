@@ -246,20 +246,25 @@ std::vector<std::string> PartFacts();
 
 FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud, ConnectCall& call) {
     LpcRamRoutine routine;
-    if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine)) {
+    if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine, Run().compress)) {
         MsgPrint(MSG_WARNING,
                  "Use of external drive to enable faster programming requested but not supported by the current device.");
         MsgPrint(MSG_NOTE, "Falling back to using internal bootloader only.");
         MsgPrint(MSG_RAW, "\n\n");
         return FastStart::Unsupported;
     }
+    if (Run().compress && !routine.packed)
+        MsgPrint(MSG_NOTE, "The LPC%d's routine takes no packed blocks: they go as they are.",
+                 static_cast<int>(LpcCurrentPart().number));
     MsgPrint(MSG_DEBUG, "Loading driver.");
     if (!RamWrite(routine.loadAddress, routine.image.data(), routine.image.size())) MsgError("Driver loading failed.");
     MsgPrint(MSG_DEBUG, "Starting program %i.", static_cast<int>(routine.entryAddress));
     std::string go = routine.thumb ? Format("G %i T\r", static_cast<int>(routine.entryAddress & ~1u))
                                    : Format("G %i A\r", static_cast<int>(routine.entryAddress));
     if (!Exchange(go, "0")) MsgError("Failed to start driver.");
-    SleepMs(100);
+    // The packed-block routine is at its rate within a millisecond (the boot ROM's answer
+    // out, the PLL locked); a late start costs one more synchronisation attempt.
+    SleepMs(routine.packed ? 10 : 100);
     // Only the rate changes: a board whose reset hangs on DTR or RTS must not reset the
     // routine that has just started.
     const uint32_t bootRomRate = ComBaudRate();
@@ -274,6 +279,7 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud, ConnectCall& call) 
         const LpcPart& part = LpcCurrentPart();
         for (int32_t n = 0; n < part.sectors; ++n) own.sectors.push_back({LpcSectorStart(part, n), LpcSectorEnd(part, n)});
         own.info = PartFacts();
+        if (routine.packed) own.packed = PackedLink{routine.ringSize, routine.window};
         GenIapOwnRoutine(own);
         call.handOvers.push_back({&g_drvGenIap, call.options});
         return FastStart::HandedOver;
@@ -616,13 +622,8 @@ std::vector<std::string> IspDeviceInfo(const CodeImage*) {
 }  // namespace
 
 const DriverDescriptor g_drvLpc2000Isp = {
-    .classCode = 1,
-    .blockSize = 256,
-    .lengthMultiple = 16,
-    .connect = IspConnect,
-    .erase = IspErase,
-    .write = IspWrite,
-    .exec = IspExec,
+    .classCode = 1, .blockSize = 256, .lengthMultiple = 16,
+    .connect = IspConnect, .erase = IspErase, .write = IspWrite, .exec = IspExec,
     .read = IspRead,
     .memory = IspMemory,
     .hidden = IspHidden,

@@ -14,6 +14,7 @@
 #include "base/version_info.hpp"
 #include "commands/dispatcher.hpp"
 #include "drivers/registry.hpp"
+#include "frontend/completion.hpp"
 #include "frontend/help_topics.hpp"
 #include "platform/files.hpp"
 
@@ -122,6 +123,8 @@ bool RunLongOption(const char* line) {
     }
     // These act when the arguments are translated.
     if (name == "LOCALHOSTONLY" || name == "PERSISTENT" || name == "SECRETFILE") return true;
+    // Not for users: the word lists of the bash completion (scripts/completion/vorlo.bash).
+    if (name == "COMPLETE" && WriteCompletionWords(stdout, value)) AppExit(0);
     if (name == "PROGRESS") {
         std::string kind = UpperCase(value);
         if (kind != "PLAIN" && kind != "BAR") MsgError("Unknown progress display '%s': plain or bar.", value.c_str());
@@ -131,6 +134,12 @@ bool RunLongOption(const char* line) {
     return AppCommand(line);
 }
 }  // namespace
+
+std::vector<std::string> FrameworkOptionWords() {
+    // RunLongOption's options, and those TranslateArguments takes (--daemon).
+    return {"version", "help", "redirout=", "cmdfile=", "silent", "debug", "debuglog=",
+            "daemon", "localhostonly", "persistent", "secretfile=", "progress="};
+}
 
 bool VerboseHelpRequested() { return g_cmdFile.verboseHelp; }
 const DaemonOptions& DaemonOptionsGiven() { return g_cmdFile.daemon; }

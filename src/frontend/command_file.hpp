@@ -15,6 +15,10 @@ void CmdFileRun(FILE* stream);
 // Runs one line: a framework option, or an application command. False: unknown.
 bool CmdFrameworkExec(const char* line);
 
+// The long options the framework takes itself, lower case, each followed by '=' where
+// it is written with a value.
+std::vector<std::string> FrameworkOptionWords();
+
 // Strips leading and trailing white space; the trailing part is cut in place.
 char* TrimSpace(char* line);
 

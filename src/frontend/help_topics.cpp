@@ -146,6 +146,16 @@ std::vector<std::string> HelpTopics() {
     return topics;
 }
 
+std::vector<std::string> HelpTopicWords() {
+    std::vector<std::string> words = {"commands", "connection", "drivers", "formats", "daemon", "exit-codes"};
+    bool inDrivers = false;
+    for (const Line& l : Lines(ManualPageSource())) {
+        if (l.macro == "SH") inDrivers = Title(l.rest) == "DRIVERS";
+        if (l.macro == "SS" && inDrivers) words.push_back(LowerCase(Title(l.rest)));
+    }
+    return words;
+}
+
 bool WriteHelpTopic(FILE* out, const std::string& topic) {
     const std::string wanted = Normalized(topic);
     const std::vector<Line> lines = Lines(ManualPageSource());

@@ -19,6 +19,9 @@ const char* ManualPageSource();
 
 // The topics: the page's sections and subsections ("DRIVERS", "LPC2000_ISP", ...).
 std::vector<std::string> HelpTopics();
+// The topics as a user types them after --help=: the sections about one part of the
+// program by their short names ("formats", "exit-codes"), then each driver's subsection.
+std::vector<std::string> HelpTopicWords();
 
 // Writes the section or subsection the topic names (letter case, blanks, '-' and '_'
 // do not matter; "formats" and "exit codes" name CODE FORMATS and EXIT STATUS) as plain

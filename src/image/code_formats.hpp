@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdio>
+#include <span>
+#include <string>
 
 #include "image/code_image.hpp"
 
@@ -44,39 +46,61 @@ int SRecordExport(FILE* stream, CodeImage& image, int format);
 int XmlContainerImport(FILE* stream, CodeImage& image, int format);
 int XmlContainerExport(FILE* stream, CodeImage& image, int format);
 int ElfImport(FILE* stream, CodeImage& image, int format);
-int ElfExport(FILE* stream, CodeImage& image, int format);  // refuses: ELF is read only
 // Whether the bytes start with the ELF magic (7F 'E' 'L' 'F').
 bool IsElf(const uint8_t* bytes, size_t size);
 
-// The format table: one import/export pair per format family.
-enum CodeFormatSlot {
-    SLOT_BINARY_IMPORT = 0,
-    SLOT_BINARY_EXPORT,
-    SLOT_INTELHEX_IMPORT,
-    SLOT_INTELHEX_EXPORT,
-    SLOT_MOTBREC_IMPORT,
-    SLOT_MOTBREC_EXPORT,
-    SLOT_SRECORD_IMPORT,
-    SLOT_SRECORD_EXPORT,
-    SLOT_XML_IMPORT,
-    SLOT_XML_EXPORT,
-    SLOT_ELF_IMPORT,
-    SLOT_ELF_EXPORT,
-    SLOT_COUNT
+// How IMPORTCODE recognises a file of a format when FORMAT named none.
+enum CodeDetection {
+    DETECT_NEVER,      // nothing in the file tells: FORMAT must name the format
+    DETECT_TRIED,      // the reader is tried, in table order, until one takes the file
+    DETECT_SIGNATURE,  // a file beginning with the signature is this format's alone
 };
-extern const CodeFormatFunc kCodeFormatTable[SLOT_COUNT];
 
-// Import and export slot for a format code 1..7 (0 gives the S-record pair).
-CodeFormatFunc CodeImporterFor(int format);
-CodeFormatFunc CodeExporterFor(int format);
+// One code file format: a row of the format table (format_table.cpp).
+struct CodeFileFormat {
+    const char* keyword = nullptr;  // FORMAT's keyword; none: only detection reaches it
+    int code = FORMAT_NONE;         // the format code FORMAT sets
+    CodeFormatFunc reader = nullptr;
+    CodeFormatFunc writer = nullptr;  // none: the format is read, not written
+    CodeDetection detection = DETECT_NEVER;
+    const char* signature = "";    // DETECT_SIGNATURE: the bytes every file begins with
+    int detectedAs = FORMAT_NONE;  // the format code a detected file leaves for a later export
+    const char* name = "";         // the format as the note about a damaged file names it
+    // DETECT_TRIED: the character every file of the format begins with. When no reader
+    // takes a file, the one its first character points to tells what is wrong with it.
+    char firstChar = 0;
+    // The highest address the writer's records carry, and the name of those records.
+    uint32_t addressLimit = 0xFFFFFFFF;
+    const char* records = "";
+};
+
+// Every format, in detection order.
+std::span<const CodeFileFormat> CodeFileFormats();
+// The row whose keyword is `keyword` (whole, upper case), or null.
+const CodeFileFormat* CodeFormatNamed(const std::string& keyword);
+// The row of a format code. Code 0, the format not set, is written as MOTSREC writes.
+const CodeFileFormat& CodeFormatOf(int code);
+
+// What reading a code file came to.
+struct CodeFileRead {
+    int status = CODE_OK;
+    // Success: the format code the file leaves for a later export (the one detected), or
+    // FORMAT_NONE to keep the one set.
+    int formatAfter = FORMAT_NONE;
+    // Failure: the format whose reader tells what is wrong with the file (null: none
+    // claims it) and the line where that reader stopped (0: none).
+    const CodeFileFormat* format = nullptr;
+    size_t line = 0;
+};
+// Reads the stream into the empty image: in the format of `code`, or, for code 0, in the
+// one the file shows (signatures first, then the readers tried in table order). A failed
+// detection leaves the image empty.
+CodeFileRead CodeReadFile(FILE* stream, CodeImage& image, int code);
 
 // The image's bytes laid out flat from the first record's first byte, gaps filled
 // with `fill` (the binary writer uses 0x00, DRIVERBIN 0xFF). Ends the run with an
 // ERROR when a record starts before its predecessor ends.
 void WriteFlatImage(FILE* stream, const CodeImage& image, uint8_t fill);
-
-// Highest address a record type can carry: 0xFFFF for S1, 0xFFFFFF for S2, else 0xFFFFFFFF.
-uint32_t SRecordAddressLimit(int format);
 
 // The line a text reader (Intel HEX, S-records, MOTBREC) was on when it stopped: where a
 // damaged file went wrong. Counted from 1 in each import.

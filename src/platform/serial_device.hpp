@@ -26,6 +26,21 @@ struct LineSettings {
     int stopBits = 0;
 };
 
+// How long a timed read (Port::ReadTimed) may wait for its next bytes, all times in
+// milliseconds of one clock: -1 without limit, 0 once the read is over.
+inline int64_t ReadWaitMs(uint64_t start, uint64_t lastByte, uint64_t now, size_t got, uint32_t intervalMs,
+                          uint32_t totalMs) {
+    const bool limited = totalMs || (intervalMs && got > 0);
+    int64_t wait = -1;
+    if (totalMs) wait = static_cast<int64_t>(start + totalMs) - static_cast<int64_t>(now);
+    if (intervalMs && got > 0) {
+        int64_t gap = static_cast<int64_t>(lastByte + intervalMs) - static_cast<int64_t>(now);
+        if (wait < 0 || gap < wait) wait = gap;
+    }
+    if (limited && wait <= 0) return 0;
+    return wait;
+}
+
 // One piece of a gathered write.
 struct Piece {
     const void* data;

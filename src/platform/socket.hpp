@@ -15,6 +15,11 @@ constexpr SocketHandle kNoSocket = -1;
 SocketHandle SocketCreate();
 // Connects to the first IPv4 address of `host` (a name or a dotted address).
 bool SocketConnect(SocketHandle socket, const char* host, uint16_t port);
+// A TCP connection to host:port (a name, an IPv4 address, or an IPv6 address without
+// brackets), each address the name resolves to tried in turn for at most timeoutMs;
+// small writes go out at once (no coalescing delay). kNoSocket on failure, with the
+// reason in words ("Connection refused", "the name does not resolve (...)").
+SocketHandle SocketConnectStream(const std::string& host, uint16_t port, uint32_t timeoutMs, std::string& reason);
 // Binds to address:port (host byte order), the address reusable at once.
 bool SocketBind(SocketHandle socket, uint32_t address, uint16_t port);
 bool SocketListen(SocketHandle socket, int backlog);
@@ -31,6 +36,10 @@ AcceptOutcome SocketAccept(SocketHandle socket, SocketHandle& connection);
 // closed (receive), or a negative value on failure. Sending never raises a signal.
 long SocketSend(SocketHandle socket, const void* bytes, size_t n);
 long SocketReceive(SocketHandle socket, void* bytes, size_t n);
+// Acknowledges what was received at once rather than after the usual delay (where the
+// system can): a peer whose next small write waits for that acknowledgement sends it
+// without the delay.
+void SocketAcknowledgeNow(SocketHandle socket);
 // Waits up to timeoutMs for bytes (or the peer's close) to read.
 bool SocketWaitReadable(SocketHandle socket, uint32_t timeoutMs);
 void SocketClose(SocketHandle socket);

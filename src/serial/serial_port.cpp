@@ -10,6 +10,7 @@
 #include "base/messages.hpp"
 #include "platform/process.hpp"
 #include "platform/serial_device.hpp"
+#include "serial/network_port.hpp"
 
 const ComKeyword kComDataBits[] = {{"4", 4}, {"5", 5}, {"6", 6}, {"7", 7}, {"8", 8}, {nullptr, 0}};
 const ComKeyword kComParity[] = {{"N", 0}, {"O", 1}, {"E", 2}, {"M", 3}, {nullptr, 0}};
@@ -120,9 +121,11 @@ bool ComPrmStr(char* text, uint32_t baud, int dataBits, int parity, int stopBits
 bool ComOpen(const char* portName) {
     MsgPrint(MSG_DEBUG, "Opening %s.", portName);
     if (g_port.port) ComClose();  // one port at a time
-    std::string path = serialdev::DevicePath(portName);
+    // A URL names a port behind a network serial server; any other name a device here.
+    const bool network = IsNetworkPortName(portName);
+    std::string path = network ? std::string(portName) : serialdev::DevicePath(portName);
     serialdev::OpenFailure failure;
-    std::unique_ptr<serialdev::Port> port = g_port.dev->Open(path, failure);
+    std::unique_ptr<serialdev::Port> port = (network ? NetworkSerialDevice() : *g_port.dev).Open(path, failure);
     if (!port) {
         if (!failure.hint.empty()) MsgPrint(MSG_NOTE, "%s", failure.hint.c_str());
         MsgPrint(MSG_ERROR, "Can't open %s: %s", portName, failure.reason.c_str());
@@ -139,6 +142,7 @@ bool ComOpen(const char* portName) {
 }
 
 bool ComProbe(const char* portName) {
+    if (IsNetworkPortName(portName)) return NetworkSerialDevice().Probe(portName);
     std::string path = serialdev::DevicePath(portName);
     if (g_port.port && path == g_port.path) return true;  // our own open port
     return g_port.dev->Probe(path);

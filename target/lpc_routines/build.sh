@@ -61,7 +61,8 @@ cflags=(-Os -std=c11 -ffreestanding -nostdinc -isystem "$("${cross}gcc" -print-f
         -Wall -Wextra -Werror)
 ldflags=(-nostdlib -nostartfiles -Wl,--build-id=none -Wl,--no-warn-rwx-segments)
 
-# Writes the image in $2 (raw bytes) as `const uint8_t $3[size]` into $out/$1.cpp.
+# Writes the image in $2 (raw bytes) as `const uint8_t $3[size]` into $out/$1.cpp, the
+# bytes themselves in $out/$1.inc, which the array includes.
 emit() {
   local file=$1 bin=$2 array=$3 about=$4 sources=$5
   local size
@@ -74,11 +75,12 @@ emit() {
     echo '#include "drivers/lpc/images/images.hpp"'
     echo
     echo "const uint8_t $array[$size] = {"
-    od -An -v -tx1 "$bin" | tr -s ' \n' '\n\n' | sed '/^$/d' |
-      awk '{ printf "%s0x%s,", (NR % 12 == 1 ? "    " : " "), toupper($1); if (NR % 12 == 0) printf "\n" }
-           END { if (NR % 12 != 0) printf "\n" }'
+    echo "#include \"drivers/lpc/images/$file.inc\""
     echo "};"
   } >"$out/$file.cpp"
+  od -An -v -tx1 "$bin" | tr -s ' \n' '\n\n' | sed '/^$/d' |
+    awk '{ printf "%s0x%s,", (NR % 12 == 1 ? "    " : " "), toupper($1); if (NR % 12 == 0) printf "\n" }
+         END { if (NR % 12 != 0) printf "\n" }' >"$out/$file.inc"
 }
 
 # Checks that the linked image has exactly the size the host declares for it and
@@ -133,6 +135,21 @@ emit cortex_m3 "$work/cortex_m3.bin" kLpcRoutineCortexM3 \
   "Cortex-M3 (Thumb-2) programming routine for the LPC1752/1756/1766/1768." \
   "gen_iap.c, lpc17xx.h, irc_pll0.h, start_cortex_m3.S and routine.ld"
 
+# The packed-block routines of --compress: larger, loaded only when asked for.
+packed=(-DCOMPRESSED -Wl,--defsym=COMPRESSED=1)
+routine cortex_m3_packed "${cm3[*]} ${packed[*]} -DLPC_ENTRY_ADDRESS=0x10000221" v7 lpc17xx.h start_cortex_m3.S 0x10000200 0x20 2176 0x10000A80 0x10003EE0
+emit cortex_m3_packed "$work/cortex_m3_packed.bin" kLpcRoutineCortexM3Packed \
+  "Cortex-M3 (Thumb-2) routine for the LPC1752/1756/1766/1768 that takes packed blocks." \
+  "gen_iap.c, compressed.h, unpack.h, lpc17xx.h, irc_pll0.h, start_cortex_m3.S and routine.ld"
+
+# Thumb code behind the ARM entry: ARM code would not leave the LPC2364's 8 KiB room for
+# the buffer and the stack.
+routine arm7_lpc23xx_packed "-mcpu=arm7tdmi -mthumb -mthumb-interwork ${packed[*]}" v4T lpc23xx.h start_arm7.S \
+  0x40000200 0x20 2304 0x40000B00 0x40001EE0
+emit arm7_lpc23xx_packed "$work/arm7_lpc23xx_packed.bin" kLpcRoutineArm7Lpc23xxPacked \
+  "ARM7 routine for the LPC2364/2366/2378/2388/2478 that takes packed blocks." \
+  "gen_iap.c, compressed.h, unpack.h, lpc23xx.h, irc_pll0.h, start_arm7.S and routine.ld"
+
 "${cross}gcc" "${arm7[@]}" "${ldflags[@]}" -Wl,-T,"$here/watchdog_reset.ld" -Wl,--defsym=_load=0x400002F0 \
   -o "$work/watchdog_reset.elf" "$here/watchdog_reset.S"
 "${cross}objcopy" -O binary -j .image "$work/watchdog_reset.elf" "$work/watchdog_reset.bin"
@@ -143,9 +160,9 @@ emit watchdog_reset "$work/watchdog_reset.bin" kLpcWatchdogReset \
 
 if [ "$mode" = check ]; then
   status=0
-  for f in arm7_lpc213x arm7_lpc23xx cortex_m3 watchdog_reset; do
-    if ! diff -u "$images/$f.cpp" "$out/$f.cpp" >"$work/$f.diff"; then
-      echo "src/drivers/lpc/images/$f.cpp does not match its sources; run target/lpc_routines/build.sh" >&2
+  for f in arm7_lpc213x arm7_lpc23xx cortex_m3 watchdog_reset cortex_m3_packed arm7_lpc23xx_packed; do
+    if ! diff -u "$images/$f.cpp" "$out/$f.cpp" >"$work/$f.diff" || ! diff -u "$images/$f.inc" "$out/$f.inc" >>"$work/$f.diff"; then
+      echo "src/drivers/lpc/images/$f.cpp/.inc do not match their sources; run target/lpc_routines/build.sh" >&2
       head -40 "$work/$f.diff" >&2
       status=1
     fi

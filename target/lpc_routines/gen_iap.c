@@ -60,6 +60,7 @@ EARLY static void put(uint32_t byte)
     U0THR = byte;
 }
 
+#ifndef COMPRESSED
 static uint32_t get(void)
 {
     while (!(U0LSR & LSR_RDR)) {
@@ -77,6 +78,7 @@ EARLY static int32_t get_within(uint32_t polls)
     } while (--polls != 0);
     return -1;
 }
+#endif
 
 /* CRC-16/CCITT-FALSE, polynomial 0x1021, one byte at a time. */
 EARLY static uint32_t crc16(uint32_t crc, uint32_t byte)
@@ -85,6 +87,10 @@ EARLY static uint32_t crc16(uint32_t crc, uint32_t byte)
     x ^= x >> 4;
     return ((crc << 8) ^ (x << 12) ^ (x << 5) ^ x) & 0xFFFF;
 }
+
+#ifdef COMPRESSED
+#include "compressed.h" /* input through a ring, the packed frame */
+#endif
 
 /* Receives `n` bytes of a frame, continuing its CRC; 0 when the line went silent. */
 static int receive(uint8_t *to, uint32_t n, uint32_t *crc, uint32_t polls)
@@ -103,6 +109,7 @@ static int erase_all(uint32_t last, uint32_t cclk_khz)
     return iap(IAP_PREPARE, 0, last, 0, 0) == IAP_SUCCESS && iap(IAP_ERASE, 0, last, cclk_khz, 0) == IAP_SUCCESS;
 }
 
+#ifndef COMPRESSED
 /* Receives the rest of a 'W' frame and programs it. The whole frame is read even when
  * it is refused, so that its bytes are never taken for commands. */
 static int write_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_khz, uint32_t polls)
@@ -150,6 +157,7 @@ static int write_frame(uint32_t block, uint32_t flash_end, uint32_t cclk_khz, ui
         if (flash[i] != buffer[offset + i]) return 0;
     return 1;
 }
+#endif
 
 void lpc_main(void)
 {
@@ -157,6 +165,9 @@ void lpc_main(void)
      * and the UART change. */
     uart0_drain();
     const uint32_t cclk_khz = lpc_setup();
+#ifdef COMPRESSED
+    input_setup();
+#endif
     uint32_t block = lpc_params.block_size;
     if (block == 0 || block > MAX_BLOCK) block = MAX_BLOCK;
     uint32_t last = lpc_params.last_sector;
@@ -166,8 +177,17 @@ void lpc_main(void)
      * seconds of waiting for the acknowledge, far above any gap between its bytes. */
     const uint32_t polls = cclk_khz << 8;
 
+#ifdef COMPRESSED
+    uint32_t framing = 0;
+#endif
     for (;;) {
         const uint32_t command = get();
+#ifdef COMPRESSED
+        if (command == 'Z' || framing) {
+            framing = packed_command(command, block, flash_end, cclk_khz);
+            continue;
+        }
+#endif
         switch (command) {
         case 'C':
             put(ACK);
@@ -179,9 +199,11 @@ void lpc_main(void)
             put(block & 0xFF);
             put(block >> 8);
             break;
+#ifndef COMPRESSED
         case 'W':
             put(write_frame(block, flash_end, cclk_khz, polls) ? ACK : NAK);
             break;
+#endif
         case 'E':
             put(erase_all(last, cclk_khz) ? ACK : NAK);
             break;

@@ -8,16 +8,21 @@
 #define SC_BASE 0x400FC000u
 #define IAP_ENTRY 0x1FFF1FF1u
 #define HAS_WDCLKSEL 1
+#define HAS_UART_DMA 1 /* the GPDMA serves UART0's receiver */
 
 #include "irc_pll0.h"
 
 #define FLASHCFG REG(0x400FC000)
 #define PINSEL0 REG(0x4002C000)
 
-/* Built with the values for an LPC1768 at 115200 baud; the host patches them. */
+/* Built with the values for an LPC1768 at 115200 baud; the host patches them. The
+ * routine for packed blocks starts right behind its parameter block. */
+#ifndef LPC_ENTRY_ADDRESS
+#define LPC_ENTRY_ADDRESS 0x100003D1
+#endif
 #define LPC_PARAMS_INIT                                                                       \
     {                                                                                         \
-        .load = 0x10000200, .entry = 0x100003D1, .block_size = 4096, .clock_khz = 48000,      \
+        .load = 0x10000200, .entry = LPC_ENTRY_ADDRESS, .block_size = 4096, .clock_khz = 48000, \
         .zero = 0, .last_sector = 29, .divisor = 24, .spare = 0, .pll_setting = 35,           \
         .div_add_val = 1, .mul_val = 12                                                       \
     }

@@ -29,6 +29,11 @@ struct lpc_params {
     uint8_t pll_setting;  /* +16 the PLL's MSEL field, M - 1 */
     uint8_t div_add_val;  /* +17 UART0 fractional divider */
     uint8_t mul_val;      /* +18 */
+#ifdef COMPRESSED
+    uint8_t flags;        /* +19 bit 0: the GPDMA fills the ring */
+    uint32_t ring;        /* +20 the ring every received byte goes through */
+    uint32_t ring_size;   /* +24 a power of two */
+#endif
 };
 
 /* Volatile: the host patches the block after the build, so the compiler must not

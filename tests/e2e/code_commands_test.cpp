@@ -104,6 +104,12 @@ TEST(CodeCommands, ExportAlignsDriverBinFillsAndTestFuncLists) {
                   "--exportcode=" + (d / "high.s19")});
     EXPECT_EQ(r.exitCode, 70);
     EXPECT_NE(r.err.find("Address 00012345 is beyond the range of S1 records"), std::string::npos) << r.err;
+    // ELF is read only: refused whatever the addresses, and a file of that name keeps its contents.
+    WriteFile(d / "keep.hex", ":00000001FF\r\n");
+    r = RunVorlo({"--format=MOTBREC", "--importcode=" + (d / "high.mot"), "--format=ELF", "--exportcode=" + (d / "keep.hex")});
+    EXPECT_EQ(r.exitCode, 70);
+    EXPECT_EQ(r.err, "\nERROR: ELF files are read, not written: choose another format.");
+    EXPECT_EQ(ReadFile(d / "keep.hex"), ":00000001FF\r\n");
 }
 
 TEST(CodeCommands, DamagedInputsReportTheirStatus) {

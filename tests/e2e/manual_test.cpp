@@ -26,8 +26,10 @@ std::string Roff(const std::string& text) {
 
 TEST(Manual, VorloPageNamesEveryCommandAndDriver) {
     const std::string page = Page("vorlo.1");
+    // A command written with a value is shown with it (the completion offers its '=').
     for (const CommandEntry* c = g_commandTable; c->name; ++c)
-        EXPECT_NE(page.find(Roff("--" + LowerCase(c->name))), std::string::npos) << c->name;
+        EXPECT_NE(page.find(Roff("--" + LowerCase(c->name) + (c->value == WITH_VALUE ? "=" : ""))), std::string::npos)
+            << c->name;
     for (const DriverRow* d = DriverRows(); d->keyword; ++d) {
         EXPECT_NE(page.find(".SS " + std::string(d->keyword)), std::string::npos) << d->keyword;
         std::string topic;

@@ -10,19 +10,6 @@
 #include "support/sim_upload.hpp"
 
 namespace {
-// The image as the boot ROM wants it: the first eight words sum to zero, the checksum
-// in word 7 on Cortex-M and in word 5 on ARM7 parts.
-std::vector<uint8_t> WithVectorChecksum(std::vector<uint8_t> image, bool cortex) {
-    int slot = cortex ? 7 : 5;
-    uint32_t sum = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (i == slot) continue;
-        sum += image[4 * i] | (image[4 * i + 1] << 8) | (image[4 * i + 2] << 16) | (uint32_t{image[4 * i + 3]} << 24);
-    }
-    for (int b = 0; b < 4; ++b) image[4 * slot + b] = static_cast<uint8_t>((0u - sum) >> (8 * b));
-    return image;
-}
-
 std::vector<std::string> Sim(const std::string& part, std::vector<std::string> more = {}) {
     std::vector<std::string> args = {"--protocol=lpc_isp", "--part=" + part};
     args.insert(args.end(), more.begin(), more.end());
@@ -51,7 +38,7 @@ TEST_F(LpcIspUpload, ProgramsArm7AndCortexPartsAndStartsTheirCode) {
         EXPECT_EQ(sim.WaitExit(5000), 0);
         EXPECT_TRUE(Contains(r.out, c.info)) << r.out;
         EXPECT_TRUE(Contains(r.out, c.erase)) << r.out;
-        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, 12288), c.cortex));
+        EXPECT_EQ(sim.Memory(), WithLpcVectorChecksum(MemoryImage(records, 12288), c.cortex));
         // The vector block goes last, so that an interrupted write leaves no valid vectors.
         std::vector<std::string> copies = sim.NotesStartingWith("lpc_isp: copy");
         ASSERT_EQ(copies.size(), 3u);
@@ -75,7 +62,7 @@ TEST_F(LpcIspUpload, EverySectorMapAndCopySize) {
         sim.Stop();
         size_t padded = (3000 + c.copy - 1) / c.copy * c.copy;
         bool cortex = c.part[3] == '1' || c.part[0] == '0';
-        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, padded), cortex)) << c.part;
+        EXPECT_EQ(sim.Memory(), WithLpcVectorChecksum(MemoryImage(records, padded), cortex)) << c.part;
         EXPECT_TRUE(Contains(sim.NotesStartingWith("lpc_isp: copy").front(), "copy " + std::to_string(c.copy) + " bytes"));
     }
 }
@@ -93,7 +80,7 @@ TEST_F(LpcIspUpload, SectorOptionsOfEraseAndWrite) {
     EXPECT_EQ(sim.NotesStartingWith("lpc_isp: erase sectors"),
               (std::vector<std::string>{"lpc_isp: erase sectors 3 to 3", "lpc_isp: erase sectors 0 to 2",
                                         "lpc_isp: erase sectors 4 to 8"}));
-    EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage({records[0]}, 8192), false));
+    EXPECT_EQ(sim.Memory(), WithLpcVectorChecksum(MemoryImage({records[0]}, 8192), false));
 }
 
 TEST_F(LpcIspUpload, FailuresEndTheRunWithTheirOwnText) {
@@ -135,7 +122,7 @@ TEST_F(LpcIspUpload, ConnectsToABootRomInCommandModeAndAfterALostAnswer) {
         RunResult r = Program(sim, "LPC2000_ISP,12000", HexFile(records), {"--contout=5", "--erase", "--write"});
         EXPECT_EQ(r.exitCode, 0) << more[0] << r.out << r.err;
         sim.Stop();
-        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, 4096), true)) << more[0];
+        EXPECT_EQ(sim.Memory(), WithLpcVectorChecksum(MemoryImage(records, 4096), true)) << more[0];
     }
 }
 
@@ -152,7 +139,12 @@ TEST_F(LpcIspUpload, FastModeHandsOverToEachRoutineAndFallsBackWhereNoneFits) {
         {"LPC2134", "LPC2000_ISP,10000,115200", "RAM routine: UART 115741 baud, block 4096, last sector 10", false},
         {"LPC2138", "LPC2000_ISP,12000,115200", nullptr, false},  // no routine for the part
         {"LPC2134", "LPC2000_ISP,12000,115200", nullptr, false},  // its routine needs a 10 MHz crystal
-        {"LPC2364", "LPC2000_ISP,12000,128000", nullptr, false},  // no divisor for the rate
+        // Past the table: what the UART makes within 1 % (the simulator's model of the
+        // routine reads the rate the parameter block makes).
+        {"LPC1768", "LPC2000_ISP,12000,1000000", "RAM routine: UART 1000000 baud", true},
+        {"LPC1768", "LPC2000_ISP,12000,3030000", "RAM routine: UART 3000000 baud", true},  // 0.99 % off
+        {"LPC1768", "LPC2000_ISP,12000,3040000", nullptr, true},                           // 1.3 % off
+        {"LPC2364", "LPC2000_ISP,12000,2000000", nullptr, false},  // nothing between 1.5 and 3 Mbaud
     };
     CodeRecords records = {{0x0, Pattern(9000, 7)}};
     std::string hex = HexFile(records);
@@ -179,7 +171,7 @@ TEST_F(LpcIspUpload, FastModeHandsOverToEachRoutineAndFallsBackWhereNoneFits) {
         }
         // The vector block still gets its checksum when the routine writes it; the routine
         // pads to 16 bytes, the boot ROM's copies to 4 KiB.
-        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, c.routine ? 9008 : 12288), c.cortex)) << c.part;
+        EXPECT_EQ(sim.Memory(), WithLpcVectorChecksum(MemoryImage(records, c.routine ? 9008 : 12288), c.cortex)) << c.part;
     }
 }
 
@@ -209,7 +201,7 @@ TEST_P(LpcFastModeRates, TheRealRoutineProgramsAtEveryRateOfItsTable) {
         std::vector<uint8_t> memory = sim.Memory();
         ASSERT_GE(memory.size(), 5008u);
         EXPECT_EQ(std::vector<uint8_t>(memory.begin(), memory.begin() + 5008),
-                  WithVectorChecksum(MemoryImage(records, 5008), c.cortex));
+                  WithLpcVectorChecksum(MemoryImage(records, 5008), c.cortex));
         EXPECT_TRUE(std::all_of(memory.begin() + 5008, memory.end(), [](uint8_t b) { return b == 0xFF; }));
         std::vector<std::string> notes = sim.Notes();
         EXPECT_TRUE(std::none_of(notes.begin(), notes.end(), [](const std::string& n) { return Contains(n, "violation"); }));
@@ -257,7 +249,7 @@ TEST_F(LpcIspUpload, EveryPartOfTheTable) {
         EXPECT_TRUE(Contains(r.out, "\nLPC" + std::to_string(part.number) + ", "));
         EXPECT_TRUE(Contains(r.out, "\nErase sectors: 0-" + std::to_string(part.sectors - 1) + " OK"));
         sim.Stop();
-        EXPECT_EQ(sim.Memory(), WithVectorChecksum(MemoryImage(records, part.copySize), LpcIsCortex(part)));
+        EXPECT_EQ(sim.Memory(), WithLpcVectorChecksum(MemoryImage(records, part.copySize), LpcIsCortex(part)));
     }
 }
 

@@ -35,6 +35,17 @@ std::string IntelHexText(const CodeRecords& records) {
     return text + ":00000001FF\r\n";
 }
 
+std::vector<uint8_t> WithLpcVectorChecksum(std::vector<uint8_t> image, bool cortex) {
+    int slot = cortex ? 7 : 5;
+    uint32_t sum = 0;
+    for (int i = 0; i < 8; ++i) {
+        if (i == slot) continue;
+        sum += image[4 * i] | (image[4 * i + 1] << 8) | (image[4 * i + 2] << 16) | (uint32_t{image[4 * i + 3]} << 24);
+    }
+    for (int b = 0; b < 4; ++b) image[4 * slot + b] = static_cast<uint8_t>((0u - sum) >> (8 * b));
+    return image;
+}
+
 std::vector<uint8_t> MemoryImage(const CodeRecords& records, size_t size) {
     std::vector<uint8_t> image(size, 0xFF);
     for (const auto& [address, data] : records) std::copy(data.begin(), data.end(), image.begin() + address);

@@ -23,6 +23,10 @@ std::string IntelHexText(const CodeRecords& records);
 // and the padding up to `size` read 0xFF.
 std::vector<uint8_t> MemoryImage(const CodeRecords& records, size_t size);
 
+// The image as the LPC boot ROM wants it: the first eight words sum to zero, the
+// checksum in word 7 on Cortex-M and in word 5 on ARM7 parts.
+std::vector<uint8_t> WithLpcVectorChecksum(std::vector<uint8_t> image, bool cortex);
+
 class SimUpload : public ::testing::Test {
 protected:
     std::string dir = MakeTempDir();

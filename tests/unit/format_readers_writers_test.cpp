@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -298,8 +299,33 @@ TEST(FormatStatus, Texts) {
     EXPECT_STREQ(CodeStatusText(9), "Checksum mismatch.");
     EXPECT_STREQ(CodeStatusText(10), "Unknown import/export error.");
     EXPECT_STREQ(CodeStatusText(0), "Unknown import/export error.");
-    EXPECT_EQ(CodeExporterFor(FORMAT_NONE), SRecordExport);
-    EXPECT_EQ(CodeImporterFor(FORMAT_MOTSREC24), SRecordImport);
+}
+
+// A format is its row: each keyword and code names one row, and each row reaches the
+// format it says (the code never set is written as S1 records).
+TEST(FormatTable, KeywordsCodesAndDetectionAreUnique) {
+    std::set<std::string> keywords;
+    std::set<int> codes;
+    std::set<char> firstChars;
+    for (const CodeFileFormat& f : CodeFileFormats()) {
+        EXPECT_TRUE(f.reader);
+        if (f.keyword) {
+            EXPECT_TRUE(keywords.insert(f.keyword).second) << f.keyword;
+            EXPECT_TRUE(codes.insert(f.code).second) << f.keyword;
+            EXPECT_EQ(CodeFormatNamed(f.keyword), &f);
+            EXPECT_EQ(&CodeFormatOf(f.code), &f);
+        }
+        if (f.detection == DETECT_TRIED && f.firstChar) {
+            EXPECT_TRUE(firstChars.insert(f.firstChar).second) << f.name;
+        }
+        if (f.detection == DETECT_SIGNATURE) {
+            EXPECT_GT(strlen(f.signature), 0u) << f.name;
+        }
+    }
+    for (int code = FORMAT_BINARY; code <= FORMAT_ELF; ++code) EXPECT_EQ(codes.count(code), 1u) << code;
+    EXPECT_EQ(CodeFormatNamed("MOTS"), nullptr);
+    EXPECT_EQ(CodeFormatOf(FORMAT_NONE).writer, SRecordExport);
+    EXPECT_EQ(CodeFormatOf(FORMAT_NONE).addressLimit, 0xFFFFu);
 }
 
 TEST(FormatVersionRecord, PlacementsByteOrdersAndFlags) {

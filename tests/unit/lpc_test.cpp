@@ -121,7 +121,15 @@ TEST(LpcRamRoutines, ParameterBlocksFollowPartCrystalAndRate) {
         {0x0002FF11, 10000, 230400, true, 0x40000200, 8, 16, 5, 0, 0},
         {0x0002FF12, 10000, 500000, true, 0x40000200, 10, 5, 3, 0, 0},
         {0x0002FF12, 12000, 115200, false, 0, 0, 0, 0, 0, 0},  // the LPC213x routine needs 10 MHz
-        {0x0603FB02, 12000, 128000, false, 0, 0, 0, 0, 0, 0},  // no divisor for that rate
+        // Rates outside the tables: the setting that comes closest, within 1 %.
+        {0x26013F37, 12000, 3000000, true, 0x10000200, 29, 1, 35, 0, 1},
+        {0x26013F37, 12000, 1500000, true, 0x10000200, 29, 2, 35, 0, 1},
+        {0x26013F37, 12000, 3030000, true, 0x10000200, 29, 1, 35, 0, 1},  // 0.99 % off
+        {0x26013F37, 12000, 3040000, false, 0, 0, 0, 0, 0, 0},             // 1.3 % off
+        {0x0603FB02, 12000, 128000, true, 0x40000200, 10, 22, 35, 1, 15},  // 127841: 0.12 % off
+        {0x0603FB02, 12000, 2000000, false, 0, 0, 0, 0, 0, 0},  // between 1.5 and 3 Mbaud nothing
+        {0x0002FF12, 10000, 76800, true, 0x40000200, 10, 49, 5, 0, 0},     // 60 MHz / 16 / 49: 0.35 % off
+        {0x0002FF12, 10000, 460800, false, 0, 0, 0, 0, 0, 0},  // no fractional divider to get there
         {0x0002FF25, 12000, 115200, false, 0, 0, 0, 0, 0, 0},  // LPC2138: no routine
         {0x26113F37, 12000, 921600, false, 0, 0, 0, 0, 0, 0},  // LPC1769 neither
     };
@@ -141,5 +149,35 @@ TEST(LpcRamRoutines, ParameterBlocksFollowPartCrystalAndRate) {
         EXPECT_EQ(p[LPC_PARAM_DIV_ADD_VAL], c.divAdd);
         EXPECT_EQ(p[LPC_PARAM_MUL_VAL], c.mul);
         EXPECT_EQ(routine.thumb, c.load == 0x10000200);
+    }
+}
+
+TEST(LpcRamRoutines, PackedRoutinesNameTheirRingAndFallBackToThePlainOne) {
+    struct Case {
+        uint32_t id;
+        int crystal;
+        uint32_t entry, ring, ringSize;
+        bool dma;
+    };
+    const Case cases[] = {
+        {0x26013F37, 12000, 0x10000221, 0x2007C000, 16384, true},  // LPC1768: AHB SRAM, by DMA
+        {0x25001121, 12000, 0x10000221, 0x10001D40, 8192, true},   // LPC1752: local SRAM only
+        {0x0603FB02, 12000, 0x40000220, 0x7FE00000, 8192, false},  // LPC2364: Ethernet RAM
+        {0x1700FD25, 12000, 0x40000220, 0x40002000, 8192, false},  // LPC2378
+        {0x0002FF12, 10000, 0x40000220, 0, 0, false},              // LPC2134: the plain routine
+    };
+    for (const Case& c : cases) {
+        LpcRamRoutine routine;
+        ASSERT_TRUE(LpcConfigureRamRoutine(Part(c.id), c.crystal, 230400, routine, true)) << std::hex << c.id;
+        const uint8_t* p = routine.image.data();
+        auto le32 = [p](size_t at) { return p[at] | p[at + 1] << 8 | p[at + 2] << 16 | uint32_t{p[at + 3]} << 24; };
+        EXPECT_EQ(routine.entryAddress, c.entry);
+        EXPECT_EQ(le32(LPC_PARAM_ENTRY), c.entry);
+        EXPECT_EQ(routine.packed, c.ringSize != 0);
+        if (!routine.packed) continue;
+        EXPECT_EQ(le32(LPC_PARAM_RING), c.ring);
+        EXPECT_EQ(le32(LPC_PARAM_RING_SIZE), c.ringSize);
+        EXPECT_EQ(p[LPC_PARAM_FLAGS], c.dma ? 1 : 0);
+        EXPECT_EQ(routine.window, c.dma ? c.ringSize : 0);
     }
 }

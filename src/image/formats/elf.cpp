@@ -129,5 +129,3 @@ int ElfImport(FILE* stream, CodeImage& image, int format) {
     image.entryAddress = static_cast<uint32_t>(header.entry);
     return CODE_OK;
 }
-
-int ElfExport(FILE*, CodeImage&, int) { return CODE_ERR_READ_ONLY; }

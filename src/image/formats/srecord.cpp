@@ -34,8 +34,8 @@ int RecordTypeFor(int format) {
     default: return 1;
     }
 }
-}  // namespace
 
+// Highest address a record type can carry: 0xFFFF for S1, 0xFFFFFF for S2, else 0xFFFFFFFF.
 uint32_t SRecordAddressLimit(int format) {
     switch (RecordTypeFor(format)) {
     case 1: return 0xFFFF;
@@ -43,6 +43,7 @@ uint32_t SRecordAddressLimit(int format) {
     default: return 0xFFFFFFFF;
     }
 }
+}  // namespace
 
 int SRecordImport(FILE* stream, CodeImage& image, int format) {
     if (format != FORMAT_NONE && format != FORMAT_MOTSREC && format != FORMAT_MOTSREC24 &&

@@ -8,9 +8,38 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/run_time_library.hpp"
+
 namespace cp210xgpio {
 namespace {
 constexpr int kPins = 4;
+
+// libgpiod, loaded when a bridge's pins are first looked for.
+struct Gpiod {
+    decltype(&gpiod_chip_open_by_name) openByName;
+    decltype(&gpiod_chip_num_lines) numLines;
+    decltype(&gpiod_chip_get_line) getLine;
+    decltype(&gpiod_chip_close) close;
+    decltype(&gpiod_line_request_output) requestOutput;
+    decltype(&gpiod_line_set_value) setValue;
+    decltype(&gpiod_line_get_value) getValue;
+    decltype(&gpiod_line_release) release;
+    bool ok = false;
+};
+
+const Gpiod& Library() {
+    static Gpiod g;
+    static const bool bound = [] {
+        static RunTimeLibrary library({"libgpiod.so.2", "libgpiod.so"});
+        return library.Bind(g.openByName, "gpiod_chip_open_by_name") && library.Bind(g.numLines, "gpiod_chip_num_lines") &&
+               library.Bind(g.getLine, "gpiod_chip_get_line") && library.Bind(g.close, "gpiod_chip_close") &&
+               library.Bind(g.requestOutput, "gpiod_line_request_output") &&
+               library.Bind(g.setValue, "gpiod_line_set_value") && library.Bind(g.getValue, "gpiod_line_get_value") &&
+               library.Bind(g.release, "gpiod_line_release");
+    }();
+    g.ok = bound;
+    return g;
+}
 struct Bridge {
     gpiod_chip* chip = nullptr;
     gpiod_line* lines[kPins] = {};
@@ -50,9 +79,14 @@ bool Attach(const std::string& devicePath, std::string& lookedFor) {
     lookedFor = "cp210x gpiochip of " + devicePath;
     std::string chipName = FindChipName(devicePath);
     if (chipName.empty()) return false;
-    g_bridge.chip = gpiod_chip_open_by_name(chipName.c_str());
+    const Gpiod& gpiod = Library();
+    if (!gpiod.ok) {
+        lookedFor += " (libgpiod.so.2 did not load)";
+        return false;
+    }
+    g_bridge.chip = gpiod.openByName(chipName.c_str());
     if (!g_bridge.chip) return false;
-    if (gpiod_chip_num_lines(g_bridge.chip) < static_cast<unsigned>(kPins)) {
+    if (gpiod.numLines(g_bridge.chip) < static_cast<unsigned>(kPins)) {
         Detach();
         return false;
     }
@@ -73,11 +107,11 @@ bool WriteLatch(uint8_t mask, uint8_t latch) {
         if (!(mask & (1u << pin))) continue;
         int value = (latch >> pin) & 1;
         if (g_bridge.lines[pin]) {
-            ok = gpiod_line_set_value(g_bridge.lines[pin], value) == 0 && ok;
+            ok = Library().setValue(g_bridge.lines[pin], value) == 0 && ok;
             continue;
         }
-        gpiod_line* line = gpiod_chip_get_line(g_bridge.chip, static_cast<unsigned>(pin));
-        if (line && gpiod_line_request_output(line, "vorlo", value) == 0)
+        gpiod_line* line = Library().getLine(g_bridge.chip, static_cast<unsigned>(pin));
+        if (line && Library().requestOutput(line, "vorlo", value) == 0)
             g_bridge.lines[pin] = line;
         else
             ok = false;
@@ -91,7 +125,7 @@ bool ReadLatch(uint8_t assumed, uint8_t& latch) {
     bool ok = true;
     for (int pin = 0; pin < kPins; ++pin) {
         if (!g_bridge.lines[pin]) continue;
-        int value = gpiod_line_get_value(g_bridge.lines[pin]);
+        int value = Library().getValue(g_bridge.lines[pin]);
         if (value < 0) {
             ok = false;
             continue;
@@ -103,10 +137,10 @@ bool ReadLatch(uint8_t assumed, uint8_t& latch) {
 
 void Detach() {
     for (gpiod_line*& line : g_bridge.lines) {
-        if (line) gpiod_line_release(line);
+        if (line) Library().release(line);
         line = nullptr;
     }
-    if (g_bridge.chip) gpiod_chip_close(g_bridge.chip);
+    if (g_bridge.chip) Library().close(g_bridge.chip);
     g_bridge.chip = nullptr;
     g_bridge.device.clear();
 }

@@ -187,14 +187,8 @@ public:
         uint64_t start = NowMs();
         uint64_t lastByte = start;
         while (got < n) {
-            uint64_t now = NowMs();
-            int64_t wait = -1;
-            if (totalMs) wait = static_cast<int64_t>(start + totalMs) - static_cast<int64_t>(now);
-            if (intervalMs && got > 0) {
-                int64_t gap = static_cast<int64_t>(lastByte + intervalMs) - static_cast<int64_t>(now);
-                if (wait < 0 || gap < wait) wait = gap;
-            }
-            if (wait == 0 || (wait < 0 && (totalMs || (intervalMs && got > 0)))) break;
+            const int64_t wait = ReadWaitMs(start, lastByte, NowMs(), got, intervalMs, totalMs);
+            if (wait == 0) break;
             pollfd p{fd_, POLLIN, 0};
             int r = poll(&p, 1, static_cast<int>(wait));
             if (r < 0) {

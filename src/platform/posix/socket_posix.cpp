@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <netdb.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -79,6 +81,55 @@ bool SocketConnect(SocketHandle s, const char* host, uint16_t port) {
     return result == 0;
 }
 
+SocketHandle SocketConnectStream(const std::string& host, uint16_t port, uint32_t timeoutMs, std::string& reason) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (int e = getaddrinfo(host.c_str(), service.c_str(), &hints, &found); e != 0 || !found) {
+        reason = std::string("the name does not resolve (") + gai_strerror(e) + ")";
+        return kNoSocket;
+    }
+    reason = "no address to connect to";
+    int s = -1;
+    for (addrinfo* a = found; a; a = a->ai_next) {
+        s = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, a->ai_protocol);
+        if (s < 0) {
+            reason = strerror(errno);
+            continue;
+        }
+        // A host that does not answer at all must not hang the open: the connect waits
+        // only so long.
+        int r = connect(s, a->ai_addr, a->ai_addrlen);
+        if (r != 0 && errno == EINPROGRESS) {
+            pollfd p{s, POLLOUT, 0};
+            do {
+                r = poll(&p, 1, static_cast<int>(timeoutMs));
+            } while (r < 0 && errno == EINTR);
+            int error = 0;
+            socklen_t length = sizeof error;
+            if (r == 0)
+                error = ETIMEDOUT;
+            else if (r < 0 || getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+                error = errno;
+            errno = error;
+            r = error == 0 ? 0 : -1;
+        }
+        if (r == 0) break;
+        reason = strerror(errno);
+        close(s);
+        s = -1;
+    }
+    freeaddrinfo(found);
+    if (s < 0) return kNoSocket;
+    int flags = fcntl(s, F_GETFL);
+    fcntl(s, F_SETFL, flags & ~O_NONBLOCK);
+    int on = 1;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    return s;
+}
+
 bool SocketBind(SocketHandle s, uint32_t address, uint16_t port) {
     int on = 1;
     setsockopt(Fd(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -134,6 +185,11 @@ long SocketReceive(SocketHandle s, void* bytes, size_t n) {
         got = recv(Fd(s), bytes, n, 0);
     } while (got < 0 && errno == EINTR);
     return got;
+}
+
+void SocketAcknowledgeNow(SocketHandle s) {
+    int on = 1;
+    setsockopt(Fd(s), IPPROTO_TCP, TCP_QUICKACK, &on, sizeof on);
 }
 
 bool SocketWaitReadable(SocketHandle s, uint32_t timeoutMs) {

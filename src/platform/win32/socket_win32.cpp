@@ -94,6 +94,60 @@ bool SocketConnect(SocketHandle s, const char* host, uint16_t port) {
     return connect(Sock(s), reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
 }
 
+SocketHandle SocketConnectStream(const std::string& host, uint16_t port, uint32_t timeoutMs, std::string& reason) {
+    if (!Started()) {
+        reason = SocketSystemText(WSAGetLastError());
+        return kNoSocket;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    if (int e = getaddrinfo(host.c_str(), service.c_str(), &hints, &found); e != 0 || !found) {
+        reason = "the name does not resolve (" + SocketSystemText(e) + ")";
+        return kNoSocket;
+    }
+    reason = "no address to connect to";
+    SOCKET s = INVALID_SOCKET;
+    for (addrinfo* a = found; a; a = a->ai_next) {
+        s = WSASocketW(a->ai_family, a->ai_socktype, a->ai_protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+        if (s == INVALID_SOCKET) {
+            reason = SocketSystemText(WSAGetLastError());
+            continue;
+        }
+        // A host that does not answer at all must not hang the open: the connect waits
+        // only so long.
+        u_long nonBlocking = 1;
+        ioctlsocket(s, FIONBIO, &nonBlocking);
+        int error = 0;
+        if (connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) != 0) {
+            error = WSAGetLastError();
+            if (error == WSAEWOULDBLOCK) {
+                WSAPOLLFD p{s, POLLWRNORM, 0};
+                int r = WSAPoll(&p, 1, static_cast<INT>(timeoutMs));
+                int length = sizeof error;
+                if (r == 0)
+                    error = WSAETIMEDOUT;
+                else if (r < 0 || getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0)
+                    error = WSAGetLastError();
+            }
+        }
+        if (error == 0) break;
+        const char* text = SocketErrorText(error);
+        reason = text ? text : SocketSystemText(error);
+        closesocket(s);
+        s = INVALID_SOCKET;
+    }
+    freeaddrinfo(found);
+    if (s == INVALID_SOCKET) return kNoSocket;
+    u_long blocking = 0;
+    ioctlsocket(s, FIONBIO, &blocking);
+    BOOL on = TRUE;
+    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+    return static_cast<SocketHandle>(s);
+}
+
 bool SocketBind(SocketHandle s, uint32_t address, uint16_t port) {
     // SO_REUSEADDR on Windows would let a second server take the same port from the
     // first; a port of a closed server is free again at once without it.
@@ -134,6 +188,9 @@ long SocketSend(SocketHandle s, const void* bytes, size_t n) {
 long SocketReceive(SocketHandle s, void* bytes, size_t n) {
     return recv(Sock(s), static_cast<char*>(bytes), static_cast<int>(n), 0);
 }
+
+// Windows acknowledges on its own schedule; a socket cannot ask for it at once.
+void SocketAcknowledgeNow(SocketHandle) {}
 
 bool SocketWaitReadable(SocketHandle s, uint32_t timeoutMs) {
     WSAPOLLFD p{Sock(s), POLLRDNORM, 0};

@@ -1,8 +1,9 @@
+// The configuration store through wxConfig (a wxFileConfig on Linux: ~/.Vorlo).
 #include <wx/config.h>
 #include <wx/init.h>
 #include <wx/log.h>
 
-#include "platform/config_store.hpp"
+#include "platform/wx/wx_module.hpp"
 
 namespace {
 constexpr const char* kVendor = "Kestramon";
@@ -15,19 +16,20 @@ constexpr const char* kApplication = "Vorlo";
 void EnsureLibrary() { static wxInitializer library; }
 }  // namespace
 
-std::string ConfigReadText(const char* name) {
+extern "C" int vorlo_wx_config_read(const char* name, void (*found)(void*, const char*), void* context) {
     EnsureLibrary();
     wxLogNull quiet;  // a missing or unreadable store reads as empty
     wxConfig config(kApplication, kVendor);
     wxString value;
-    if (!config.Read(name, &value)) return "";
-    return std::string(value.utf8_str());
+    if (!config.Read(name, &value)) return 0;
+    found(context, value.utf8_str());
+    return 1;
 }
 
-bool ConfigWriteText(const char* name, const std::string& value) {
+extern "C" int vorlo_wx_config_write(const char* name, const char* text) {
     EnsureLibrary();
     wxLogNull quiet;
     wxConfig config(kApplication, kVendor);
-    bool ok = config.Write(name, wxString::FromUTF8(value.c_str()));
-    return config.Flush() && ok;
+    bool ok = config.Write(name, wxString::FromUTF8(text));
+    return config.Flush() && ok ? 1 : 0;
 }
