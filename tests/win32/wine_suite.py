@@ -253,6 +253,29 @@ def check_gang():
     expect(report.count(b'"result": "ok"') == 2 and b"\r" not in report, f"report {report!r}")
 
 
+def check_network_port():
+    # A raw TCP serial server in front of a simulated target, over Winsock.
+    port = free_port()
+    with Sim("COM5", "--protocol=gen_iap", "--dump=net.hex") as sim:
+        server = subprocess.Popen(["socat", f"TCP-LISTEN:{port},bind=127.0.0.1,reuseaddr", f"FILE:{sim.tty},raw"],
+                                  stderr=subprocess.DEVNULL)
+        try:
+            for _ in range(100):
+                if subprocess.run(["ss", "-ltn", f"sport = :{port}"], capture_output=True).stdout.count(b"\n") > 1:
+                    break
+                time.sleep(0.05)
+            r = vorlo("--driver=GEN_IAP", f"--connection=socket://127.0.0.1:{port},115200,8,N,1",
+                      "--importcode=blinky.hex", "--erase", "--write")
+        finally:
+            server.terminate()
+            server.wait()
+    expect(sim.code == 0 and r.code == 0, "GEN_IAP through socket://", r)
+    expect(as_binary("net.hex") == as_binary("blinky.hex"), "memory through socket:// differs")
+    r = vorlo("--driver=GEN_IAP", f"--connection=socket://127.0.0.1:{port},115200,8,N,1", "--erase")
+    expect(r.code == 70 and "no serial server there" in r.err and "Connection refused" in r.out,
+           "a port without a server", r)
+
+
 def vorlo_beside(library, *args):
     """vorlo.exe run from a folder of its own, with a CP210xRuntime.dll stand-in beside
     it (or none)."""
@@ -396,8 +419,8 @@ def check_ctrl_c():
 
 CHECKS = [check_version_resource, check_conversion_byte_for_byte, check_elf_input, check_gen_iap,
           check_lpc_boot_rom_read_verify, check_lpc_fast_mode, check_modbus, check_gang, check_cp2103_gpio,
-          check_silent_and_missing_ports, check_auto_search_and_remembered_port, check_daemon_over_winsock,
-          check_ctrl_c]
+          check_silent_and_missing_ports, check_network_port, check_auto_search_and_remembered_port,
+          check_daemon_over_winsock, check_ctrl_c]
 
 
 def main():
