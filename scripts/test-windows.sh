@@ -24,4 +24,4 @@ wineserver -w
 trap 'wineserver -k 2> /dev/null || true' EXIT
 ctest --test-dir build-test-win --output-on-failure
 python3 tests/win32/wine_suite.py build-test-win/vorlo.exe "$linux_build/vorlo" "$linux_build/vorlo-sim" build-test-win/wine
-echo "Windows part: $(( $(date +%s) - start )) s"
+echo "Windows part: $(( $(date +%s) - start )) s" >&2

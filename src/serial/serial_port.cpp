@@ -162,7 +162,8 @@ namespace {
 // Applies the line and remembers it; `what` heads the level-5 report ("Com params set:").
 bool ApplyLine(const serialdev::LineSettings& line, const char* what) {
     const serialdev::CallNames& calls = serialdev::SystemCallNames();
-    if (!g_port.port->CanReadLine()) MsgPrint(MSG_FATAL, "%s() failed at line %i in %s", calls.readLine, __LINE__, kModule);
+    if (!g_port.port->CanReadLine())
+        MsgPrint(MSG_FATAL, "%s() failed at line %i in %s", calls.readLine, __LINE__, kModule);
     g_port.line.baud = line.baud;  // the current rate, even when the device refuses it
     if (!g_port.port->SetLine(line)) {
         MsgPrint(MSG_DEBUG, "%s() failed at line %i in %s", calls.applyLine, __LINE__, kModule);
@@ -224,7 +225,8 @@ bool ComWriteParts(const ComPart* parts, int count) {
         pieces[i] = {parts[i].data, parts[i].size};
         total += parts[i].size;
     }
-    CheckWritten(serialdev::SystemCallNames().writeGather, parts, total, g_port.port ? g_port.port->WriteGather(pieces, count) : -1);
+    CheckWritten(serialdev::SystemCallNames().writeGather, parts, total,
+                 g_port.port ? g_port.port->WriteGather(pieces, count) : -1);
     for (int i = 0; i < count; ++i) TraceTx(static_cast<const uint8_t*>(parts[i].data), parts[i].size);
     return true;
 }
