@@ -365,14 +365,21 @@ def free_port():
 def check_daemon_over_winsock():
     port = free_port()
     env = dict(ENV, VORLO_DAEMON_PORT=str(port))
-    # Into a file, not a pipe: under Wine the copy with a console of its own keeps the
-    # starter's Unix output descriptors, so a pipe would stay open for the daemon's life.
-    with open(os.path.join(WORK, "daemon-start.txt"), "w+b") as out:
-        p = subprocess.run(["wine", EXE, "-D", "--localhostonly"], env=env, cwd=WORK, stdout=out, stderr=out,
-                           timeout=60)
-        out.seek(0)
-        started = out.read().decode()
-    expect(p.returncode == 0 and f"127.0.0.1 port {port}." in started, "daemon start: " + started)
+    def start_daemon():
+        # Into a file, not a pipe: under Wine the copy with a console of its own keeps the
+        # starter's Unix output descriptors, so a pipe would stay open for the daemon's life.
+        with open(os.path.join(WORK, "daemon-start.txt"), "w+b") as out:
+            p = subprocess.run(["wine", EXE, "-D", "--localhostonly"], env=env, cwd=WORK, stdout=out, stderr=out,
+                               timeout=60)
+            out.seek(0)
+            return p.returncode, out.read().decode()
+
+    code, said = start_daemon()
+    expect(code == 0 and f"127.0.0.1 port {port}." in said, "daemon start: " + said)
+    # A second daemon finds the port taken: its start report says why.
+    code, said = start_daemon()
+    expect(code == 70 and "Address already in use" in said and "ERROR: Failed to create daemon process." in said,
+           "second daemon: " + said)
     with socket.create_connection(("127.0.0.1", port), timeout=10) as s:
         f = s.makefile("rb")
 

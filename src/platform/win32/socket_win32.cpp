@@ -149,10 +149,9 @@ SocketHandle SocketConnectStream(const std::string& host, uint16_t port, uint32_
 }
 
 bool SocketBind(SocketHandle s, uint32_t address, uint16_t port) {
-    // SO_REUSEADDR on Windows would let a second server take the same port from the
-    // first; a port of a closed server is free again at once without it.
-    BOOL exclusive = TRUE;
-    setsockopt(Sock(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive), sizeof exclusive);
+    // No SO_REUSEADDR: on Windows it would let a second server take the port from the
+    // first. Windows binds a port whose earlier connections still wait out TIME_WAIT
+    // without it.
     sockaddr_in at{};
     at.sin_family = AF_INET;
     at.sin_addr.s_addr = htonl(address);
