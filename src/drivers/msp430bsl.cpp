@@ -136,6 +136,34 @@ bool DefaultPasswordEntry() {
     return false;
 }
 
+// The BSL answers a byte that is no packet header with 51 as soon as it listens. A part
+// takes up to 250 ms from its reset to start the BSL (its clock settling), and the answer
+// may take 200 ms more; most start within a few milliseconds, so the probe goes out at
+// once and again every 20 ms within that time, instead of once after the worst case. A
+// probe that reaches the part before its BSL listens is lost; one whose start the UART
+// missed may pass for a packet header, which the next probes complete into a packet the
+// BSL refuses (54) before it answers one with 51. Only 51 counts.
+bool ProbeBsl() {
+    constexpr uint32_t kStartMs = 250 + 200;
+    constexpr uint32_t kEveryMs = 20;
+    const uint32_t start = TickCountMs();
+    bool unanswered = false;
+    do {
+        LinkRequest(&kProbe, 1);
+        uint8_t bytes[8];
+        const size_t n = ComReadUntil(bytes, sizeof bytes, kEveryMs,
+                                      [](const uint8_t* b, size_t count) { return b[count - 1] == kHeaderIncorrect; });
+        if (n > 0 && bytes[n - 1] == kHeaderIncorrect) {
+            // An answer to an earlier probe that was slow to come must not pass for the
+            // acknowledge of the next packet.
+            if (unanswered) ComRead(bytes, sizeof bytes, 5);
+            return true;
+        }
+        unanswered = true;
+    } while (TickCountMs() - start < kStartMs);
+    return false;
+}
+
 // Rate codes of Change Baud Rate.
 int RateCode(long baud) {
     switch (baud) {
@@ -182,17 +210,11 @@ bool BslConnect(ConnectCall&) {
     Rst(false);
     SleepMs(5);
     Test(false);
-    SleepMs(250);
 
+    // What the line changes left in the port goes, with its error state.
     MsgPrint(MSG_VERBOSE, "Clearing COM buffers");
     ComPurge();
-    uint8_t byte = 0;
-    while (ComRead(&byte, 1, 20) == 1) {
-    }
-    SleepMs(5);
-
-    LinkRequest(&kProbe, 1);
-    if (ComRead(&byte, 1, 200) != 1 || byte != kHeaderIncorrect) return false;
+    if (!ProbeBsl()) return false;
     MsgPrint(MSG_DEBUG, "BSL mode entered");
     g_bsl.unlocked = false;
     if (baud == 9600) return true;
