@@ -43,3 +43,23 @@ fast_firmware() {
   arm-none-eabi-objcopy -O binary "$work/firmware.elf" "$work/firmware.bin"
   echo "firmware: $(stat -c %s "$work/firmware.bin") bytes"
 }
+
+# sim_run SIM-ARGS... -- COMMAND...: starts vorlo-sim with a wire log ($work/wire.log) and
+# a dump of its memory ($work/flash.bin), runs the command with PORT replaced by the
+# simulator's terminal, and leaves the wall clock before and after in $start and $end.
+sim_run() {
+  local args=()
+  while [ "$1" != "--" ]; do args+=("$1"); shift; done
+  shift
+  rm -f "$work/sim.out" "$work/wire.log" "$work/flash.bin"
+  "$build/vorlo-sim" "${args[@]}" --timeout=120 --log="$work/wire.log" --dump-bin="$work/flash.bin" \
+      > "$work/sim.out" 2> "$work/sim.err" &
+  local sim=$!
+  while ! grep -q '^/' "$work/sim.out" 2>/dev/null; do sleep 0.01; done
+  PORT=$(head -1 "$work/sim.out")
+  start=$(date +%s.%N)
+  "${@//PORT/$PORT}" > "$work/run.out" 2>&1 || { cat "$work/run.out" >&2; kill "$sim"; exit 1; }
+  end=$(date +%s.%N)
+  kill "$sim"
+  wait "$sim" || true
+}

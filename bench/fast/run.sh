@@ -25,43 +25,18 @@ fast_firmware
 run() {
   local name=$1
   shift
-  rm -f "$work/sim.out" "$work/wire.log" "$work/flash.bin"
-  "$build/vorlo-sim" --protocol=lpc_isp --part=LPC1768 --baud=115200 --timeout=120 \
-      --log="$work/wire.log" --dump-bin="$work/flash.bin" > "$work/sim.out" 2> "$work/sim.err" &
-  local sim=$!
-  while ! grep -q . "$work/sim.out" 2>/dev/null; do sleep 0.01; done
-  PORT=$(head -1 "$work/sim.out")
-  local start end
-  start=$(date +%s.%N)
-  "${@//PORT/$PORT}" > "$work/run.out" 2>&1 || { cat "$work/run.out" >&2; kill "$sim"; exit 1; }
-  end=$(date +%s.%N)
-  kill "$sim"; wait "$sim" || true
-  python3 - "$name" "$work/wire.log" "$work/flash.bin" "$work/firmware.bin" "$start" "$end" "${reference:-0}" <<'PY'
+  sim_run --protocol=lpc_isp --part=LPC1768 --baud=115200 -- "$@"
+  python3 - "$name" "$work/wire.log" "$work/flash.bin" "$work/firmware.bin" "$start" "$end" "${reference:-0}" "$root/bench" <<'PY'
 import sys
+sys.path.insert(0, sys.argv[8])
+from lpc_wire import minimum_seconds
 name, log, flash, image, start, end, reference = sys.argv[1:8]
 measured = float(end) - float(start)
 got, want = open(flash, "rb").read(), open(image, "rb").read()
 # The vector checksum (word 7) is the programmer's to set.
 if got[32:len(want)] != want[32:]:
     sys.exit(f"{name}: the flash does not hold the image")
-seconds, rate, erase_ms, flash_bytes = 0.0, 115200, 0, 0
-for line in open(log):
-    f = line.split()
-    if len(f) < 2:
-        continue
-    if f[1] == "H>T":
-        seconds += (len(f) - 2) * 10 / rate
-    elif f[1] == "#":
-        text = " ".join(f[2:])
-        if "line rate" in text and "from here on" in text:
-            rate = int(text.split()[2])
-        if text.startswith("lpc_isp: erase") or text.startswith("lpc_isp: emu: IAP command 52"):
-            erase_ms += 100
-        if text.startswith("lpc_isp: copy "):
-            flash_bytes += int(text.split()[2])
-        if text.startswith("lpc_isp: emu: IAP command 51"):
-            flash_bytes += int(text.split("(")[1].split(",")[2])
-minimum = seconds + erase_ms / 1000 + flash_bytes / 256 / 1000
+minimum = minimum_seconds(log)
 times = float(reference) / measured if float(reference) else 1.0
 print(f"{name:<34} {measured:>8.3f} {times:>11.1f} {minimum / measured:>7.3f}")
 with open(sys.argv[2] + ".seconds", "w") as out:

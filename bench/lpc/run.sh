@@ -21,43 +21,13 @@ random_hex "$kib" "$work/image.hex"
 run() {
   local name=$1 part=$2 baud=$3
   shift 3
-  rm -f "$work/sim.out" "$work/wire.log"
-  "$build/vorlo-sim" --protocol=lpc_isp --part="$part" --baud=115200 --timeout=120 \
-      --log="$work/wire.log" > "$work/sim.out" 2> "$work/sim.err" &
-  local sim=$!
-  while ! grep -q . "$work/sim.out" 2>/dev/null; do sleep 0.01; done
-  PORT=$(head -1 "$work/sim.out")
-  local start end
-  start=$(date +%s.%N)
-  "${@//PORT/$PORT}" > "$work/run.out" 2>&1 || { cat "$work/run.out" >&2; kill "$sim"; exit 1; }
-  end=$(date +%s.%N)
-  kill "$sim"; wait "$sim" || true
-  python3 - "$name" "$part" "$work/wire.log" "$start" "$end" <<'PY'
+  sim_run --protocol=lpc_isp --part="$part" --baud=115200 -- "$@"
+  python3 - "$name" "$part" "$work/wire.log" "$start" "$end" "$root/bench" <<'PY'
 import sys
+sys.path.insert(0, sys.argv[6])
+from lpc_wire import minimum_seconds
 name, part, log, start, end = sys.argv[1], sys.argv[2], sys.argv[3], float(sys.argv[4]), float(sys.argv[5])
-classic = part.startswith("LPC21") or part.startswith("LPC22")
-seconds, rate, erase_ms, flash_bytes = 0.0, 115200, 0, 0
-for line in open(log):
-    f = line.split()
-    if len(f) < 2:
-        continue
-    if f[1] == "H>T":
-        seconds += (len(f) - 2) * 10 / rate
-    elif f[1] == "#":
-        text = " ".join(f[2:])
-        if "line rate" in text and "from here on" in text:
-            rate = int(text.split()[2])
-        if "erase" in text and "sectors" in text:
-            erase_ms += 400 if classic else 100
-        if text.startswith("lpc_isp: copy "):
-            flash_bytes += int(text.split()[2])
-        # The routine on the emulated CPU erases and copies through the IAP:
-        # "IAP command 52 (first, last, clock)", "IAP command 51 (flash, ram, count, clock)".
-        if text.startswith("lpc_isp: emu: IAP command 52"):
-            erase_ms += 400 if classic else 100
-        if text.startswith("lpc_isp: emu: IAP command 51"):
-            flash_bytes += int(text.split("(")[1].split(",")[2])
-minimum = seconds + erase_ms / 1000 + flash_bytes / 256 / 1000
+minimum = minimum_seconds(log, part.startswith("LPC21") or part.startswith("LPC22"))
 measured = end - start
 print(f"{name:<28} {minimum:>9.3f} {measured:>10.3f} {minimum / measured:>6.3f}")
 PY

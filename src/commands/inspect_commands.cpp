@@ -135,13 +135,7 @@ void CmdRead(const char* value) {
 }
 
 void CmdVerify(const char* value) {
-    MsgPrint(MSG_DEBUG, "Command: Verify.");
-    if (!ProgramCodeLoaded()) {
-        MsgPrint(MSG_WARNING, "No code to verify.");
-        return;
-    }
-    SetCommandArgument(value);
-    ConnectTarget();
+    if (!ConnectWithCode(value, "Verify", "verify")) return;
     const DriverDescriptor& driver = CurrentDriver();
     RequireReading(driver, "VERIFY");
 

@@ -111,14 +111,19 @@ bool DevConnectWait(const char* key) {
     return true;
 }
 
-void CmdWrite(const char* value) {
-    MsgPrint(MSG_DEBUG, "Command: Write.");
+bool ConnectWithCode(const char* value, const char* command, const char* noCode) {
+    MsgPrint(MSG_DEBUG, "Command: %s.", command);
     if (!ProgramCodeLoaded()) {
-        MsgPrint(MSG_WARNING, "No code to write.");
-        return;
+        MsgPrint(MSG_WARNING, "No code to %s.", noCode);
+        return false;
     }
     SetCommandArgument(value);
     ConnectTarget();
+    return true;
+}
+
+void CmdWrite(const char* value) {
+    if (!ConnectWithCode(value, "Write", "write")) return;
     CheckForDriver(true);
 
     CodeImage& image = ProgramCode();

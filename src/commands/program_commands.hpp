@@ -11,6 +11,10 @@ bool DevConnectWait(const char* key);
 // Opens the interface and connects through the current driver unless a connection
 // stands; a target that does not answer ends the run ("Failed to connect.").
 void ConnectTarget();
+// The start of a command that works with the loaded code: "Command: <command>." at
+// debug level; without code "WARNING: No code to <noCode>." and false; else the command's
+// argument set and the target connected.
+bool ConnectWithCode(const char* value, const char* command, const char* noCode);
 
 // Reshapes the image into the blocks WRITE hands the current driver: aligned to its
 // block size (holes inside a block filled), no block longer than one block, lengths

@@ -52,16 +52,12 @@ bool SectorDiffers(const DriverDescriptor& driver, const MemoryRange& sector, co
 }
 }  // namespace
 
-void CmdUpdate(const char*) {
-    MsgPrint(MSG_DEBUG, "Command: Update.");
-    if (!ProgramCodeLoaded()) {
-        MsgPrint(MSG_WARNING, "No code to update.");
-        return;
-    }
+void CmdUpdate(const char* value) {
     // A connect made for UPDATE loads, in LPC fast mode, the routine that erases sectors.
     Run().updating = true;
-    ConnectTarget();
+    const bool connected = ConnectWithCode(value, "Update", "update");
     Run().updating = false;
+    if (!connected) return;
     const DriverDescriptor& driver = CurrentDriver();
     RequireUpdating(driver);
     CheckForDriver(false);
@@ -138,4 +134,5 @@ void CmdUpdate(const char*) {
     }
     MsgPrint(MSG_PLAIN, "Update: %d of %d sectors left as they were, %d erased and written.",
              touched - static_cast<int>(changed.size()), touched, static_cast<int>(changed.size()));
+    ClearCommandArgument();
 }

@@ -153,13 +153,8 @@ bool GenIapExec(const char*) {
 }  // namespace
 
 const DriverDescriptor g_drvGenIap = {
-    .classCode = 0,
-    .blockSize = 256,
-    .lengthMultiple = 16,
-    .connect = GenIapConnect,
-    .erase = GenIapErase,
-    .write = GenIapWrite,
-    .exec = GenIapExec,
+    .classCode = 0, .blockSize = 256, .lengthMultiple = 16,
+    .connect = GenIapConnect, .erase = GenIapErase, .write = GenIapWrite, .exec = GenIapExec,
     .read = GenIapRead,
     .verify = OwnVerify,
     .memory =

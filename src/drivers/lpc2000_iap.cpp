@@ -100,13 +100,8 @@ bool IapExec(const char*) {
 }  // namespace
 
 const DriverDescriptor g_drvLpc2000Iap = {
-    .classCode = 1,
-    .blockSize = 256,
-    .lengthMultiple = 16,
-    .connect = IapConnect,
-    .erase = IapErase,
-    .write = IapWrite,
-    .exec = IapExec,
+    .classCode = 1, .blockSize = 256, .lengthMultiple = 16,
+    .connect = IapConnect, .erase = IapErase, .write = IapWrite, .exec = IapExec,
     .disconnect = IapDisconnect,
     // The application's line has no use for the modem lines: both off.
     .opened =

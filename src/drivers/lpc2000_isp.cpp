@@ -625,13 +625,8 @@ std::vector<std::string> IspDeviceInfo(const CodeImage*) {
 }  // namespace
 
 const DriverDescriptor g_drvLpc2000Isp = {
-    .classCode = 1,
-    .blockSize = 256,
-    .lengthMultiple = 16,
-    .connect = IspConnect,
-    .erase = IspErase,
-    .write = IspWrite,
-    .exec = IspExec,
+    .classCode = 1, .blockSize = 256, .lengthMultiple = 16,
+    .connect = IspConnect, .erase = IspErase, .write = IspWrite, .exec = IspExec,
     .read = IspRead,
     .memory = IspMemory,
     .hidden = IspHidden,

@@ -78,9 +78,7 @@ bool MecConnect(ConnectCall& call) {
 // Once connected, the boot-ROM driver is current: these steps only run when MEC_IAP is
 // selected again on a standing connection, and leave the target alone.
 const DriverDescriptor g_drvMecIap = {
-    .classCode = 4,
-    .blockSize = 256,
-    .lengthMultiple = 16,
+    .classCode = 4, .blockSize = 256, .lengthMultiple = 16,
     .connect = MecConnect,
     .erase = [](const char*) { return true; },
     .write = [](const char*, uint32_t, const uint8_t*, uint32_t) { return true; },

@@ -85,13 +85,8 @@ bool MicExec(const char*) {
 }  // namespace
 
 const DriverDescriptor g_drvMicExtmem = {
-    .classCode = 0,
-    .blockSize = 256,
-    .lengthMultiple = 256,
-    .connect = MicConnect,
-    .erase = MicErase,
-    .write = MicWrite,
-    .exec = MicExec,
+    .classCode = 0, .blockSize = 256, .lengthMultiple = 256,
+    .connect = MicConnect, .erase = MicErase, .write = MicWrite, .exec = MicExec,
     .connectHint = "The application must be running at the connection's rate and take the entry request into its "
                    "external-memory programming mode.",
     .tag = "mic_extmem: ",

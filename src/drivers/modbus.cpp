@@ -167,13 +167,8 @@ bool MbExec(const char*) {
 }  // namespace
 
 const DriverDescriptor g_drvModbus = {
-    .classCode = 1,
-    .blockSize = 128,
-    .lengthMultiple = 16,
-    .connect = MbConnect,
-    .erase = MbErase,
-    .write = MbWrite,
-    .exec = MbExec,
+    .classCode = 1, .blockSize = 128, .lengthMultiple = 16,
+    .connect = MbConnect, .erase = MbErase, .write = MbWrite, .exec = MbExec,
     .connectHint = "The bootloader must answer as the Modbus slave of --driver=MODBUS,SLAVE (1 by default) at the "
                    "connection's rate; with P2, through the forwarding slave.",
 };

@@ -476,13 +476,8 @@ std::vector<std::string> BslDeviceInfo(const CodeImage* image) {
 }  // namespace
 
 const DriverDescriptor g_drvMsp430Bsl = {
-    .classCode = 0,
-    .blockSize = 128,
-    .lengthMultiple = 1,
-    .connect = BslConnect,
-    .erase = BslErase,
-    .write = BslWrite,
-    .exec = BslExec,
+    .classCode = 0, .blockSize = 128, .lengthMultiple = 1,
+    .connect = BslConnect, .erase = BslErase, .write = BslWrite, .exec = BslExec,
     .read = BslRead,
     .verify = BslVerify,
     .startReading = BslStartReading,

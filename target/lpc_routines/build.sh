@@ -61,7 +61,8 @@ cflags=(-Os -std=c11 -ffreestanding -nostdinc -isystem "$("${cross}gcc" -print-f
         -Wall -Wextra -Werror)
 ldflags=(-nostdlib -nostartfiles -Wl,--build-id=none -Wl,--no-warn-rwx-segments)
 
-# Writes the image in $2 (raw bytes) as `const uint8_t $3[size]` into $out/$1.cpp.
+# Writes the image in $2 (raw bytes) as `const uint8_t $3[size]` into $out/$1.cpp, the
+# bytes themselves in $out/$1.inc, which the array includes.
 emit() {
   local file=$1 bin=$2 array=$3 about=$4 sources=$5
   local size
@@ -74,11 +75,12 @@ emit() {
     echo '#include "drivers/lpc/images/images.hpp"'
     echo
     echo "const uint8_t $array[$size] = {"
-    od -An -v -tx1 "$bin" | tr -s ' \n' '\n\n' | sed '/^$/d' |
-      awk '{ printf "%s0x%s,", (NR % 12 == 1 ? "    " : " "), toupper($1); if (NR % 12 == 0) printf "\n" }
-           END { if (NR % 12 != 0) printf "\n" }'
+    echo "#include \"drivers/lpc/images/$file.inc\""
     echo "};"
   } >"$out/$file.cpp"
+  od -An -v -tx1 "$bin" | tr -s ' \n' '\n\n' | sed '/^$/d' |
+    awk '{ printf "%s0x%s,", (NR % 12 == 1 ? "    " : " "), toupper($1); if (NR % 12 == 0) printf "\n" }
+         END { if (NR % 12 != 0) printf "\n" }' >"$out/$file.inc"
 }
 
 # Checks that the linked image has exactly the size the host declares for it and
@@ -160,8 +162,8 @@ emit watchdog_reset "$work/watchdog_reset.bin" kLpcWatchdogReset \
 if [ "$mode" = check ]; then
   status=0
   for f in arm7_lpc213x arm7_lpc23xx cortex_m3 watchdog_reset cortex_m3_packed arm7_lpc23xx_packed; do
-    if ! diff -u "$images/$f.cpp" "$out/$f.cpp" >"$work/$f.diff"; then
-      echo "src/drivers/lpc/images/$f.cpp does not match its sources; run target/lpc_routines/build.sh" >&2
+    if ! diff -u "$images/$f.cpp" "$out/$f.cpp" >"$work/$f.diff" || ! diff -u "$images/$f.inc" "$out/$f.inc" >>"$work/$f.diff"; then
+      echo "src/drivers/lpc/images/$f.cpp/.inc do not match their sources; run target/lpc_routines/build.sh" >&2
       head -40 "$work/$f.diff" >&2
       status=1
     fi

@@ -38,6 +38,15 @@ constexpr double kRateTolerance = 0.01;
 
 double RateError(double made, uint32_t baud) { return std::fabs(made - baud) / baud; }
 
+// The table's row for the rate, else the setting computed for it (none: no setting comes
+// within 1 %).
+template <class Row, size_t N, class Compute>
+std::optional<Row> RowOrComputed(const Row (&table)[N], uint32_t baud, Compute compute) {
+    for (const Row& row : table)
+        if (row.baud == baud) return row;
+    return compute(baud);
+}
+
 std::optional<BaudLpc213x> ComputedLpc213x(uint32_t baud) {
     std::optional<BaudLpc213x> best;
     double bestError = kRateTolerance;
@@ -122,13 +131,7 @@ bool LpcConfigureRamRoutine(const LpcPart& part, int32_t crystalKHz, uint32_t ba
         p[12] = 0;
         p[LPC_PARAM_LAST_SECTOR] = part.number == 2132 ? 8 : 10;
         p[15] = 2;
-        auto row = std::find_if(std::begin(kBaudLpc213x), std::end(kBaudLpc213x),
-                                [baud](const BaudLpc213x& r) { return r.baud == baud; });
-        std::optional<BaudLpc213x> setting;
-        if (row != std::end(kBaudLpc213x))
-            setting = *row;
-        else
-            setting = ComputedLpc213x(baud);
+        const std::optional<BaudLpc213x> setting = RowOrComputed(kBaudLpc213x, baud, ComputedLpc213x);
         if (!setting) return false;
         p[LPC_PARAM_DIVISOR] = setting->divisor;
         p[LPC_PARAM_MULTIPLIER] = setting->multiplier;
@@ -147,13 +150,7 @@ bool LpcConfigureRamRoutine(const LpcPart& part, int32_t crystalKHz, uint32_t ba
         return false;
     uint8_t* p = routine.image.data();
     p[LPC_PARAM_LAST_SECTOR] = static_cast<uint8_t>(part.sectors - 1);
-    auto row = std::find_if(std::begin(kBaudFractional), std::end(kBaudFractional),
-                            [baud](const BaudFractional& r) { return r.baud == baud; });
-    std::optional<BaudFractional> setting;
-    if (row != std::end(kBaudFractional))
-        setting = *row;
-    else
-        setting = ComputedFractional(baud);
+    const std::optional<BaudFractional> setting = RowOrComputed(kBaudFractional, baud, ComputedFractional);
     if (!setting) return false;
     p[LPC_PARAM_DIVISOR] = setting->divisor;
     p[LPC_PARAM_DIV_ADD_VAL] = setting->divAddVal;
