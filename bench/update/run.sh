@@ -32,20 +32,11 @@ arm-none-eabi-objcopy -I binary -O ihex "$work/changed.bin" "$work/changed.hex"
 run() {
   local name=$1 load=$2 image=$3
   shift 3
-  rm -f "$work/sim.out" "$work/flash.bin" "$work/written.hex"
   local loadopt=()
   [ "$load" != none ] && loadopt=(--load="$load")
-  "$build/vorlo-sim" --protocol=lpc_isp --part=LPC1768 --baud=115200 --timeout=120 "${loadopt[@]}" \
-      --dump="$work/written.hex" --dump-bin="$work/flash.bin" > "$work/sim.out" 2> "$work/sim.err" &
-  local sim=$!
-  while ! grep -q . "$work/sim.out" 2>/dev/null; do sleep 0.01; done
-  local port start end
-  port=$(head -1 "$work/sim.out")
-  start=$(date +%s.%N)
-  "$build/vorlo" --connection="$port,115200,8,N,1" --importcode="$image" "$@" > "$work/run.out" 2>&1 ||
-    { cat "$work/run.out" >&2; kill "$sim"; exit 1; }
-  end=$(date +%s.%N)
-  kill "$sim"; wait "$sim" || true
+  rm -f "$work/written.hex"
+  sim_run --protocol=lpc_isp --part=LPC1768 --baud=115200 "${loadopt[@]}" --dump="$work/written.hex" -- \
+      "$build/vorlo" --connection=PORT,115200,8,N,1 --importcode="$image" "$@"
   python3 - "$name" "$work/flash.bin" "${image%.hex}.bin" "$start" "$end" "${full:-0}" "$work/run.out" <<'PY'
 import sys
 name, flash, image, start, end, full, out = sys.argv[1:8]
