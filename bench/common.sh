@@ -31,6 +31,19 @@ with open(path, "w") as f:
 PY
 }
 
+# fast_firmware: the firmware of realistic content in bench/fast/firmware (the C library's
+# code, tables and strings), built with arm-none-eabi-gcc and newlib for the LPC1768 as
+# $work/firmware.elf, .hex and .bin.
+fast_firmware() {
+  local firmware="$root/bench/fast/firmware"
+  arm-none-eabi-gcc -mcpu=cortex-m3 -mthumb -Os -D_GNU_SOURCE -Wall -ffunction-sections -fdata-sections \
+    -Wl,--gc-sections --specs=nosys.specs -nostartfiles -T "$firmware/lpc1768.ld" "$firmware"/*.c -lm \
+    -o "$work/firmware.elf"
+  arm-none-eabi-objcopy -O ihex "$work/firmware.elf" "$work/firmware.hex"
+  arm-none-eabi-objcopy -O binary "$work/firmware.elf" "$work/firmware.bin"
+  echo "firmware: $(stat -c %s "$work/firmware.bin") bytes"
+}
+
 # sim_run SIM-ARGS... -- COMMAND...: starts vorlo-sim with a wire log ($work/wire.log) and
 # a dump of its memory ($work/flash.bin), runs the command with PORT replaced by the
 # simulator's terminal, and leaves the wall clock before and after in $start and $end.

@@ -10,5 +10,9 @@ cmake -S . -B build-test -DCMAKE_BUILD_TYPE=Debug -DVORLO_SANITIZE=ON > /dev/nul
 cmake --build build-test -j"$(nproc)"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-ctest --test-dir build-test --output-on-failure -j"$(nproc)"
+# The end-to-end tests run the LPC routines on an emulated CPU against protocols with
+# answers due within 20 ms: on a host too busy to schedule the simulator in time, one may
+# miss that. A test that fails is run once more, so that only one that fails twice fails
+# the run.
+ctest --test-dir build-test --output-on-failure -j"$(nproc)" --repeat until-pass:2
 scripts/test-windows.sh build-test

@@ -29,7 +29,7 @@ public:
     // fault plan. `key` names the reply for --fault: a command letter, "entry", a return
     // code... Every reply counts for its key, refusals and empty ones included, so a
     // protocol makes exactly one Reply per request it answers (or refuses).
-    virtual void Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::milliseconds delay = {}) = 0;
+    virtual void Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::microseconds delay = {}) = 0;
     // Whether the fault plan turns the next reply for `key` into a refusal. Asked before
     // acting: on true the protocol carries nothing out (no write, no erase, no rate
     // change) and answers with its refusal through Reply(key, ...).

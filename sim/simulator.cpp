@@ -91,7 +91,7 @@ void Simulator::SwitchLineRate(uint32_t rate) {
     Note(rate ? "line rate " + std::to_string(rate) + " from here on" : "line rate follows the host again");
 }
 
-void Simulator::Queue(std::span<const uint8_t> bytes, std::chrono::milliseconds delay) {
+void Simulator::Queue(std::span<const uint8_t> bytes, std::chrono::microseconds delay) {
     SimTime start = now_ + delay;
     SimClock::duration byteTime = ByteTime();
     for (uint8_t b : bytes) {
@@ -101,7 +101,7 @@ void Simulator::Queue(std::span<const uint8_t> bytes, std::chrono::milliseconds 
     }
 }
 
-void Simulator::Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::milliseconds delay) {
+void Simulator::Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::microseconds delay) {
     std::vector<const FaultItem*> hits;
     uint32_t number = faults_.Count(key, hits);
     std::vector<uint8_t> reply(bytes.begin(), bytes.end());

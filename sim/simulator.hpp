@@ -22,7 +22,7 @@ public:
     SimTime Now() const override { return now_; }
     TargetMemory& Memory() override { return memory_; }
     const SimOptions& Options() const override { return options_; }
-    void Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::milliseconds delay = {}) override;
+    void Reply(std::string_view key, std::span<const uint8_t> bytes, std::chrono::microseconds delay = {}) override;
     bool Refuses(std::string_view key) override { return faults_.Planned(key, FaultKind::Nak); }
     bool Received(std::string_view key, uint8_t& byte) override;
     uint32_t LineRate() const override { return RateAt(now_); }
@@ -39,7 +39,7 @@ private:
     };
     enum class Mismatch { None, Rate, StopBits };
 
-    void Queue(std::span<const uint8_t> bytes, std::chrono::milliseconds delay);
+    void Queue(std::span<const uint8_t> bytes, std::chrono::microseconds delay);
     SimClock::duration ByteTime() const;
     uint32_t RateAt(SimTime when) const;
     // Whether the host's UART and the target's, at `targetRate`, understand each other.

@@ -19,13 +19,7 @@ for tool in arm-none-eabi-gcc arm-none-eabi-objcopy lpc21isp; do
   command -v "$tool" > /dev/null || { echo "$tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
 done
 
-firmware="$root/bench/fast/firmware"
-arm-none-eabi-gcc -mcpu=cortex-m3 -mthumb -Os -D_GNU_SOURCE -Wall -ffunction-sections -fdata-sections \
-  -Wl,--gc-sections --specs=nosys.specs -nostartfiles -T "$firmware/lpc1768.ld" "$firmware"/*.c -lm \
-  -o "$work/firmware.elf"
-arm-none-eabi-objcopy -O ihex "$work/firmware.elf" "$work/firmware.hex"
-arm-none-eabi-objcopy -O binary "$work/firmware.elf" "$work/firmware.bin"
-echo "firmware: $(stat -c %s "$work/firmware.bin") bytes"
+fast_firmware
 
 # run NAME COMMAND...: the command gets the terminal's path for PORT; prints the seconds.
 run() {

@@ -227,7 +227,7 @@ private:
         out.push_back(static_cast<uint8_t>(crc));
         out.push_back(static_cast<uint8_t>(crc >> 8));
     }
-    void Message(Target& t, const std::string& key, uint8_t code, std::chrono::milliseconds delay = {}) {
+    void Message(Target& t, const std::string& key, uint8_t code, std::chrono::microseconds delay = {}) {
         std::vector<uint8_t> reply{kAck};
         AppendResponse(reply, {kMessageResponse, code});
         t.Reply(key, reply, delay);
@@ -239,7 +239,7 @@ private:
         AppendResponse(reply, payload);
         t.Reply(key, reply);
     }
-    void AckOnly(Target& t, const std::string& key, uint8_t ack = kAck, std::chrono::milliseconds delay = {}) {
+    void AckOnly(Target& t, const std::string& key, uint8_t ack = kAck, std::chrono::microseconds delay = {}) {
         t.Reply(key, std::array<uint8_t, 1>{ack}, delay);
     }
 
@@ -400,7 +400,7 @@ private:
         uint32_t words = 0;
         uint8_t code = Write(t, address, data, words);
         t.Note(Format("msp430_bsl: RX data block%s %05X, %zu bytes", fast ? " fast" : "", address, data.size()));
-        auto delay = std::chrono::milliseconds(t.Options().LineModelled() ? (words * kWordProgramUs + 999) / 1000 : 0);
+        auto delay = std::chrono::microseconds(t.Options().LineModelled() ? words * kWordProgramUs : 0);
         if (fast)
             AckOnly(t, key, kAck, delay);  // no core response: a failed check goes unreported
         else

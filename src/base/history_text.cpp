@@ -60,7 +60,17 @@ const char kHistory[] =
     "     target's reason, the line of a damaged file; plain progress.\n"
     "   - Daemon: RESULT:, persistent mode, shared secret, LF line ends.\n"
     "   - ELF input; install rules, Debian package, man pages, help topics\n"
-    "     and bash completion.\n";
+    "     and bash completion.\n"
+    "\n"
+    "   0.13 09.12.2026 KT\n"
+    "  -------------------------------------------------------------------------\n"
+    "   - Commands that only look never send an MSP430 BSL password that may\n"
+    "     be wrong (--bslpassword); LPC images that lock the boot loader out\n"
+    "     need --allowlock.\n"
+    "   - Platform services behind small interfaces; a Windows build.\n"
+    "   - --compress, fast-mode rates past the tables, --update.\n"
+    "   - rfc2217:// and socket:// ports behind network serial servers.\n"
+    "   - Quicker start: libraries loaded when first needed.\n";
 }  // namespace
 
 const char* HistoryText() { return kHistory; }

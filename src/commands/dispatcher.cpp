@@ -65,6 +65,7 @@ const CommandEntry g_commandTable[] = {
     {"BSLPASSWORD", CmdBslPassword, WITH_VALUE},
     {"ALLOWLOCK", CmdAllowLock},
     {"COMPRESS", CmdCompress},
+    {"UPDATE", CmdUpdate},
     {nullptr, nullptr},
 };
 

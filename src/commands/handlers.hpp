@@ -42,6 +42,8 @@ void CmdWrite(const char* value);
 void CmdErase(const char* value);
 void CmdExec(const char* value);
 void CmdDisconnect(const char* value);
+// Rewrites only the sectors whose contents differ from the image.
+void CmdUpdate(const char* value);
 
 // Commands that look at the target.
 void CmdRead(const char* value);

@@ -76,14 +76,12 @@ void PrepareForDriver(CodeImage& image, bool writing) {
     if (writing) ClearPendingCodePreparation();
 }
 
-namespace {
-[[noreturn]] void TerminateWrite() {
+void TerminateWrite() {
     g_flags.abort = false;
     MsgPrint(MSG_PLAIN, "Terminating write");
     MsgPrint(MSG_RAW, "\n");
     AppExit(1);
 }
-}  // namespace
 
 bool DevConnectWait(const char* key) {
     // A connect that did not succeed may leave its text for the one that does.

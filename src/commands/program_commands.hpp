@@ -26,3 +26,5 @@ void CheckForDriver(bool writing);
 // The image preparation the current driver asked for, or the one a driver asked for
 // before it handed its line to the current one. A write marks it done.
 void PrepareForDriver(CodeImage& image, bool writing);
+// Ctrl-C during a write: "Terminating write", exit code 1.
+[[noreturn]] void TerminateWrite();

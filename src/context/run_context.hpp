@@ -62,6 +62,8 @@ struct RunContext {
     bool connectionGiven = false;  // CONNECTION was used (else the default string stands)
     // COMPRESS: fast mode sends packed blocks to a routine that takes them.
     bool compress = false;
+    // UPDATE is connecting: fast mode loads a routine that erases single sectors.
+    bool updating = false;
 };
 
 // The run's context (one per process: the program runs one target at a time).

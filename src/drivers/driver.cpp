@@ -61,6 +61,13 @@ void RequireReading(const DriverDescriptor& driver, const char* what) {
         MsgError("%sFunction %s not supported.", driver.tag, what);
 }
 
+void RequireUpdating(const DriverDescriptor& driver) {
+    RequireDriver(driver);
+    if (driver.memoryCrc && driver.sectors && driver.eraseSectors && !(driver.canRead && !driver.canRead())) return;
+    if (*driver.updateHint) MsgExplain("%s", driver.updateHint);
+    MsgError("%sFunction UPDATE not supported.", driver.tag);
+}
+
 bool DevRead(const DriverDescriptor& driver, uint32_t address, uint8_t* data, uint32_t length) {
     RequireReading(driver, "READ");
     return driver.read(address, data, length);

@@ -110,6 +110,18 @@ struct DriverDescriptor {
     // Whether the target on the line can be read now (null: whenever `read` is there).
     bool (*canRead)() = nullptr;
 
+    // UPDATE, which rewrites only the sectors whose contents differ from the image: the
+    // units the target erases one at a time (flash sectors, segments), in address order;
+    // the CRC-16/CCITT-FALSE the target computes of its memory (false: no answer); and
+    // the erase of the sectors that hold `first` to `last` (false: refused). A driver
+    // without `memoryCrc` says "<tag>Function UPDATE not supported."; `canRead` applies
+    // as for READ. `startUpdating` takes the image before the first CRC (a target that
+    // must be unlocked takes its key from it).
+    MemoryRanges (*sectors)() = nullptr;
+    bool (*memoryCrc)(uint32_t address, uint32_t length, uint16_t& crc) = nullptr;
+    bool (*eraseSectors)(uint32_t first, uint32_t last) = nullptr;
+    void (*startUpdating)(const CodeImage& image) = nullptr;
+
     // Line work around the kit's steps.
     void (*opened)() = nullptr;      // a port was opened for the driver
     void (*connecting)() = nullptr;  // every connect, before the port search
@@ -125,6 +137,8 @@ struct DriverDescriptor {
     // Run by ERASE and WRITE on the loaded image before they touch the part, as long as
     // this driver or one it handed its line to is current.
     CodeCheck checkCode = nullptr;
+    // Why the driver cannot UPDATE, said with "Function UPDATE not supported.".
+    const char* updateHint = "";
 };
 
 // The operations on a driver, as the commands call them.
@@ -141,6 +155,9 @@ bool DevBlankCheck(const DriverDescriptor& driver, const char* sectors, BlankFin
 std::vector<std::string> DevDeviceInfo(const DriverDescriptor& driver, const CodeImage* image);
 // Ends the run with "<tag>Function <what> not supported." unless the driver can read.
 void RequireReading(const DriverDescriptor& driver, const char* what);
+// Ends the run with "<tag>Function UPDATE not supported." unless the target computes the
+// CRC of its memory.
+void RequireUpdating(const DriverDescriptor& driver);
 bool DevErase(const DriverDescriptor& driver, const char* argument);
 bool DevWrite(const DriverDescriptor& driver, const char* argument, uint32_t address, const uint8_t* data,
               uint32_t length);

@@ -118,6 +118,27 @@ bool OwnBlankCheck(const char* sectors, BlankFinding& finding) {
 
 bool GenIapRead(uint32_t address, uint8_t* data, uint32_t length) { return OwnRead(address, data, length); }
 
+bool OwnCrc(uint32_t address, uint32_t length, uint16_t& crc) {
+    if (length > 0xFFFF) MsgError("gen_iap: CRC of %u bytes asked for: at most 65535.", static_cast<unsigned>(length));
+    return IapFlashCrc(address, static_cast<uint16_t>(length), crc);
+}
+
+bool OwnEraseSectors(uint32_t first, uint32_t last) {
+    if (!g_gen.routine.erasesSectors) {
+        MsgExplain("The routine that --compress loads erases single sectors: give --compress before the command that "
+                   "connects, or let --update connect (the LPC2132/2134 have no such routine).");
+        MsgError("gen_iap: The routine on the part erases only all sectors at once: UPDATE cannot rewrite a sector "
+                 "alone.");
+    }
+    // A request names at most 64 KiB less one byte: a long run goes as several.
+    for (uint64_t at = first; at <= last; at += 0x8000) {
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(0x8000, uint64_t{last} - at + 1));
+        MsgPrint(MSG_DEBUG, "gen_iap: Erase %X-%X.", static_cast<uint32_t>(at), static_cast<uint32_t>(at + n - 1));
+        if (!IapEraseFlash(static_cast<uint32_t>(at), static_cast<uint16_t>(n))) return false;
+    }
+    return true;
+}
+
 std::vector<std::string> GenIapDeviceInfo(const CodeImage*) {
     std::vector<std::string> lines = g_gen.own ? g_gen.routine.info : std::vector<std::string>{};
     lines.push_back("Block size: " + std::to_string(SessionOf(g_drvGenIap).blockSize) + " bytes");
@@ -144,11 +165,16 @@ const DriverDescriptor g_drvGenIap = {
     .blankCheck = OwnBlankCheck,
     .deviceInfo = GenIapDeviceInfo,
     .canRead = [] { return g_gen.own; },
+    .sectors = [] { return g_gen.routine.sectors; },
+    .memoryCrc = OwnCrc,
+    .eraseSectors = OwnEraseSectors,
     .connecting = [] { PgmEnLineDtrRtsSet(true); },
     .closing = [] { PgmEnLineDtrRtsSet(false); },
     .connectHint = "The target's programming routine must be running at the connection's rate: --reqisp asks an "
                    "application to start it, --pgmenctrl holds its entry line.",
     .tag = "gen_iap: ",
+    .updateHint = "UPDATE compares sectors by the CRC that Vorlo's own LPC routines compute (LPC2000_ISP fast mode); a "
+                  "resident routine has no such command.",
 };
 
 void GenIapOwnRoutine(const OwnRoutine& routine) {

@@ -21,6 +21,7 @@ struct OwnRoutine {
     MemoryRanges sectors;           // the flash sectors it covers, in order
     std::vector<std::string> info;  // what DEVICEINFO shows besides the block size
     std::optional<PackedLink> packed;  // WRITE sends packed blocks to it
+    bool erasesSectors = false;        // it takes 'e', the erase of single sectors (UPDATE)
 };
 // Call after the routine answered GEN_IAP's connect; the next connect forgets it.
 void GenIapOwnRoutine(const OwnRoutine& routine);

@@ -170,3 +170,18 @@ bool IapFlashCrc(uint32_t address, uint16_t length, uint16_t& crc) {
     }
     return false;
 }
+
+bool IapEraseFlash(uint32_t address, uint16_t length) {
+    const std::vector<uint8_t> request = IapFlashRequest(kIapEraseSectors, address, length);
+    for (int attempt = 1; attempt <= 3; ++attempt) {
+        LinkRequest(request.data(), request.size());
+        uint8_t answer = 0;
+        // As long as the full erase may take: the IAP erases a range of sectors at once.
+        if (LinkReadFrame(&answer, 1, AnswerTimeMs(request.size()) + 2000) == 1 && answer == kIapAck &&
+            !LinkMoreFollows())
+            return true;
+        MsgPrint(MSG_DEBUG, "Erase %X: no good answer. Try %i", address, attempt);
+        LinkSettle(1, 20);
+    }
+    return false;
+}

@@ -18,6 +18,8 @@ constexpr uint8_t kIapExec = 'X';
 // Only Vorlo's own LPC RAM routines know these two: never sent to a resident target.
 constexpr uint8_t kIapRead = 'R';      // the flash bytes and their CRC
 constexpr uint8_t kIapFlashCrc = 'S';  // the CRC of the flash bytes
+// Only the routines that take packed blocks know this one.
+constexpr uint8_t kIapEraseSectors = 'e';  // erase the sectors that hold the bytes
 constexpr uint32_t kIapMaxBlock = 4096;
 constexpr uint32_t kIapWriteTimeoutMs = 5000;  // flash programming of one block
 
@@ -64,3 +66,6 @@ std::vector<uint8_t> IapFlashRequest(uint8_t command, uint32_t address, uint16_t
 bool IapReadFlash(uint32_t address, uint8_t* data, uint16_t length);
 // 'S': ACK and the CRC of the flash bytes. Up to 3 attempts; false when none answered.
 bool IapFlashCrc(uint32_t address, uint16_t length, uint16_t& crc);
+// 'e': erases the sectors that hold the bytes; ACK once they are erased. Up to 3
+// attempts (erasing twice does no harm); false when none was acknowledged.
+bool IapEraseFlash(uint32_t address, uint16_t length);

@@ -246,7 +246,9 @@ std::vector<std::string> PartFacts();
 
 FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud, ConnectCall& call) {
     LpcRamRoutine routine;
-    if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine, Run().compress)) {
+    // The routine that takes packed blocks also erases single sectors, which UPDATE needs.
+    const bool packed = Run().compress || Run().updating;
+    if (!LpcConfigureRamRoutine(LpcCurrentPart(), crystalKHz, baud, routine, packed)) {
         MsgPrint(MSG_WARNING,
                  "Use of external drive to enable faster programming requested but not supported by the current device.");
         MsgPrint(MSG_NOTE, "Falling back to using internal bootloader only.");
@@ -280,6 +282,7 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud, ConnectCall& call) 
         for (int32_t n = 0; n < part.sectors; ++n) own.sectors.push_back({LpcSectorStart(part, n), LpcSectorEnd(part, n)});
         own.info = PartFacts();
         if (routine.packed) own.packed = PackedLink{routine.ringSize, routine.window};
+        own.erasesSectors = routine.packed;
         GenIapOwnRoutine(own);
         call.handOvers.push_back({&g_drvGenIap, call.options});
         return FastStart::HandedOver;
@@ -637,4 +640,6 @@ const DriverDescriptor g_drvLpc2000Isp = {
                    "and give its crystal in kHz (--driver=LPC2000_ISP,12000).",
     .prepareCode = LpcPrepareCode,
     .checkCode = LpcCheckCode,
+    .updateHint = "UPDATE compares each sector by a CRC the target computes, and the boot ROM has no such command: "
+                  "fast mode's routine has (a baud rate after the crystal, --driver=LPC2000_ISP,12000,921600).",
 };

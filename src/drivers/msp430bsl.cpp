@@ -31,6 +31,10 @@ constexpr uint8_t kMessageLocked = 0x04;
 constexpr uint32_t kAddressLimit = 0x10000;  // the driver reaches the lower 64 KiB only
 
 constexpr uint32_t kMainFlashStart = 0x4400;  // F5xx/6xx main flash, as far as the driver reaches
+constexpr uint32_t kMainSegment = 512;        // what a segment erase clears in the main flash
+constexpr uint32_t kInfoStart = 0x1800;       // the info memory: segments D, C, B, A
+constexpr uint32_t kInfoEnd = 0x1A00;
+constexpr uint32_t kInfoSegment = 128;
 constexpr uint32_t kVectors = 0xFFE0;         // the interrupt vectors: the BSL's password
 constexpr size_t kPasswordBytes = 32;
 constexpr uint32_t kReadBlock = 128;          // TX Data Block bytes per request
@@ -132,6 +136,34 @@ bool DefaultPasswordEntry() {
     return false;
 }
 
+// The BSL answers a byte that is no packet header with 51 as soon as it listens. A part
+// takes up to 250 ms from its reset to start the BSL (its clock settling), and the answer
+// may take 200 ms more; most start within a few milliseconds, so the probe goes out at
+// once and again every 20 ms within that time, instead of once after the worst case. A
+// probe that reaches the part before its BSL listens is lost; one whose start the UART
+// missed may pass for a packet header, which the next probes complete into a packet the
+// BSL refuses (54) before it answers one with 51. Only 51 counts.
+bool ProbeBsl() {
+    constexpr uint32_t kStartMs = 250 + 200;
+    constexpr uint32_t kEveryMs = 20;
+    const uint32_t start = TickCountMs();
+    bool unanswered = false;
+    do {
+        LinkRequest(&kProbe, 1);
+        uint8_t bytes[8];
+        const size_t n = ComReadUntil(bytes, sizeof bytes, kEveryMs,
+                                      [](const uint8_t* b, size_t count) { return b[count - 1] == kHeaderIncorrect; });
+        if (n > 0 && bytes[n - 1] == kHeaderIncorrect) {
+            // An answer to an earlier probe that was slow to come must not pass for the
+            // acknowledge of the next packet.
+            if (unanswered) ComRead(bytes, sizeof bytes, 5);
+            return true;
+        }
+        unanswered = true;
+    } while (TickCountMs() - start < kStartMs);
+    return false;
+}
+
 // Rate codes of Change Baud Rate.
 int RateCode(long baud) {
     switch (baud) {
@@ -178,17 +210,11 @@ bool BslConnect(ConnectCall&) {
     Rst(false);
     SleepMs(5);
     Test(false);
-    SleepMs(250);
 
+    // What the line changes left in the port goes, with its error state.
     MsgPrint(MSG_VERBOSE, "Clearing COM buffers");
     ComPurge();
-    uint8_t byte = 0;
-    while (ComRead(&byte, 1, 20) == 1) {
-    }
-    SleepMs(5);
-
-    LinkRequest(&kProbe, 1);
-    if (ComRead(&byte, 1, 200) != 1 || byte != kHeaderIncorrect) return false;
+    if (!ProbeBsl()) return false;
     MsgPrint(MSG_DEBUG, "BSL mode entered");
     g_bsl.unlocked = false;
     if (baud == 9600) return true;
@@ -305,7 +331,7 @@ bool BslExec(const char*) {
 // --bslpassword, and the vectors of the image at hand (the firmware the part holds; a
 // write erases first, so the vectors the image leaves out read FF on the part).
 // `image` null: none at hand. False when no password is known.
-bool KnownPassword(const CodeImage* image, bool verifying, std::vector<uint8_t>& password, std::string& source) {
+bool KnownPassword(const CodeImage* image, const char* imageName, std::vector<uint8_t>& password, std::string& source) {
     const RunContext& run = Run();
     if (!run.bslPassword.empty()) {
         password = run.bslPassword;
@@ -316,14 +342,15 @@ bool KnownPassword(const CodeImage* image, bool verifying, std::vector<uint8_t>&
     password.assign(kPasswordBytes, 0xFF);
     // An image without any vector cannot be the code on the part.
     if (CodeCopyOut(*image, kVectors, kPasswordBytes, password.data(), 0xFF) == 0) return false;
-    source = std::string("the vectors FFE0-FFFF of the ") + (verifying ? "verified" : "loaded") + " image";
+    source = std::string("the vectors FFE0-FFFF of the ") + imageName + " image";
     return true;
 }
 
-void Unlock(const CodeImage* image, bool verifying) {
+// Sends the known password; false when the BSL refused it (it has then erased the part).
+bool SendKnownPassword(const CodeImage* image, const char* imageName) {
     std::vector<uint8_t> password;
     std::string source;
-    if (!KnownPassword(image, verifying, password, source)) {
+    if (!KnownPassword(image, imageName, password, source)) {
         MsgExplain("A wrong password makes the BSL erase the part. The password is the interrupt vector table "
                    "(FFE0-FFFF) of the code on the part.");
         MsgExplain("Load that code first (--importcode=FILE), or name it with --bslpassword=FILE (--bslpassword=ERASED "
@@ -331,12 +358,44 @@ void Unlock(const CodeImage* image, bool verifying) {
         MsgError("The BSL is locked and its password is not known: none was sent.");
     }
     MsgPrint(MSG_NOTE, "BSL password: %s.", source.c_str());
-    if (!SendPassword(password))
+    return SendPassword(password);
+}
+
+void Unlock(const CodeImage* image, bool verifying) {
+    if (!SendKnownPassword(image, verifying ? "verified" : "loaded"))
         MsgError("The BSL refused the password: a wrong password makes it erase the part, which is now blank.");
 }
 
 void BslStartReading(const CodeImage* image, bool verifying) {
     if (!g_bsl.unlocked) Unlock(image, verifying);
+}
+
+// UPDATE unlocks as VERIFY does. A password the BSL refused made it erase the part, whose
+// password is then the erased vectors: the update goes on and writes every sector the
+// image touches, as a write after an erase would.
+void BslStartUpdating(const CodeImage& image) {
+    if (g_bsl.unlocked || SendKnownPassword(&image, "updated")) return;
+    MsgPrint(MSG_WARNING, "The BSL refused the password and erased the part: every sector the image touches is written.");
+    if (!SendDefaultPassword()) MsgError("The BSL refused the password of the erased part.");
+}
+
+// The segments the BSL erases one at a time in the memory the driver reaches: the info
+// memory's four of 128 bytes and the main flash's of 512 bytes.
+MemoryRanges BslSegments() {
+    MemoryRanges segments;
+    for (uint32_t at = kInfoStart; at < kInfoEnd; at += kInfoSegment) segments.push_back({at, at + kInfoSegment - 1});
+    for (uint32_t at = kMainFlashStart; at < kAddressLimit; at += kMainSegment)
+        segments.push_back({at, at + kMainSegment - 1});
+    return segments;
+}
+
+bool BslEraseSegments(uint32_t first, uint32_t last) {
+    for (const MemoryRange& segment : BslSegments()) {
+        if (segment.last < first || segment.first > last) continue;
+        MsgPrint(MSG_DEBUG, "Erase segment %05X", segment.first);
+        if (!Command(BSL_ERASE_SEGMENT, Address(segment.first))) return false;
+    }
+    return true;
 }
 
 bool BslRead(uint32_t address, uint8_t* data, uint32_t length) {
@@ -360,6 +419,13 @@ int32_t TargetCrc(uint32_t address, uint32_t length) {
     uint8_t crc[10];
     if (ReadData(BSL_CRC_CHECK, request, crc, sizeof crc) < 2) return -1;
     return crc[0] | (crc[1] << 8);
+}
+
+bool BslMemoryCrc(uint32_t address, uint32_t length, uint16_t& crc) {
+    if (address + uint64_t{length} > kAddressLimit) MsgError("Blocked read of address >= 0x10000");
+    const int32_t value = TargetCrc(address, length);
+    crc = static_cast<uint16_t>(value);
+    return value >= 0;
 }
 
 // By the BSL's CRC; only a block whose CRC differs is read back, to name the address.
@@ -420,6 +486,10 @@ const DriverDescriptor g_drvMsp430Bsl = {
     .verifyBlock = kCrcChunk,  // one CRC Check answers for 4 KiB
     .blankCheck = BslBlankCheck,
     .deviceInfo = BslDeviceInfo,
+    .sectors = BslSegments,
+    .memoryCrc = BslMemoryCrc,
+    .eraseSectors = BslEraseSegments,
+    .startUpdating = BslStartUpdating,
     // The first port that opens gets the whole connection time-out: a part that is
     // still coming out of reset answers the probe only after a while.
     .search = {.retryUntilTimeout = true, .announceFound = true},

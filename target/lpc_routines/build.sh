@@ -137,7 +137,8 @@ emit cortex_m3 "$work/cortex_m3.bin" kLpcRoutineCortexM3 \
 
 # The packed-block routines of --compress: larger, loaded only when asked for.
 packed=(-DCOMPRESSED -Wl,--defsym=COMPRESSED=1)
-routine cortex_m3_packed "${cm3[*]} ${packed[*]} -DLPC_ENTRY_ADDRESS=0x10000221" v7 lpc17xx.h start_cortex_m3.S 0x10000200 0x20 2176 0x10000A80 0x10003EE0
+routine cortex_m3_packed "${cm3[*]} ${packed[*]} -DLPC_ENTRY_ADDRESS=0x10000221 -Wl,--defsym=UART_DMA=1" v7 lpc17xx.h \
+  start_cortex_m3.S 0x10000200 0x20 2208 0x10000AA0 0x10003EE0
 emit cortex_m3_packed "$work/cortex_m3_packed.bin" kLpcRoutineCortexM3Packed \
   "Cortex-M3 (Thumb-2) routine for the LPC1752/1756/1766/1768 that takes packed blocks." \
   "gen_iap.c, compressed.h, unpack.h, lpc17xx.h, irc_pll0.h, start_cortex_m3.S and routine.ld"
@@ -145,7 +146,7 @@ emit cortex_m3_packed "$work/cortex_m3_packed.bin" kLpcRoutineCortexM3Packed \
 # Thumb code behind the ARM entry: ARM code would not leave the LPC2364's 8 KiB room for
 # the buffer and the stack.
 routine arm7_lpc23xx_packed "-mcpu=arm7tdmi -mthumb -mthumb-interwork ${packed[*]}" v4T lpc23xx.h start_arm7.S \
-  0x40000200 0x20 2304 0x40000B00 0x40001EE0
+  0x40000200 0x20 2336 0x40000B20 0x40001EE0
 emit arm7_lpc23xx_packed "$work/arm7_lpc23xx_packed.bin" kLpcRoutineArm7Lpc23xxPacked \
   "ARM7 routine for the LPC2364/2366/2378/2388/2478 that takes packed blocks." \
   "gen_iap.c, compressed.h, unpack.h, lpc23xx.h, irc_pll0.h, start_arm7.S and routine.ld"

@@ -104,9 +104,10 @@ static int receive(uint8_t *to, uint32_t n, uint32_t *crc, uint32_t polls)
     return 1;
 }
 
-static int erase_all(uint32_t last, uint32_t cclk_khz)
+/* Sectors first to last: the IAP prepares and erases a range at once. */
+static int erase_sectors(uint32_t first, uint32_t last, uint32_t cclk_khz)
 {
-    return iap(IAP_PREPARE, 0, last, 0, 0) == IAP_SUCCESS && iap(IAP_ERASE, 0, last, cclk_khz, 0) == IAP_SUCCESS;
+    return iap(IAP_PREPARE, first, last, 0, 0) == IAP_SUCCESS && iap(IAP_ERASE, first, last, cclk_khz, 0) == IAP_SUCCESS;
 }
 
 #ifndef COMPRESSED
@@ -204,11 +205,24 @@ void lpc_main(void)
             put(write_frame(block, flash_end, cclk_khz, polls) ? ACK : NAK);
             break;
 #endif
+#ifndef COMPRESSED
         case 'E':
-            put(erase_all(last, cclk_khz) ? ACK : NAK);
+            put(erase_sectors(0, last, cclk_khz) ? ACK : NAK);
             break;
+#else
+        case 'E':
+        case 'e':
+#endif
         case 'R':
         case 'S': {
+#ifdef COMPRESSED
+            /* 'e' takes the request of 'R' and erases the sectors that hold those bytes,
+             * so that a host that rewrites only what changed leaves the other sectors as
+             * they are; 'E' erases them all. They share the request's reader and the
+             * erase call, which keeps the routine within its room in RAM. */
+            uint32_t first = 0, final = last;
+            if (command == 'E') goto erase;
+#endif
             uint8_t head[8];
             uint32_t crc = 0xFFFF;
             const int good = receive(head, sizeof head, &crc, polls);
@@ -219,6 +233,15 @@ void lpc_main(void)
                 put(NAK);
                 break;
             }
+#ifdef COMPRESSED
+            if (command == 'e') {
+                first = flash_sector((uint32_t)flash);
+                final = flash_sector((uint32_t)flash + length - 1);
+            erase:
+                put(erase_sectors(first, final, cclk_khz) ? ACK : NAK);
+                break;
+            }
+#endif
             if (command == 'R') put(ACK);
             crc = 0xFFFF;
             while (length--) {

@@ -31,7 +31,7 @@ TEST(Startup, NoArgumentsPrintsHelpExits64AndCreatesNoCommandFile) {
     Sandbox box;
     RunResult r = box.Run({});
     EXPECT_EQ(r.exitCode, 64);
-    EXPECT_EQ(r.out.rfind("\r\nVorlo serial bootloader firmware loader v0.12 beta  / Kestramon firmware tools\r\n"
+    EXPECT_EQ(r.out.rfind("\r\nVorlo serial bootloader firmware loader v0.13 beta  / Kestramon firmware tools\r\n"
                           "   Copyright (c) 2026 Kestramon. All rights reserved.\r\n\r\n   --version ", 0),
               0u)
         << r.out;
@@ -63,7 +63,7 @@ TEST(Startup, VersionBannerDoesNotEndTheRun) {
     RunResult upper = box.Run({"--VERSION", "--echo=next"});
     RunResult lower = box.Run({"--version", "--echo=next"});
     EXPECT_EQ(upper.exitCode, 0);
-    EXPECT_EQ(upper.out, "vorlo 0.12 \nnext\n");
+    EXPECT_EQ(upper.out, "vorlo 0.13 \nnext\n");
     EXPECT_EQ(lower.out, upper.out);
 }
 
@@ -110,7 +110,7 @@ TEST(Messages, DebugAndVerboseModes) {
     RunResult debug = box.Run({"-d", "--contout=5"});
     EXPECT_EQ(debug.exitCode, 0);
     EXPECT_TRUE(Contains(debug.out, "\n  Debug mode on."));
-    EXPECT_TRUE(Contains(debug.out, "\n  Version: 0.12.0.0"));
+    EXPECT_TRUE(Contains(debug.out, "\n  Version: 0.13.0.0"));
     EXPECT_TRUE(Contains(debug.out, "\n  Connect timeout set to 5"));
 
     RunResult mixed = box.Run({"--DeBuG=VeRbOsE", "--contout=7"});

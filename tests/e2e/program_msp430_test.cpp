@@ -83,3 +83,13 @@ TEST_F(Msp430Upload, FailuresEndTheRun) {
         EXPECT_EQ(r.err, c.err) << r.out;
     }
 }
+
+// The probe goes out again until the BSL answers it: a part whose BSL missed the first
+// probes (still starting) is found without the connect starting over.
+TEST_F(Msp430Upload, AProbeThatGoesUnansweredIsSentAgain) {
+    SimTarget sim(Sim({"--fault=drop@header#1-3"}));
+    RunResult r = Program(sim, "MSP430BSL", HexFile(Firmware()), {"--erase", "--write"}, 115200);
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(sim.NotesStartingWith("msp430_bsl: a host opened the terminal").size(), 1u);  // one entry sequence
+    EXPECT_EQ(sim.NotesStartingWith("msp430_bsl: 3F is no packet header").size(), 4u);
+}

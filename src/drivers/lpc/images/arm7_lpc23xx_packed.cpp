@@ -4,6 +4,6 @@
 // Do not edit: change the sources and run the script.
 #include "drivers/lpc/images/images.hpp"
 
-const uint8_t kLpcRoutineArm7Lpc23xxPacked[2304] = {
+const uint8_t kLpcRoutineArm7Lpc23xxPacked[2336] = {
 #include "drivers/lpc/images/arm7_lpc23xx_packed.inc"
 };

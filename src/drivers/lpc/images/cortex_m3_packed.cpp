@@ -4,6 +4,6 @@
 // Do not edit: change the sources and run the script.
 #include "drivers/lpc/images/images.hpp"
 
-const uint8_t kLpcRoutineCortexM3Packed[2176] = {
+const uint8_t kLpcRoutineCortexM3Packed[2208] = {
 #include "drivers/lpc/images/cortex_m3_packed.inc"
 };

@@ -17,7 +17,7 @@ extern const uint8_t kLpcRoutineArm7Lpc23xx[1844];
 extern const uint8_t kLpcRoutineCortexM3[1352];
 // The routines of --compress for the same parts: they take packed blocks through a ring
 // in RAM that the host names (Thumb code behind an ARM entry on the ARM7).
-extern const uint8_t kLpcRoutineArm7Lpc23xxPacked[2304];
-extern const uint8_t kLpcRoutineCortexM3Packed[2176];
+extern const uint8_t kLpcRoutineArm7Lpc23xxPacked[2336];
+extern const uint8_t kLpcRoutineCortexM3Packed[2208];
 // ARM code loaded at 0x400002F0 that makes an LPC2xxx reset itself through its watchdog.
 extern const uint8_t kLpcWatchdogReset[56];
