@@ -13,8 +13,10 @@ rates Linux names; those limits are no part of what vorlo.exe is checked for.
 import fcntl
 import os
 import re
+import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import termios
@@ -77,8 +79,8 @@ class Run:
         return f"exit {self.code}\n--- stdout\n{self.out}\n--- stderr\n{self.err}"
 
 
-def vorlo(*args, cwd=WORK):
-    return Run(wine(EXE, *args, cwd=cwd))
+def vorlo(*args):
+    return Run(wine(EXE, *args, cwd=WORK))
 
 
 def linux_vorlo(*args):
@@ -141,7 +143,6 @@ def check_version_resource():
 
 
 def check_conversion_byte_for_byte():
-    import shutil
     shutil.copy(EXAMPLE, os.path.join(WORK, "blinky.hex"))
     for fmt, ext in (("INTELHEX", "hex"), ("MOTSREC", "s19"), ("MOTSREC32", "s37"), ("BINARY", "bin"),
                      ("MOTBREC", "txt")):
@@ -169,7 +170,6 @@ def check_conversion_byte_for_byte():
 
 def elf32(segments, entry):
     """A little-endian ARM ELF32 executable with one PT_LOAD per (address, bytes)."""
-    import struct
     header_size, ph_size = 52, 32
     offset = header_size + ph_size * len(segments)
     headers, data = b"", b""
@@ -290,7 +290,6 @@ def check_network_port():
 def vorlo_beside(library, *args):
     """vorlo.exe run from a folder of its own, with a CP210xRuntime.dll stand-in beside
     it (or none)."""
-    import shutil
     folder = os.path.join(WORK, "gpio-" + (library or "none"))
     os.makedirs(folder, exist_ok=True)
     shutil.copy(EXE, folder)
