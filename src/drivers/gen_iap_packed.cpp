@@ -90,17 +90,21 @@ void Send(Frame frame) {
     g_packed.inFlight.push_back(std::move(frame));
 }
 
-// A frame that was refused or not answered goes out again, three attempts in all.
-void Again(Frame frame) {
-    if (++frame.attempts < kAttempts) {
-        MsgPrint(MSG_DEBUG, "gen_iap: Failed to write %X. Try %i", frame.address, frame.attempts);
-        g_packed.waiting.push_front(std::move(frame));
-        return;
+// Frames that were refused or not answered go out again, in the order they went out
+// before, ahead of those not yet sent; three attempts in all.
+void Again(std::vector<Frame> frames) {
+    auto at = g_packed.waiting.begin();
+    for (Frame& frame : frames) {
+        if (++frame.attempts < kAttempts) {
+            MsgPrint(MSG_DEBUG, "gen_iap: Failed to write %X. Try %i", frame.address, frame.attempts);
+            at = g_packed.waiting.insert(at, std::move(frame)) + 1;
+            continue;
+        }
+        MsgExplain("gen_iap: the routine refused the packed block at %08X, %u bytes, %i times: flash not erased, "
+                   "outside its memory, or not programmed as sent.",
+                   frame.address, static_cast<unsigned>(frame.length), kAttempts);
+        g_packed.failed = true;
     }
-    MsgExplain("gen_iap: the routine refused the packed block at %08X, %u bytes, %i times: flash not erased, "
-               "outside its memory, or not programmed as sent.",
-               frame.address, static_cast<unsigned>(frame.length), kAttempts);
-    g_packed.failed = true;
 }
 
 // Milliseconds the answer to the oldest frame may take: the frames still on the line,
@@ -112,12 +116,14 @@ uint32_t AnswerTimeMs() {
 
 void Answered(size_t index, uint8_t status) {
     // Frames before the one answered got no answer of their own: the routine skipped them.
+    std::vector<Frame> again;
     for (size_t i = 0; i <= index; ++i) {
         Frame frame = std::move(g_packed.inFlight.front());
         g_packed.inFlight.pop_front();
         g_packed.bytesInFlight -= frame.wire.size();
-        if (i < index || status != kIapAck) Again(std::move(frame));
+        if (i < index || status != kIapAck) again.push_back(std::move(frame));
     }
+    Again(std::move(again));
 }
 
 const std::vector<uint8_t>& ResyncFrame() {
@@ -149,16 +155,38 @@ bool SendResync(size_t filler, uint32_t timeoutMs) {
     return false;
 }
 
-// Back to the frames' start after an answer that fits no frame, or none: filler that
-// completes any frame the routine may still be reading, then the resync frame; the
-// frames still on their way go out again.
+// Lets the routine finish the frames it holds: their answers are thrown away (the
+// frames go out again) until it has been quiet for a block's programming time. Filler
+// sent earlier would land in the ring on top of frames not yet read: the routine would
+// then run on bytes that the line overwrote.
+void DrainAnswers() {
+    constexpr uint32_t kQuietMs = 1000;
+    const size_t most = 3 * (g_packed.inFlight.size() + 2) + g_packed.bytesInFlight;
+    uint8_t byte = 0;
+    for (size_t n = 0; n < most && LinkReadFrame(&byte, 1, kQuietMs) == 1; ++n) {
+    }
+}
+
+// The filler that completes any frame the routine may still be reading: the longest one
+// on its way, or a whole ring when none is.
+size_t FillerBytes(const PackedLink& link) {
+    size_t longest = 0;
+    for (const Frame& frame : g_packed.inFlight) longest = std::max(longest, frame.wire.size());
+    return longest && longest < link.ring ? longest : link.ring;
+}
+
+// Back to the frames' start after an answer that fits no frame, or none: once the
+// routine is done with what it holds, filler that completes any frame it may still be
+// reading, then the resync frame; the frames still on their way go out again.
 void Resync(const PackedLink& link) {
+    DrainAnswers();
+    const size_t filler = FillerBytes(link);
     for (int attempt = 1; attempt <= kAttempts; ++attempt) {
         MsgPrint(MSG_DEBUG, "gen_iap: resync, try %i", attempt);
         const uint32_t timeoutMs = static_cast<uint32_t>(
-            (uint64_t{link.ring + g_packed.bytesInFlight} * ComCharTimeUs() + 999) / 1000 + 2000);
-        if (SendResync(link.ring, timeoutMs)) {
-            while (!g_packed.inFlight.empty()) Answered(g_packed.inFlight.size() - 1, kCan);
+            (uint64_t{filler + g_packed.bytesInFlight} * ComCharTimeUs() + 999) / 1000 + 2000);
+        if (SendResync(filler, timeoutMs)) {
+            if (!g_packed.inFlight.empty()) Answered(g_packed.inFlight.size() - 1, kCan);
             return;
         }
         ComDiscardInput();
