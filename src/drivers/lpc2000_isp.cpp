@@ -244,6 +244,21 @@ uint32_t WritableLength(const char* ranges, uint32_t address, uint32_t length) {
 enum class FastStart { Unsupported, HandedOver, NoAnswer };
 std::vector<std::string> PartFacts();
 
+// The routines that take packed blocks are larger (over 2 KiB, UU-encoded and echoed):
+// when the line starts slower, the boot ROM takes them at 230400 baud, the fastest rate
+// its set-baud-rate command offers on every LPC part. A boot ROM that refuses the rate
+// keeps its own, and the routine goes at that.
+constexpr uint32_t kRoutineLoadRate = 230400;
+void SpeedUpRoutineLoad(uint32_t routineRate) {
+    if (ComBaudRate() >= kRoutineLoadRate || routineRate <= kRoutineLoadRate) return;
+    if (!Exchange(Format("B %u 1\r", kRoutineLoadRate), "0\r\n")) {
+        MsgPrint(MSG_DEBUG, "The routine goes at %u baud.", ComBaudRate());
+        return;
+    }
+    // The boot ROM changes its rate once the answer is out.
+    ComSetBaudRate(kRoutineLoadRate);
+}
+
 FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud, ConnectCall& call) {
     LpcRamRoutine routine;
     // The routine that takes packed blocks also erases single sectors, which UPDATE needs.
@@ -259,6 +274,7 @@ FastStart StartRamRoutine(int32_t crystalKHz, uint32_t baud, ConnectCall& call) 
         MsgPrint(MSG_NOTE, "The LPC%d's routine takes no packed blocks: they go as they are.",
                  static_cast<int>(LpcCurrentPart().number));
     MsgPrint(MSG_DEBUG, "Loading driver.");
+    if (routine.packed) SpeedUpRoutineLoad(baud);
     if (!RamWrite(routine.loadAddress, routine.image.data(), routine.image.size())) MsgError("Driver loading failed.");
     MsgPrint(MSG_DEBUG, "Starting program %i.", static_cast<int>(routine.entryAddress));
     std::string go = routine.thumb ? Format("G %i T\r", static_cast<int>(routine.entryAddress & ~1u))

@@ -162,6 +162,7 @@ TEST_F(LpcIspUpload, FastModeHandsOverToEachRoutineAndFallsBackWhereNoneFits) {
             ASSERT_FALSE(routine.empty());
             EXPECT_TRUE(Contains(routine.front(), c.routine)) << routine.front();
             EXPECT_TRUE(sim.NotesStartingWith("lpc_isp: copy").empty());  // the routine wrote the flash
+            EXPECT_TRUE(sim.NotesStartingWith("lpc_isp: rate ").empty());  // loaded at the line's own rate
         } else {
             EXPECT_TRUE(Contains(r.out, "\nWARNING: Use of external drive to enable faster programming requested but "
                                         "not supported by the current device.\nNOTE: Falling back to using internal "

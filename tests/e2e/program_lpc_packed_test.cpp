@@ -114,6 +114,8 @@ TEST_P(LpcPackedBlocks, EachRoutineProgramsPackedBlocksAtTheRate) {
     sim.Stop();
     EXPECT_EQ(Flash(sim), Expected(records, c.cortex));
     EXPECT_EQ(sim.NotesStartingWith(std::string("lpc_isp: write to RAM ") + c.routineLoad).size(), 1u);
+    // The boot ROM took the routine at its fastest rate.
+    EXPECT_EQ(sim.NotesStartingWith("lpc_isp: rate 230400, 1 stop bit").size(), 1u);
     EXPECT_EQ(sim.NotesStartingWith(std::string("lpc_isp: emu: UART0 at ") + c.made + " baud").size(), 1u);
     for (const std::string& note : sim.Notes()) {
         EXPECT_FALSE(Contains(note, "violation")) << note;
@@ -159,6 +161,7 @@ TEST_F(LpcPackedFaults, DamagedFramesAreRefusedAndSentAgain) {
         {"drop@uart0#10", "gen_iap: resync"},                          // header: CAN, resync
         {"drop@uart0#300", "gen_iap: resync"},                         // data: the frames misalign
         {"corrupt@emu#5", "gen_iap: resync"},                          // an answer on its way back
+        {"nak@B", "The routine goes at 115200 baud."},                  // the boot ROM keeps its rate
     };
     CodeRecords records = MixedImage();
     std::string hex = HexFile(records);
