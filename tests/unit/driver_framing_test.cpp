@@ -72,7 +72,7 @@ TEST(Msp430BslPacket, WrapperAndResponses) {
     auto frame = [](std::vector<uint8_t> payload, int nh = 0) {
         uint16_t c = Crc16CcittFalse(0xFFFF, payload.data(), payload.size());
         std::vector<uint8_t> f = {0x80, static_cast<uint8_t>(payload.size()), static_cast<uint8_t>(nh)};
-        f.insert(f.end(), payload.begin(), payload.end());
+        for (uint8_t b : payload) f.push_back(b);
         f.push_back(static_cast<uint8_t>(c));
         f.push_back(static_cast<uint8_t>(c >> 8));
         return f;

@@ -20,41 +20,12 @@ struct SockErrorRow {
 
 // The socket errors with their texts, in the order they are searched. Errors of the
 // name resolver have no errno value and no row.
+#define SOCKET_ERROR_ROW(name, text) {E##name, text},
 const SockErrorRow kSockErrors[] = {
-    {EACCES, "Permission denied"},
-    {EADDRINUSE, "Address already in use"},
-    {EADDRNOTAVAIL, "Cannot assign requested address"},
-    {EAFNOSUPPORT, "Address family not supported by protocol family"},
-    {EALREADY, "Operation already in progress"},
-    {ECONNABORTED, "Software caused connection abort"},
-    {ECONNREFUSED, "Connection refused"},
-    {ECONNRESET, "Connection reset by peer"},
-    {EDESTADDRREQ, "Destination address required"},
-    {EFAULT, "Bad address"},
-    {EHOSTDOWN, "Host is down"},
-    {EHOSTUNREACH, "No route to host"},
-    {EINPROGRESS, "Operation now in progress"},
-    {EINTR, "Interrupted function call"},
-    {EINVAL, "Invalid argument"},
-    {EISCONN, "Socket is already connected"},
-    {EMFILE, "Too many open files"},
-    {EMSGSIZE, "Message too long"},
-    {ENETDOWN, "Network is down"},
-    {ENETRESET, "Network dropped connection on reset"},
-    {ENETUNREACH, "Network is unreachable"},
-    {ENOBUFS, "No buffer space available"},
-    {ENOPROTOOPT, "Bad protocol option"},
-    {ENOTCONN, "Socket is not connected"},
-    {ENOTSOCK, "Socket operation on non-socket"},
-    {EOPNOTSUPP, "Operation not supported"},
-    {EPFNOSUPPORT, "Protocol family not supported"},
-    {EPROTONOSUPPORT, "Protocol not supported"},
-    {EPROTOTYPE, "Protocol wrong type for socket"},
-    {ESHUTDOWN, "Cannot send after socket shutdown"},
-    {ESOCKTNOSUPPORT, "Socket type not supported"},
-    {ETIMEDOUT, "Connection timed out"},
+#include "platform/socket_error_rows.inc"
     {EAGAIN, "Resource temporarily unavailable"},
 };
+#undef SOCKET_ERROR_ROW
 
 int Fd(SocketHandle s) { return static_cast<int>(s); }
 }  // namespace

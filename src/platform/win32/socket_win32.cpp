@@ -15,40 +15,10 @@ struct SockErrorRow {
 };
 
 // The socket errors with their texts, in the order they are searched.
+#define SOCKET_ERROR_ROW(name, text) {WSAE##name, text},
 const SockErrorRow kSockErrors[] = {
-    {WSAEACCES, "Permission denied"},
-    {WSAEADDRINUSE, "Address already in use"},
-    {WSAEADDRNOTAVAIL, "Cannot assign requested address"},
-    {WSAEAFNOSUPPORT, "Address family not supported by protocol family"},
-    {WSAEALREADY, "Operation already in progress"},
-    {WSAECONNABORTED, "Software caused connection abort"},
-    {WSAECONNREFUSED, "Connection refused"},
-    {WSAECONNRESET, "Connection reset by peer"},
-    {WSAEDESTADDRREQ, "Destination address required"},
-    {WSAEFAULT, "Bad address"},
-    {WSAEHOSTDOWN, "Host is down"},
-    {WSAEHOSTUNREACH, "No route to host"},
-    {WSAEINPROGRESS, "Operation now in progress"},
-    {WSAEINTR, "Interrupted function call"},
-    {WSAEINVAL, "Invalid argument"},
-    {WSAEISCONN, "Socket is already connected"},
-    {WSAEMFILE, "Too many open files"},
-    {WSAEMSGSIZE, "Message too long"},
-    {WSAENETDOWN, "Network is down"},
-    {WSAENETRESET, "Network dropped connection on reset"},
-    {WSAENETUNREACH, "Network is unreachable"},
-    {WSAENOBUFS, "No buffer space available"},
-    {WSAENOPROTOOPT, "Bad protocol option"},
-    {WSAENOTCONN, "Socket is not connected"},
-    {WSAENOTSOCK, "Socket operation on non-socket"},
-    {WSAEOPNOTSUPP, "Operation not supported"},
-    {WSAEPFNOSUPPORT, "Protocol family not supported"},
+#include "platform/socket_error_rows.inc"
     {WSAEPROCLIM, "Too many processes"},
-    {WSAEPROTONOSUPPORT, "Protocol not supported"},
-    {WSAEPROTOTYPE, "Protocol wrong type for socket"},
-    {WSAESHUTDOWN, "Cannot send after socket shutdown"},
-    {WSAESOCKTNOSUPPORT, "Socket type not supported"},
-    {WSAETIMEDOUT, "Connection timed out"},
     {WSATYPE_NOT_FOUND, "Class type not found"},
     {WSAEWOULDBLOCK, "Resource temporarily unavailable"},
     {WSAHOST_NOT_FOUND, "Host not found"},
@@ -60,6 +30,7 @@ const SockErrorRow kSockErrors[] = {
     {WSAVERNOTSUPPORTED, "WINSOCK.DLL version out of range"},
     {WSAEDISCON, "Graceful shutdown in progress"},
 };
+#undef SOCKET_ERROR_ROW
 
 SOCKET Sock(SocketHandle s) { return static_cast<SOCKET>(s); }
 
